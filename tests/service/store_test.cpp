@@ -1,0 +1,286 @@
+// The enciphered file store: the exact envelope, reading it back, and never losing a file.
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CFileCipher.h"
+#include "CXmlDocFile.h"
+#include "TempDir.h"
+#include "mem_buffer.h"
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+std::string Pattern(std::size_t size) {
+    std::string text(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) text[i] = static_cast<char>('!' + (i * 7 + i / 97) % 90);
+    return text;
+}
+
+std::size_t ExpectedFileSize(std::size_t plain) {
+    std::size_t total = 0;
+    while (plain > 0) {
+        const std::size_t chunk = std::min<std::size_t>(plain, 32768);
+        total += 16 * (chunk / 16 + 1);
+        plain -= chunk;
+    }
+    return total;
+}
+
+// The same envelope written from OpenSSL's EVP calls alone: every unit is a separate CBC
+// encryption whose IV is the last cipher block of the unit before.
+std::string IndependentEnvelope(const std::string& plain) {
+    static const unsigned char salt[8] = {0x3A, 0x91, 0xC4, 0x07, 0x5E, 0xB2, 0x68, 0xF0};
+    static const unsigned char pass[16] = {0x17, 0xC2, 0x8E, 0x4B, 0xD9, 0x60, 0xA5, 0x3F,
+                                           0x72, 0x0B, 0xE6, 0x94, 0x2D, 0x58, 0xB1, 0xCC};
+    unsigned char key[32];
+    unsigned char iv[32];
+    EXPECT_EQ(32, EVP_BytesToKey(EVP_aes_256_cbc(), EVP_sha1(), salt, pass, 16, 5, key, iv));
+
+    std::string out;
+    for (std::size_t at = 0; at < plain.size(); at += 32768) {
+        const int chunk = static_cast<int>(std::min<std::size_t>(plain.size() - at, 32768));
+        std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
+                                                                             EVP_CIPHER_CTX_free);
+        EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, key, iv);
+        std::vector<unsigned char> unit(static_cast<std::size_t>(chunk) + 16);
+        int n1 = 0, n2 = 0;
+        EVP_EncryptUpdate(ctx.get(), unit.data(), &n1,
+                          reinterpret_cast<const unsigned char*>(plain.data()) + at, chunk);
+        EVP_EncryptFinal_ex(ctx.get(), unit.data() + n1, &n2);
+        out.append(reinterpret_cast<const char*>(unit.data()), static_cast<std::size_t>(n1 + n2));
+        std::copy(unit.data() + n1 + n2 - 16, unit.data() + n1 + n2, iv);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(StoreEnvelope, RoundTripKeepsTextAndGivesExactFileSizes) {
+    TempDir dir;
+    for (std::size_t size : {1u, 15u, 16u, 100u, 32767u, 32768u, 32769u, 40000u, 200000u}) {
+        SCOPED_TRACE(size);
+        const std::string file = dir / ("f" + std::to_string(size));
+        const std::string text = Pattern(size);
+        ASSERT_TRUE(SaveEncrypted(file, text));
+        EXPECT_EQ(ExpectedFileSize(size), std::filesystem::file_size(file));
+        std::string back;
+        ASSERT_TRUE(LoadEncrypted(file, back));
+        EXPECT_EQ(text, back);
+    }
+    // The sizes the format is known by.
+    EXPECT_EQ(112u, ExpectedFileSize(100));
+    EXPECT_EQ(32784u, ExpectedFileSize(32768));
+    EXPECT_EQ(32800u, ExpectedFileSize(32769));
+}
+
+TEST(StoreEnvelope, MatchesAnIndependentImplementationByteForByte) {
+    TempDir dir;
+    for (std::size_t size : {1u, 32768u, 70000u}) {
+        SCOPED_TRACE(size);
+        const std::string text = Pattern(size);
+        const std::string ours = dir / "ours";
+        ASSERT_TRUE(SaveEncrypted(ours, text));
+        const std::string theirs = IndependentEnvelope(text);
+        EXPECT_EQ(theirs, ReadFile(ours));
+
+        const std::string foreign = dir / "foreign";
+        WriteFile(foreign, theirs);
+        std::string back;
+        ASSERT_TRUE(LoadEncrypted(foreign, back));
+        EXPECT_EQ(text, back);
+    }
+}
+
+TEST(StoreEnvelope, EmptyOrMissingFilesAreFailedReads) {
+    TempDir dir;
+    std::string text = "untouched";
+    EXPECT_FALSE(LoadEncrypted(dir / "missing", text));
+    EXPECT_EQ("untouched", text);
+
+    WriteFile(dir / "empty", "");
+    CFileCipher cipher;
+    ASSERT_EQ(0, cipher.Init(StorePassphrase(), StorePassphraseLength()));
+    EXPECT_EQ(0, cipher.DecryptFromFile(dir / "empty", text));
+    EXPECT_EQ("", text);
+    EXPECT_FALSE(LoadEncrypted(dir / "empty", text));
+}
+
+TEST(StoreEnvelope, DamagedTruncatedOrForeignFilesFail) {
+    TempDir dir;
+    const std::string file = dir / "good";
+    ASSERT_TRUE(SaveEncrypted(file, Pattern(40000)));
+    const std::string good = ReadFile(file);
+    std::string text;
+
+    // Last byte changed: the final padding no longer checks.
+    std::string damaged = good;
+    damaged.back() = static_cast<char>(damaged.back() ^ 0x5A);
+    WriteFile(dir / "damaged", damaged);
+    EXPECT_FALSE(LoadEncrypted(dir / "damaged", text));
+
+    // Cut at a block boundary and inside a block.
+    WriteFile(dir / "cut16", good.substr(0, good.size() - 16));
+    EXPECT_FALSE(LoadEncrypted(dir / "cut16", text));
+    WriteFile(dir / "cut5", good.substr(0, good.size() - 5));
+    EXPECT_FALSE(LoadEncrypted(dir / "cut5", text));
+    // Cut right after the first unit: what is left is a complete but different file whose
+    // padding happens not to check, which must not pass for the whole text.
+    WriteFile(dir / "unit", good.substr(0, 32784 + 3));
+    EXPECT_FALSE(LoadEncrypted(dir / "unit", text));
+
+    // Enciphered with another passphrase.
+    CFileCipher other;
+    const unsigned char pass[4] = {1, 2, 3, 4};
+    ASSERT_EQ(0, other.Init(pass, 4));
+    ASSERT_GT(other.EncryptToFile(dir / "foreign", Pattern(500)), 0);
+    EXPECT_FALSE(LoadEncrypted(dir / "foreign", text));
+
+    // Plain text is not a stored file.
+    WriteFile(dir / "plain", "<usr version=\"1\"/>\n<!-- plain text of 32 bytes -->");
+    EXPECT_FALSE(LoadEncrypted(dir / "plain", text));
+}
+
+TEST(StoreEnvelope, TextEndsAtTheFirstZeroByte) {
+    TempDir dir;
+    std::string text("before");
+    text.push_back('\0');
+    text += "after";
+    ASSERT_TRUE(SaveEncrypted(dir / "f", text));
+    std::string back;
+    ASSERT_TRUE(LoadEncrypted(dir / "f", back));
+    EXPECT_EQ("before", back);
+}
+
+TEST(StoreEnvelope, CipherRejectsMissingBuffers) {
+    CFileCipher cipher;
+    ASSERT_EQ(0, cipher.Init(StorePassphrase(), StorePassphraseLength()));
+    unsigned char buf[32] = {};
+    EXPECT_EQ(-1, cipher.Encrypt(nullptr, 4, buf));
+    EXPECT_EQ(-1, cipher.Encrypt(buf, 4, nullptr));
+    EXPECT_EQ(-1, cipher.Decrypt(nullptr, 16, buf));
+    EXPECT_EQ(-1, cipher.Decrypt(buf, 16, nullptr));
+}
+
+TEST(StoreSaving, AFailedSaveNeverDestroysThePreviousFile) {
+    TempDir dir;
+    const std::string file = dir / "config.xml";
+    ASSERT_TRUE(SaveEncrypted(file, "<kanvo/>"));
+    const std::string before = ReadFile(file);
+
+    // Empty text writes nothing and reports failure.
+    EXPECT_FALSE(SaveEncrypted(file, ""));
+    EXPECT_EQ(before, ReadFile(file));
+
+    // A folder that cannot be written: the save fails, the file stays.
+    if (::geteuid() != 0) {  // root writes anywhere; the empty-text case above still covers it
+        ASSERT_EQ(0, ::chmod(dir.path().c_str(), 0500));
+        EXPECT_FALSE(SaveEncrypted(file, "<kanvo><server/></kanvo>"));
+        ::chmod(dir.path().c_str(), 0700);
+        EXPECT_EQ(before, ReadFile(file));
+    }
+    EXPECT_FALSE(SaveEncrypted(dir / "no-such-folder/config.xml", "<kanvo/>"));
+
+    // A successful save replaces the file whole and leaves no temporary file behind.
+    ASSERT_TRUE(SaveEncrypted(file, "<kanvo><server/></kanvo>"));
+    std::string back;
+    ASSERT_TRUE(LoadEncrypted(file, back));
+    EXPECT_EQ("<kanvo><server/></kanvo>", back);
+    int entries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+        (void)e;
+        ++entries;
+    }
+    EXPECT_EQ(1, entries);
+}
+
+TEST(StoreSaving, SavingKeepsTheModeOfTheFileItReplaces) {
+    TempDir dir;
+    const std::string file = dir / "usr.xml";
+    ASSERT_TRUE(SaveEncrypted(file, "a"));
+    ASSERT_EQ(0, ::chmod(file.c_str(), 0640));
+    ASSERT_TRUE(SaveEncrypted(file, "b"));
+    struct stat st {};
+    ASSERT_EQ(0, ::stat(file.c_str(), &st));
+    EXPECT_EQ(0640u, st.st_mode & 0777);
+}
+
+TEST(XmlDocFile, LoadParsesAndSaveWritesTheBoundFile) {
+    TempDir dir;
+    ASSERT_TRUE(SaveEncrypted(dir / "source.xml", "<root a=\"1 &amp; 2\"><child>text</child></root>"));
+    {
+        CXmlDocFile doc(dir / "target.xml");
+        ASSERT_TRUE(doc.Load(dir / "source.xml"));
+        auto* root = doc.Doc().first_node("root");
+        ASSERT_NE(nullptr, root);
+        EXPECT_STREQ("1 & 2", root->first_attribute("a")->value());
+        root->append_node(doc.NewElement("added", "x<y"));
+    }  // destroyed: writes itself to the bound name, not to the file it was loaded from
+    std::string text;
+    ASSERT_TRUE(LoadEncrypted(dir / "target.xml", text));
+    EXPECT_NE(std::string::npos, text.find("<added>x&lt;y</added>"));
+    EXPECT_NE(std::string::npos, text.find("a=\"1 &amp; 2\""));
+    EXPECT_NE(std::string::npos, text.find('\t'));  // printed indented
+}
+
+TEST(XmlDocFile, FailedLoadsLeaveThePreviousDocument) {
+    TempDir dir;
+    ASSERT_TRUE(SaveEncrypted(dir / "good.xml", "<kanvo><server/></kanvo>"));
+    ASSERT_TRUE(SaveEncrypted(dir / "bad.xml", "<kanvo><server></kanvo>"));
+    ASSERT_TRUE(SaveEncrypted(dir / "junk.xml", "\x01\x02 not xml at all <<<"));
+    CXmlDocFile doc("");
+    ASSERT_TRUE(doc.Load(dir / "good.xml"));
+    EXPECT_FALSE(doc.Load(dir / "bad.xml"));
+    EXPECT_FALSE(doc.Load(dir / "junk.xml"));
+    EXPECT_FALSE(doc.Load(dir / "missing.xml"));
+    ASSERT_NE(nullptr, doc.Doc().first_node("kanvo"));
+    EXPECT_NE(nullptr, doc.Doc().first_node("kanvo")->first_node("server"));
+}
+
+TEST(XmlDocFile, NothingIsWrittenWithoutANameOrWithoutContent) {
+    TempDir dir;
+    testsupport::ScopedChdir cd(dir.path());
+    {
+        CXmlDocFile unnamed("");
+        unnamed.Doc().append_node(unnamed.NewElement("root"));
+        EXPECT_FALSE(unnamed.Save());
+    }
+    {
+        // An object whose load failed holds an empty document: saving it must not replace the
+        // file that could not be read.
+        WriteFile("usr.xml", "damaged bytes");
+        CXmlDocFile user("usr.xml");
+        EXPECT_FALSE(user.Load("usr.xml"));
+        EXPECT_FALSE(user.Save());
+    }
+    EXPECT_EQ("damaged bytes", ReadFile("usr.xml"));
+    int entries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+        (void)e;
+        ++entries;
+    }
+    EXPECT_EQ(1, entries);
+}
+
+TEST(MemBuffer, GrowsKeepingContentAndAZeroTail) {
+    mem_buffer buffer(4);
+    EXPECT_EQ(0u, buffer.size());
+    buffer.append("abc", 3);
+    buffer.append("defghij", 7);  // past the capacity
+    EXPECT_EQ(10u, buffer.size());
+    EXPECT_GE(buffer.capacity(), 10u);
+    EXPECT_EQ("abcdefghij", std::string(reinterpret_cast<const char*>(buffer.data())));
+    for (std::size_t i = buffer.size(); i < buffer.capacity() + 8; ++i) EXPECT_EQ(0, buffer.data()[i]);
+    buffer.clear();
+    EXPECT_EQ(0u, buffer.size());
+    EXPECT_EQ(0, buffer.data()[0]);
+}
