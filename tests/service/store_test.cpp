@@ -246,6 +246,24 @@ TEST(XmlDocFile, FailedLoadsLeaveThePreviousDocument) {
     EXPECT_NE(nullptr, doc.Doc().first_node("kanvo")->first_node("server"));
 }
 
+TEST(XmlDocFile, DeeplyNestedTextIsRefusedNotACrash) {
+    TempDir dir;
+    std::string deep;
+    for (int i = 0; i < 300000; ++i) deep += "<a>";
+    for (int i = 0; i < 300000; ++i) deep += "</a>";
+    ASSERT_TRUE(SaveEncrypted(dir / "deep.xml", deep));
+    CXmlDocFile doc("");
+    EXPECT_FALSE(doc.Load(dir / "deep.xml"));
+
+    // Ordinary nesting, comments, CDATA and quoted ">" are not mistaken for depth.
+    std::string fine = "<?xml version=\"1.0\"?><!-- <<<< --><r a=\"x>y\" b='/>'>";
+    for (int i = 0; i < 200; ++i) fine += "<n><e/><![CDATA[<<]]>";
+    for (int i = 0; i < 200; ++i) fine += "</n>";
+    fine += "</r>";
+    ASSERT_TRUE(SaveEncrypted(dir / "fine.xml", fine));
+    EXPECT_TRUE(doc.Load(dir / "fine.xml"));
+}
+
 TEST(XmlDocFile, NothingIsWrittenWithoutANameOrWithoutContent) {
     TempDir dir;
     testsupport::ScopedChdir cd(dir.path());
