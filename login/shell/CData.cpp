@@ -1,8 +1,7 @@
 #include "CData.h"
 
-#include <cctype>
-#include <climits>
-#include <cstring>
+#include "DecimalText.h"
+
 #include <optional>
 
 namespace MY_DATA_SPACE {
@@ -14,26 +13,6 @@ constexpr const char* kUserFile = "usr.xml";
 constexpr const char* kConfigFile = "config.xml";
 constexpr const char* kDefaultUserFile = "default/usr.xml";
 constexpr const char* kDefaultConfigFile = "default/config.xml";
-
-// Decimal as the files have always been read: optional sign, leading digits only, 0 when there
-// are none. Out-of-range values saturate instead of overflowing.
-int ParseDecimal(const char* text) {
-    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
-    bool negative = false;
-    if (*text == '+' || *text == '-') negative = *text++ == '-';
-    long long value = 0;
-    while (std::isdigit(static_cast<unsigned char>(*text))) {
-        value = value * 10 + (*text++ - '0');
-        if (value > INT_MAX) {
-            value = static_cast<long long>(INT_MAX) + 1;
-            while (std::isdigit(static_cast<unsigned char>(*text))) ++text;
-        }
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return static_cast<int>(value);
-}
 
 std::string Text(const Node* node) { return std::string(node->value(), node->value_size()); }
 
@@ -98,20 +77,20 @@ std::optional<PersonRecords> ReadPerson(const Node* person, const AudioRecord& a
     PersonRecords r;
     r.video = videoBase;
     r.audio = audioBase;
-    r.video.sizePercent = ParseDecimal(Text(v[0]).c_str());
-    r.video.frameRateNum = ParseDecimal(num->c_str());
-    r.video.frameRate = ParseDecimal(den->c_str());
-    r.video.quality = ParseDecimal(Text(v[2]).c_str());
-    r.recording = ParseDecimal(Text(v[3]).c_str()) == 1 ? 1 : 0;
-    r.video.deviceIndex = ParseDecimal(Text(v[4]).c_str());
+    r.video.sizePercent = ParseLeadingDecimal(Text(v[0]));
+    r.video.frameRateNum = ParseLeadingDecimal(*num);
+    r.video.frameRate = ParseLeadingDecimal(*den);
+    r.video.quality = ParseLeadingDecimal(Text(v[2]));
+    r.recording = ParseLeadingDecimal(Text(v[3])) == 1 ? 1 : 0;
+    r.video.deviceIndex = ParseLeadingDecimal(Text(v[4]));
     r.saveFile = Text(v[5]);
-    r.audio.sampleRate = ParseDecimal(Text(a[0]).c_str());
-    r.audio.channels = ParseDecimal(Text(a[1]).c_str());
-    r.audio.dataRate = ParseDecimal(Text(a[2]).c_str());
-    r.audio.enabled = ParseDecimal(Text(a[3]).c_str()) == 1 ? 1 : 0;
-    r.audio.deviceIndex = ParseDecimal(Text(a[4]).c_str());
+    r.audio.sampleRate = ParseLeadingDecimal(Text(a[0]));
+    r.audio.channels = ParseLeadingDecimal(Text(a[1]));
+    r.audio.dataRate = ParseLeadingDecimal(Text(a[2]));
+    r.audio.enabled = ParseLeadingDecimal(Text(a[3])) == 1 ? 1 : 0;
+    r.audio.deviceIndex = ParseLeadingDecimal(Text(a[4]));
     r.streamId = Text(n[0]);
-    r.bitRate = ParseDecimal(Text(n[1]).c_str());
+    r.bitRate = ParseLeadingDecimal(Text(n[1]));
     return r;
 }
 

@@ -1,0 +1,7 @@
+#include "VersionNumber.h"
+
+#include "DecimalText.h"
+
+bool UpdateDue(const std::string& localVersion, const std::string& offeredVersion) {
+    return ParseLeadingDecimal(localVersion) < ParseLeadingDecimal(offeredVersion);
+}
