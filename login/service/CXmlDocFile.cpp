@@ -5,55 +5,7 @@
 #include <rapidxml/rapidxml_print.hpp>
 
 #include "CFileCipher.h"
-
-namespace {
-
-// rapidxml parses and prints recursively, one stack frame per level: a file nested a few hundred
-// thousand levels deep would overflow the stack. Our documents are a handful of levels deep.
-constexpr int kMaxDepth = 256;
-
-std::size_t SkipPast(const std::string& text, std::size_t from, const char* end) {
-    const std::size_t at = text.find(end, from);
-    return at == std::string::npos ? text.size() : at + std::char_traits<char>::length(end);
-}
-
-bool NestingWithinLimit(const std::string& text) {
-    int depth = 0;
-    std::size_t i = 0;
-    while ((i = text.find('<', i)) != std::string::npos) {
-        if (text.compare(i, 4, "<!--") == 0) {
-            i = SkipPast(text, i + 4, "-->");
-        } else if (text.compare(i, 9, "<![CDATA[") == 0) {
-            i = SkipPast(text, i + 9, "]]>");
-        } else if (text.compare(i, 2, "<?") == 0) {
-            i = SkipPast(text, i + 2, "?>");
-        } else if (text.compare(i, 2, "<!") == 0 || text.compare(i, 2, "</") == 0) {
-            if (text[i + 1] == '/') --depth;
-            i = SkipPast(text, i + 2, ">");
-        } else {
-            // An opening tag: find its end outside quoted attribute values.
-            char quote = 0;
-            std::size_t j = i + 1;
-            for (; j < text.size(); ++j) {
-                const char c = text[j];
-                if (quote != 0) {
-                    if (c == quote) quote = 0;
-                } else if (c == '"' || c == '\'') {
-                    quote = c;
-                } else if (c == '>') {
-                    break;
-                }
-            }
-            if (j >= text.size() || text[j - 1] != '/') {
-                if (++depth > kMaxDepth) return false;
-            }
-            i = j + 1;
-        }
-    }
-    return true;
-}
-
-}  // namespace
+#include "XmlNesting.h"
 
 CXmlDocFile::CXmlDocFile(std::string fileName)
     : fileName_(std::move(fileName)), document_(std::make_unique<Document>()) {}
@@ -62,7 +14,7 @@ CXmlDocFile::~CXmlDocFile() { Save(); }
 
 bool CXmlDocFile::Load(const std::string& fileName) {
     std::string text;
-    if (!LoadEncrypted(fileName, text) || !NestingWithinLimit(text)) return false;
+    if (!LoadEncrypted(fileName, text) || !XmlNestingWithinLimit(text)) return false;
 
     std::vector<char> buffer(text.begin(), text.end());
     buffer.push_back('\0');

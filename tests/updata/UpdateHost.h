@@ -1,0 +1,99 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+// A real HTTP server on a free loopback port that plays the update host: answers GET paths from
+// a table, records every path asked for, and can cut a body off half way.
+class UpdateHost {
+public:
+    struct Answer {
+        int status = 200;
+        std::string body;
+        bool cutOff = false;  // announce the full length, send half, drop the connection
+    };
+
+    UpdateHost() {
+        server_.Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+            Answer answer;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                requests_.push_back(req.path);
+                userAgents_.push_back(req.get_header_value("User-Agent"));
+                contentTypes_.push_back(req.get_header_value("Content-Type"));
+                const auto it = answers_.find(req.path);
+                if (it == answers_.end()) {
+                    res.status = 404;
+                    res.set_content("<html><body>404 Not Found</body></html>", "text/html");
+                    return;
+                }
+                answer = it->second;
+            }
+            res.status = answer.status;
+            if (!answer.cutOff) {
+                res.set_content(answer.body, "application/octet-stream");
+                return;
+            }
+            const std::string body = answer.body;
+            res.set_content_provider(body.size(), "application/octet-stream",
+                                     [body](size_t offset, size_t, httplib::DataSink& sink) {
+                                         if (offset >= body.size() / 2) return false;  // drop it
+                                         sink.write(body.data(), body.size() / 2);
+                                         return true;
+                                     });
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~UpdateHost() { Stop(); }
+    UpdateHost(const UpdateHost&) = delete;
+    UpdateHost& operator=(const UpdateHost&) = delete;
+
+    void Stop() {
+        server_.stop();
+        if (thread_.joinable()) thread_.join();
+    }
+
+    void Set(const std::string& path, Answer answer) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        answers_[path] = std::move(answer);
+    }
+    void Set(const std::string& path, const std::string& body) { Set(path, Answer{200, body, false}); }
+
+    std::vector<std::string> Requests() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requests_;
+    }
+    std::vector<std::string> UserAgents() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return userAgents_;
+    }
+    std::vector<std::string> ContentTypes() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return contentTypes_;
+    }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    int port() const { return port_; }
+
+private:
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = 0;
+    mutable std::mutex mutex_;
+    std::map<std::string, Answer> answers_;
+    std::vector<std::string> requests_;
+    std::vector<std::string> userAgents_;
+    std::vector<std::string> contentTypes_;
+};
+
+}  // namespace testsupport
