@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -22,12 +23,16 @@ public:
 
     httplib::Server& Server() { return *server_; }
 
-    // Binds before returning, so connections made afterwards wait in the backlog until the
-    // server thread accepts them.
+    // Returns once the server thread accepts connections: a stop() before that would be lost
+    // and the thread would listen for ever.
     void Start() {
         port_ = server_->bind_to_any_port("127.0.0.1");
         if (port_ <= 0) throw std::runtime_error("test server: cannot bind");
         thread_ = std::thread([this] { server_->listen_after_bind(); });
+        for (int waited = 0; !server_->is_running(); ++waited) {
+            if (waited == 10000) throw std::runtime_error("test server: does not listen");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
 
     int Port() const { return port_; }
