@@ -17,7 +17,12 @@ std::optional<Json::Value> ParseJson(const std::string& text) {
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;
     std::string errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) return std::nullopt;
+    // The reader throws instead of failing on some input (nesting deeper than its stack limit).
+    try {
+        if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) return std::nullopt;
+    } catch (const Json::Exception&) {
+        return std::nullopt;
+    }
     return root;
 }
 

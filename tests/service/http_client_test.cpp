@@ -339,6 +339,11 @@ TEST_F(HttpClientTest, GameListReplies) {
         EXPECT_EQ(RequestGameList(*data_, table), c.result) << c.reply;
         EXPECT_EQ(table, c.table) << c.reply;
     }
+    // Nesting deeper than the JSON reader's stack limit makes it throw: still just not JSON.
+    server_->SetFixed("games", std::string(5000, '['));
+    GameIdTable table;
+    EXPECT_EQ(RequestGameList(*data_, table), GameListResult::kNotJson);
+
     EXPECT_STREQ(GameListMessage(GameListResult::kBadReply), "返回信息出错!");
     EXPECT_EQ(GameListMessage(GameListResult::kNotJson), nullptr);
     EXPECT_EQ(GameListMessage(GameListResult::kGood), nullptr);
@@ -388,6 +393,11 @@ TEST_F(HttpClientTest, StreamInformationReplies) {
         EXPECT_EQ(data_->PipUrl(), c.url) << c.reply;
         EXPECT_EQ(data_->Lid(), c.lid) << c.reply;
     }
+    // Nesting beyond the JSON reader's stack limit: not parsed, not a crash.
+    server_->SetFixed("stream", R"({"pipName":)" + std::string(3000, '['));
+    data_->SetPipName("old");
+    ASSERT_TRUE(RequestStreamInfo(*data_, {}, "Alpha", "intro"));
+    EXPECT_EQ(data_->PipName(), "");
 }
 
 TEST_F(HttpClientTest, StreamInformationPostsTheGameIdOrTheOtherOne) {
