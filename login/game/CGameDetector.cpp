@@ -1,0 +1,77 @@
+#include "CGameDetector.h"
+
+#include "NetworkProbe.h"
+#include "X11GameWindows.h"
+
+CGameDetector::CGameDetector() : CGameDetector(&proc::ListProcesses, std::make_unique<X11GameWindows>()) {}
+
+CGameDetector::CGameDetector(ProcessLister processes, std::unique_ptr<IGameWindows> windows)
+    : processes_(std::move(processes)), windows_(std::move(windows)) {}
+
+std::string CGameDetector::LowerCase(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+void CGameDetector::EnumRunningProcesses(ProcessTable& table, OfferSet& offers) const {
+    (void)SetDebugPrivilege(true);
+    for (const auto& process : processes_()) {
+        const std::string name = LowerCase(process.name);
+        table[name] = process.pid;
+        offers.insert(name);
+    }
+    (void)SetDebugPrivilege(false);
+}
+
+const std::vector<std::string>& CGameDetector::RefreshProcesses(const std::vector<MY_DATA_SPACE::GameRecord>& games,
+                                                                const std::vector<std::string>& systemList) {
+    games_ = games;
+    choices_.clear();
+    table_.clear();
+    OfferSet offers;
+    EnumRunningProcesses(table_, offers);
+    // Exact matches against lower-cased names: list entries must be written in lower case.
+    for (const auto& name : systemList) offers.erase(name);
+    for (const auto& game : games_) {
+        if (offers.erase(game.main) != 0) choices_.push_back(game.name);
+    }
+    choices_.insert(choices_.end(), offers.begin(), offers.end());
+    failure_.clear();
+    selectedWindow_ = 0;
+    selectedProcess_.clear();
+    selectedPid_ = 0;
+    return choices_;
+}
+
+std::vector<std::string> CGameDetector::GameNamesFor(const std::string& chosen) const {
+    std::vector<std::string> names;
+    for (const auto& game : games_) {
+        if (game.name == chosen) {
+            names.push_back(game.name);
+            break;
+        }
+    }
+    names.emplace_back("其他");
+    return names;
+}
+
+bool CGameDetector::SelectGameProcess(const std::string& text) {
+    std::string name = text;
+    for (const auto& game : games_)
+        if (game.name == name) name = game.main;
+    name = LowerCase(name);
+    const auto it = table_.find(name);
+    const long pid = it == table_.end() ? 0 : it->second;
+    const std::vector<WindowId> windows = pid > 0 ? windows_->VisibleWindowsOf(pid) : std::vector<WindowId>{};
+    if (windows.empty()) {
+        failure_ = kNoGameWindowMessage;
+        return false;
+    }
+    failure_.clear();
+    selectedWindow_ = windows.front();
+    selectedProcess_ = name;
+    selectedPid_ = pid;
+    windows_->BringToFront(selectedWindow_);
+    return true;
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "CData.h"
+#include "IGameWindows.h"
+#include "ProcessList.h"
+
+inline constexpr const char* kNoGameWindowMessage = "获取游戏窗口失败";
+
+// The running processes offered as games, and the window of the one the user chose. The known
+// games of the game list come first under their display names, in list order; then every other
+// running process by its lower-case executable name, alphabetically; the system's own
+// processes (the exclusion list) are never offered. User-interface thread only.
+class CGameDetector {
+public:
+    using WindowId = IGameWindows::WindowId;
+    using ProcessLister = std::function<std::vector<proc::ProcessEntry>()>;
+    using ProcessTable = std::map<std::string, long>;  // lower-case executable name -> process id
+    using OfferSet = std::set<std::string>;
+
+    // The processes under /proc and the windows of $DISPLAY.
+    CGameDetector();
+    CGameDetector(ProcessLister processes, std::unique_ptr<IGameWindows> windows);
+
+    // Every running process by lower-cased executable name; a name that runs twice keeps the
+    // process listed last.
+    void EnumRunningProcesses(ProcessTable& table, OfferSet& offers) const;
+
+    // Rebuilds the process table and the process choices, and forgets the selection.
+    const std::vector<std::string>& RefreshProcesses(const std::vector<MY_DATA_SPACE::GameRecord>& games,
+                                                     const std::vector<std::string>& systemList);
+    const std::vector<std::string>& ProcessChoices() const { return choices_; }
+
+    // The game-name choices for a chosen process entry: its display name when it is a known
+    // game, then "其他". The first is the one to select.
+    std::vector<std::string> GameNamesFor(const std::string& chosen) const;
+
+    // Chooses the process of the entry `text` (a display name or an executable name) and its
+    // top visible window, which is brought to the front. False, with FailureMessage() set to
+    // "获取游戏窗口失败", when the process has no visible top-level window or is not running.
+    bool SelectGameProcess(const std::string& text);
+
+    const std::string& FailureMessage() const { return failure_; }
+    WindowId SelectedWindow() const { return selectedWindow_; }
+    const std::string& SelectedProcess() const { return selectedProcess_; }
+    long SelectedPid() const { return selectedPid_; }
+
+    // ASCII lower-casing, the way process names are compared.
+    static std::string LowerCase(std::string text);
+
+private:
+    ProcessLister processes_;
+    std::unique_ptr<IGameWindows> windows_;
+    std::vector<MY_DATA_SPACE::GameRecord> games_;
+    ProcessTable table_;
+    std::vector<std::string> choices_;
+    std::string failure_;
+    WindowId selectedWindow_ = 0;
+    std::string selectedProcess_;
+    long selectedPid_ = 0;
+};

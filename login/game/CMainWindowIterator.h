@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "X11WindowList.h"
+
+// The visible top-level windows of one process, top first, at most kMaxWindows of them.
+class CMainWindowIterator {
+public:
+    using WindowId = x11::X11WindowList::WindowId;
+    static constexpr std::size_t kMaxWindows = 1024;
+
+    CMainWindowIterator(const x11::X11WindowList& windows, long pid);
+
+    // The first window, then the next ones; 0 when there are no more.
+    WindowId First();
+    WindowId Next();
+    std::size_t Count() const { return windows_.size(); }
+
+private:
+    std::vector<WindowId> windows_;
+    std::size_t current_ = 0;
+};

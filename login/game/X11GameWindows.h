@@ -1,0 +1,16 @@
+#pragma once
+
+#include "IGameWindows.h"
+#include "XDisplay.h"
+
+// The game windows of the X display named by $DISPLAY. Without a display there are none.
+class X11GameWindows : public IGameWindows {
+public:
+    X11GameWindows();
+
+    std::vector<WindowId> VisibleWindowsOf(long pid) override;
+    void BringToFront(WindowId window) override;
+
+private:
+    x11::DisplayPtr display_;
+};

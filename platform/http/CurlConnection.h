@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <curl/curl.h>
+
+#include "CurlSession.h"
+
+namespace http {
+
+struct CurlEasyCleanup {
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+using CurlEasyPtr = std::unique_ptr<CURL, CurlEasyCleanup>;
+
+struct CurlSlistFree {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using CurlSlistPtr = std::unique_ptr<curl_slist, CurlSlistFree>;
+
+// One kept easy handle bound to a host and port, in a session. Requests on it reuse the TCP
+// connection when the server allows and carry the session's cookies. Synchronous; one thread.
+class CurlConnection {
+public:
+    struct Reply {
+        bool received = false;  // a complete response arrived, whatever its status
+        long status = 0;
+        std::string body;
+        std::string error;  // libcurl's words when nothing was received
+    };
+
+    // Null when the host is empty or no easy handle can be made.
+    static std::unique_ptr<CurlConnection> Open(const CurlSession& session, std::string host, std::uint16_t port);
+
+    // Sends one request to `objectName` (path and query, starting with "/") on this host and
+    // port, over TLS (certificate and host name verified) when `secure`. `headers` are whole
+    // header lines without line ends. Time-outs: connect 60 s; the transfer is abandoned when
+    // nothing moves for 30 s.
+    Reply Send(const std::string& verb, bool secure, const std::string& objectName,
+               const std::vector<std::string>& headers, const std::string& body);
+
+    const std::string& Host() const { return host_; }
+    std::uint16_t Port() const { return port_; }
+
+private:
+    CurlConnection(CurlEasyPtr easy, CurlSharePtr share, std::string agent, std::string host, std::uint16_t port)
+        : share_(std::move(share)), easy_(std::move(easy)), agent_(std::move(agent)), host_(std::move(host)), port_(port) {}
+
+    CurlSharePtr share_;  // declared first: the easy handle uses it until it is cleaned up
+    CurlEasyPtr easy_;
+    std::string agent_;
+    std::string host_;
+    std::uint16_t port_;
+};
+
+}  // namespace http

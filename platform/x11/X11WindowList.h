@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+typedef struct _XDisplay Display;
+
+namespace x11 {
+
+// The top-level windows of an X display, as the window manager stacks them, with the process
+// that owns each (_NET_WM_PID). Works with a window manager (its _NET_CLIENT_LIST_STACKING, or
+// the client windows inside its frames) and without one (the root's children, as under Xvfb).
+// The display must outlive the list; one thread.
+class X11WindowList {
+public:
+    using WindowId = unsigned long;  // an X window id
+
+    struct TopLevel {
+        WindowId window = 0;
+        long pid = -1;  // -1: the window does not say
+        bool viewable = false;
+    };
+
+    explicit X11WindowList(Display* display) : display_(display) {}
+
+    // Top first. Windows that vanish while they are read are left out.
+    std::vector<TopLevel> TopLevelWindows() const;
+
+    // The viewable top-level windows of process `pid`, top first, at most `limit`.
+    std::vector<WindowId> VisibleWindowsOf(long pid, std::size_t limit) const;
+
+    // Asks the window manager to activate `window` and raises it; false when the window is gone.
+    bool BringToFront(WindowId window) const;
+
+private:
+    Display* display_;
+};
+
+}  // namespace x11

@@ -1,0 +1,183 @@
+// Game detection over real processes and real X11 windows (run under Xvfb by with-xvfb.sh).
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "CGameDetector.h"
+#include "CMainWindowIterator.h"
+#include "TempDir.h"
+#include "X11WindowList.h"
+#include "XDisplay.h"
+
+extern char** environ;
+
+using MY_DATA_SPACE::GameRecord;
+using Strings = std::vector<std::string>;
+using WindowId = x11::X11WindowList::WindowId;
+
+namespace {
+
+// A copy of the helper program started under a name of the test's choosing; it runs until
+// the object goes.
+class HelperProcess {
+public:
+    HelperProcess(const testsupport::TempDir& dir, const std::string& name, const std::string& mode) {
+        const std::string path = dir / name;
+        std::filesystem::copy_file(GAME_WINDOW_HELPER, path);
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        int in[2];
+        int out[2];
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        char* argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>(mode.c_str()), nullptr};
+        const int rc = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(in[0]);
+        close(out[1]);
+        stdin_ = in[1];
+        if (rc != 0) {
+            close(out[0]);
+            throw std::runtime_error("posix_spawn failed");
+        }
+        // "ready id..." once its windows exist.
+        std::string line;
+        pollfd pfd{out[0], POLLIN, 0};
+        char c = 0;
+        while (poll(&pfd, 1, 10000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
+        close(out[0]);
+        std::istringstream words(line);
+        std::string ready;
+        words >> ready;
+        if (ready != "ready") throw std::runtime_error("helper did not start: " + line);
+        for (unsigned long id = 0; words >> id;) windows_.push_back(id);
+    }
+    ~HelperProcess() {
+        close(stdin_);
+        int status = 0;
+        if (waitpid(pid_, &status, 0) != pid_) kill(pid_, SIGKILL);
+    }
+    HelperProcess(const HelperProcess&) = delete;
+    HelperProcess& operator=(const HelperProcess&) = delete;
+
+    long Pid() const { return pid_; }
+    const std::vector<WindowId>& Windows() const { return windows_; }
+
+private:
+    pid_t pid_ = -1;
+    int stdin_ = -1;
+    std::vector<WindowId> windows_;
+};
+
+class GameX11Test : public testing::Test {
+protected:
+    void SetUp() override {
+        display_ = x11::OpenDisplay();
+        ASSERT_TRUE(display_) << "no X display: run under tests/fixtures/with-xvfb.sh";
+    }
+
+    // Names unique to this test process, so that tests running side by side do not meet.
+    std::string Unique(const std::string& base) const { return base + std::to_string(getpid()); }
+
+    testsupport::TempDir dir_;
+    x11::DisplayPtr display_;
+};
+
+TEST_F(GameX11Test, WindowsOfAProcessTopFirstAndRaised) {
+    HelperProcess two(dir_, Unique("two-windows"), "two");
+    HelperProcess hidden(dir_, Unique("hidden-window"), "hidden");
+    ASSERT_EQ(two.Windows().size(), 2u);
+    const WindowId first = two.Windows()[0];
+    const WindowId second = two.Windows()[1];
+
+    x11::X11WindowList list(display_.get());
+    // The later window was stacked on top.
+    EXPECT_EQ(list.VisibleWindowsOf(two.Pid(), 1024), (std::vector<WindowId>{second, first}));
+    EXPECT_EQ(list.VisibleWindowsOf(two.Pid(), 1), (std::vector<WindowId>{second}));
+
+    ASSERT_TRUE(list.BringToFront(first));
+    CMainWindowIterator it(list, two.Pid());
+    EXPECT_EQ(it.Count(), 2u);
+    EXPECT_EQ(it.First(), first);
+    EXPECT_EQ(it.Next(), second);
+    EXPECT_EQ(it.Next(), 0u);
+
+    // An unmapped window is listed, but not as visible.
+    const auto all = list.TopLevelWindows();
+    const auto entry = std::find_if(all.begin(), all.end(), [&](const auto& w) { return w.pid == hidden.Pid(); });
+    ASSERT_NE(entry, all.end());
+    EXPECT_FALSE(entry->viewable);
+    EXPECT_TRUE(list.VisibleWindowsOf(hidden.Pid(), 1024).empty());
+    EXPECT_TRUE(list.VisibleWindowsOf(hidden.Pid() + 1000000, 1024).empty());
+    EXPECT_FALSE(list.BringToFront(0x7FFFFFF));
+}
+
+TEST_F(GameX11Test, RunningGamesAreOfferedAndTheirWindowChosen) {
+    HelperProcess game(dir_, Unique("AlphaGame"), "window");
+    HelperProcess quiet(dir_, Unique("quiet-proc"), "none");
+    HelperProcess hidden(dir_, Unique("hidden-game"), "hidden");
+    HelperProcess excluded(dir_, Unique("system-thing"), "window");
+
+    const std::string alpha = Unique("alphagame");
+    const std::vector<GameRecord> games = {
+        {"Hidden", Unique("hidden-game"), "", ""},
+        {"Alpha", alpha, "", ""},
+        {"Not running", Unique("not-running"), "", ""},
+        {"Mixed case", Unique("AlphaGame"), "", ""},  // written with capitals: never matches
+    };
+    const Strings system = {Unique("system-thing"), "bash"};
+
+    CGameDetector detector;
+    const Strings choices = detector.RefreshProcesses(games, system);
+    ASSERT_GE(choices.size(), 3u);
+    EXPECT_EQ(choices[0], "Hidden");
+    EXPECT_EQ(choices[1], "Alpha");
+    EXPECT_TRUE(std::is_sorted(choices.begin() + 2, choices.end()));
+    const auto offered = [&](const std::string& name) {
+        return std::find(choices.begin(), choices.end(), name) != choices.end();
+    };
+    EXPECT_TRUE(offered(Unique("quiet-proc")));
+    EXPECT_FALSE(offered(alpha));
+    EXPECT_FALSE(offered(Unique("AlphaGame")));
+    EXPECT_FALSE(offered("Mixed case"));
+    EXPECT_FALSE(offered("Not running"));
+    EXPECT_FALSE(offered(Unique("system-thing")));
+    EXPECT_FALSE(offered("bash"));
+
+    EXPECT_EQ(detector.GameNamesFor("Alpha"), (Strings{"Alpha", "其他"}));
+
+    EXPECT_FALSE(detector.SelectGameProcess(Unique("quiet-proc")));
+    EXPECT_EQ(detector.FailureMessage(), "获取游戏窗口失败");
+    EXPECT_FALSE(detector.SelectGameProcess("Hidden"));
+    EXPECT_EQ(detector.FailureMessage(), "获取游戏窗口失败");
+
+    ASSERT_TRUE(detector.SelectGameProcess("Alpha"));
+    ASSERT_EQ(game.Windows().size(), 1u);
+    EXPECT_EQ(detector.SelectedWindow(), game.Windows()[0]);
+    EXPECT_EQ(detector.SelectedPid(), game.Pid());
+    EXPECT_EQ(detector.SelectedProcess(), alpha);
+    EXPECT_EQ(detector.FailureMessage(), "");
+
+    // The chosen window was brought to the top.
+    x11::X11WindowList list(display_.get());
+    const auto top = list.TopLevelWindows();
+    const auto firstMapped = std::find_if(top.begin(), top.end(), [](const auto& w) { return w.viewable; });
+    ASSERT_NE(firstMapped, top.end());
+    EXPECT_EQ(firstMapped->window, game.Windows()[0]);
+}
+
+}  // namespace

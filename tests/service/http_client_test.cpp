@@ -1,0 +1,434 @@
+// The HTTP client and the service exchanges against a real HTTP server on loopback.
+#include <atomic>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "CData.h"
+#include "HttpClient.h"
+#include "ServiceRequests.h"
+#include "TempDir.h"
+#include "TestHttpServer.h"
+
+using MY_DATA_SPACE::CData;
+
+namespace {
+
+// The bytes 0..n-1 of a reply that shows where a piece of it went missing or moved.
+std::string Pattern(std::size_t n) {
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) s += static_cast<char>('a' + (i * 7 + i / 26) % 26);
+    return s;
+}
+
+// 1023 ASCII bytes, then a three-byte character straddling the 1024-byte boundary, then more
+// text past the first piece.
+std::string StraddlingText() { return std::string(1023, 'a') + "中文直播" + std::string(1500, 'b') + "结束"; }
+
+class ServiceServer {
+public:
+    ServiceServer() {
+        auto& s = server_.Server();
+        s.Post(R"(/bytes-(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_content(Pattern(std::stoul(req.matches[1])), "text/plain");
+        });
+        s.Post(R"(/f-([\w-]+))", [this](const httplib::Request& req, httplib::Response& res) {
+            std::lock_guard lock(mutex_);
+            const auto it = fixed_.find(req.matches[1]);
+            if (it == fixed_.end()) {
+                res.status = 404;
+                return;
+            }
+            res.status = it->second.first;
+            res.set_content(it->second.second, "text/plain");
+        });
+        s.Post("/echo-target.php", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_content(req.path + "?x=" + req.get_param_value("x"), "text/plain");
+        });
+        s.Post("/headers", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_content(req.get_header_value("Content-Type") + "|" + req.get_header_value("Cache-Control") + "|" +
+                                req.get_header_value("User-Agent"),
+                            "text/plain");
+        });
+        s.Post("/session-login", [this](const httplib::Request& req, httplib::Response& res) {
+            Record(req);
+            res.set_header("Set-Cookie", "sid=member42; Path=/");
+            res.set_content(req.get_param_value("username") == "rejected" ? "0" : "1", "text/plain");
+        });
+        s.Post("/whoami", [this](const httplib::Request& req, httplib::Response& res) {
+            Record(req);
+            res.set_content("cookie:" + req.get_header_value("Cookie"), "text/plain");
+        });
+        s.Post("/end", [this](const httplib::Request& req, httplib::Response& res) {
+            Record(req);
+            res.set_content("ok", "text/plain");
+        });
+        // Answers a stream-information request with the body it received as "pipName".
+        s.Post("/stream-echo", [this](const httplib::Request& req, httplib::Response& res) {
+            Record(req);
+            std::string escaped;
+            for (char c : req.body) {
+                if (c == '"' || c == '\\') escaped += '\\';
+                escaped += c;
+            }
+            res.set_content(R"({"pipName":")" + escaped + R"(","pipUrl":"rtmp://127.0.0.1:11935/live","lid":"L1"})",
+                            "application/json");
+        });
+        server_.Start();
+    }
+
+    void SetFixed(const std::string& name, std::string body, int status = 200) {
+        std::lock_guard lock(mutex_);
+        fixed_[name] = {status, std::move(body)};
+    }
+    std::string Url(const std::string& path) const { return server_.Url(path); }
+    int Requests() const { return requests_.load(); }
+    httplib::Request Last() {
+        std::lock_guard lock(mutex_);
+        return last_;
+    }
+
+private:
+    void Record(const httplib::Request& req) {
+        std::lock_guard lock(mutex_);
+        last_ = req;
+        ++requests_;
+    }
+
+    TestHttpServer server_;
+    std::mutex mutex_;
+    std::map<std::string, std::pair<int, std::string>> fixed_;
+    httplib::Request last_;
+    std::atomic<int> requests_{0};
+};
+
+class HttpClientTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() { server_ = new ServiceServer; }
+    static void TearDownTestSuite() {
+        delete server_;
+        server_ = nullptr;
+    }
+
+    // A fresh CData in a folder of its own (it writes its files back when it goes).
+    void SetUp() override {
+        chdir_ = std::make_unique<testsupport::ScopedChdir>(dir_.path());
+        data_ = std::make_unique<CData>();
+        data_->SetServerAddress(MY_DATA_SPACE::kLoginUrl, Url("/site/session-login"));
+        data_->SetServerAddress(MY_DATA_SPACE::kGameListUrl, Url("/site/f-games"));
+        data_->SetServerAddress(MY_DATA_SPACE::kStreamInfoUrl, Url("/site/f-stream"));
+        data_->SetServerAddress(MY_DATA_SPACE::kEndNoticePrefix, Url("/api/end?lid="));
+    }
+    void TearDown() override {
+        data_.reset();
+        chdir_.reset();
+    }
+
+    static std::string Url(const std::string& path) { return server_->Url(path); }
+    void LogIn() { ASSERT_TRUE(RequestLogin(*data_, "member", "secret")); }
+    static std::string Post(const std::string& url) {
+        std::string reply;
+        EXPECT_TRUE(PostForText(reply, url, ""));
+        return reply;
+    }
+
+    static ServiceServer* server_;
+    testsupport::TempDir dir_;
+    std::unique_ptr<testsupport::ScopedChdir> chdir_;
+    std::unique_ptr<CData> data_;
+};
+ServiceServer* HttpClientTest::server_ = nullptr;
+
+TEST_F(HttpClientTest, EmptyUrlFailsWithoutTouchingTheNetwork) {
+    const int before = server_->Requests();
+    std::string reply = "kept";
+    EXPECT_FALSE(PostForText(reply, "", "a=1"));
+    EXPECT_FALSE(PostOnConnection(reply, data_->Connection(), "", ""));
+    EXPECT_FALSE(PostLogin(*data_, "", "username=a"));
+    EXPECT_EQ(reply, "kept");
+    EXPECT_EQ(data_->Session(), nullptr);
+    EXPECT_EQ(server_->Requests(), before);
+}
+
+TEST_F(HttpClientTest, PostsToTheTextAfterTheLastSlashOfTheUrl) {
+    EXPECT_EQ(ObjectNameOf("http://h/a/b/login.php?x=1"), "/login.php?x=1");
+    EXPECT_EQ(ObjectNameOf("http://h/a/login.php?next=/x/y"), "/y");
+    EXPECT_EQ(ObjectNameOf("no-slash"), "no-slash");
+
+    EXPECT_EQ(Post(Url("/dir/sub/echo-target.php?x=1")), "/echo-target.php?x=1");
+    // A "/" inside the query starts the object name there.
+    EXPECT_EQ(Post(Url("/a/login.php?next=/whoami")), "cookie:");
+}
+
+TEST_F(HttpClientTest, SendsTheThreeHeaderLines) {
+    EXPECT_EQ(Post(Url("/headers")), "application/x-www-form-urlencoded|no-cache|test");
+}
+
+TEST_F(HttpClientTest, RepliesOfEverySizeArriveWholeAndAreAppended) {
+    for (const std::size_t n : {0u, 1u, 1024u, 1025u, 5000u}) {
+        std::string reply = "before:";
+        ASSERT_TRUE(PostForText(reply, Url("/data/bytes-" + std::to_string(n)), "")) << n;
+        EXPECT_EQ(reply, "before:" + Pattern(n)) << n;
+    }
+}
+
+TEST_F(HttpClientTest, ReplyTextIsDecodedAsOneWhole) {
+    server_->SetFixed("straddle", StraddlingText());
+    EXPECT_EQ(Post(Url("/site/f-straddle")), StraddlingText());
+    // The text of a reply ends at its first 0 byte.
+    server_->SetFixed("nul", std::string("abc\0def", 7));
+    EXPECT_EQ(Post(Url("/site/f-nul")), "abc");
+}
+
+TEST_F(HttpClientTest, ErrorPagesAreRepliesButTransportFailuresAreNot) {
+    server_->SetFixed("broken", "<html>internal error</html>", 500);
+    EXPECT_EQ(Post(Url("/site/f-broken")), "<html>internal error</html>");
+    EXPECT_EQ(Post(Url("/site/f-no-such-reply")), "");
+
+    std::string reply;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(PostForText(reply, "http://127.0.0.1:1/refused", ""));
+    EXPECT_FALSE(PostForText(reply, "not a url", ""));
+    const std::string diagnostics = testing::internal::GetCapturedStdout();
+    EXPECT_NE(diagnostics.find("Error:"), std::string::npos);
+    EXPECT_NE(diagnostics.find("Error:WinHttpCrackUrl failed!\n"), std::string::npos);
+    EXPECT_EQ(reply, "");
+}
+
+TEST_F(HttpClientTest, LoginIsDecidedByTheFirstByteOfTheWholeReply) {
+    const struct {
+        const char* name;
+        std::string body;
+        int status;
+        bool accepted;
+    } cases[] = {
+        {"one", "1", 200, true},
+        {"one-and-more", "1 welcome", 200, true},
+        {"byte-one", std::string("\x01", 1), 200, true},
+        {"zero", "0", 200, false},
+        {"empty", "", 200, false},
+        {"error-page", "<html>500</html>", 500, false},
+        // The second 1024-byte piece starts with "0": still accepted.
+        {"long-accepted", "1" + std::string(1023, 'x') + "0" + std::string(500, 'x'), 200, true},
+        // The last piece starts with "1", the reply with "0": still refused.
+        {"long-refused", "0" + std::string(1023, 'x') + "1" + std::string(500, 'x'), 200, false},
+    };
+    for (const auto& c : cases) {
+        server_->SetFixed(c.name, c.body, c.status);
+        EXPECT_EQ(PostLogin(*data_, Url(std::string("/site/f-") + c.name), "username=a"), c.accepted)
+            << c.name;
+    }
+}
+
+TEST_F(HttpClientTest, LoginKeepsItsSessionEvenWhenRefusedButNotWhenNothingCame) {
+    server_->SetFixed("refuse", "0");
+    EXPECT_FALSE(PostLogin(*data_, Url("/site/f-refuse"), ""));
+    HttpHandle* kept = data_->Connection();
+    ASSERT_NE(kept, nullptr);
+    ASSERT_NE(data_->Session(), nullptr);
+
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(PostLogin(*data_, "http://127.0.0.1:1/login", "username=a"));
+    (void)testing::internal::GetCapturedStdout();
+    EXPECT_EQ(data_->Connection(), kept);
+
+    LogIn();
+    EXPECT_NE(data_->Connection(), nullptr);
+}
+
+TEST_F(HttpClientTest, KeptConnectionCarriesTheLoginCookiesToTheLoginHost) {
+    LogIn();
+    std::string reply;
+    // Another host and port in the URL: only its object name counts.
+    ASSERT_TRUE(PostOnConnection(reply, data_->Connection(), "http://127.0.0.1:1/deep/path/whoami", ""));
+    EXPECT_EQ(reply, "cookie:sid=member42");
+
+    // A fresh session has no cookie.
+    EXPECT_EQ(Post(Url("/whoami")), "cookie:");
+}
+
+TEST_F(HttpClientTest, NoConnectionMeansNoRequest) {
+    std::string reply;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(PostOnConnection(reply, nullptr, Url("/whoami"), ""));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error:OpenRequest failed!\n");
+}
+
+TEST_F(HttpClientTest, FormValuesReachTheServiceIntact) {
+    const std::string user = "a&b=c+d%e 名";
+    const std::string password = "p/w&password=x+1%2";
+    ASSERT_TRUE(RequestLogin(*data_, user, password));
+    const auto login = server_->Last();
+    EXPECT_EQ(login.get_param_value("username"), user);
+    EXPECT_EQ(login.get_param_value("password"), password);
+    EXPECT_EQ(login.get_param_value_count("password"), 1u);
+    EXPECT_EQ(login.body.rfind("username=", 0), 0u);
+
+    GameIdTable table{{"射击 & 冒险", "g=1&x"}};
+    data_->SetServerAddress(MY_DATA_SPACE::kStreamInfoUrl, Url("/api/stream-echo"));
+    ASSERT_TRUE(RequestStreamInfo(*data_, table, "射击 & 冒险", "100% fun & games=yes"));
+    EXPECT_EQ(data_->PipName(), "gid=g%3D1%26x &title=100%25+fun+%26+games%3Dyes");
+    EXPECT_EQ(server_->Last().get_param_value("title"), "100% fun & games=yes");
+}
+
+TEST_F(HttpClientTest, SelfSignedHttpsIsRefused) {
+    testsupport::TempDir certs;
+    const std::string key = certs / "key.pem";
+    const std::string cert = certs / "cert.pem";
+    const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
+                                "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " +
+                                key + " -out " + cert + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << "openssl could not make a certificate";
+
+    TestHttpServer https(std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str()));
+    https.Server().Post("/secret", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("1", "text/plain");
+    });
+    https.Start();
+
+    // The server does answer a client that skips verification...
+    httplib::SSLClient check("127.0.0.1", https.Port());
+    check.enable_server_certificate_verification(false);
+    const auto answered = check.Post("/secret", "", "text/plain");
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(answered->body, "1");
+
+    // ...but the client verifies certificates.
+    std::string reply;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(PostForText(reply, https.Url("/secret", "https"), ""));
+    EXPECT_FALSE(PostLogin(*data_, https.Url("/secret", "https"), ""));
+    (void)testing::internal::GetCapturedStdout();
+    EXPECT_EQ(reply, "");
+    EXPECT_EQ(data_->Connection(), nullptr);
+}
+
+// --- the service exchanges on the kept connection -------------------------------------------
+
+TEST_F(HttpClientTest, GameListReplies) {
+    LogIn();
+    const struct {
+        const char* reply;
+        GameListResult result;
+        GameIdTable table;
+    } cases[] = {
+        {R"([{"gname":"Alpha","gid":"1","extra":true},{"gname":"其他","gid":"9"}])", GameListResult::kGood,
+         {{"Alpha", "1"}, {"其他", "9"}}},
+        {"[]", GameListResult::kGood, {}},
+        {R"([{"gname":"A","gid":"1"},{"gname":"A","gid":"2"}])", GameListResult::kGood, {{"A", "2"}}},
+        // An object root is read in member-name order: "a" before "b", so "b" wins.
+        {R"({"b":{"gname":"X","gid":"from-b"},"a":{"gname":"X","gid":"from-a"}})", GameListResult::kGood,
+         {{"X", "from-b"}}},
+        {R"([{"gname":"A","gid":7}])", GameListResult::kGood, {{"A", "7"}}},
+        // Good elements before a bad one stay in the table.
+        {R"([{"gname":"A","gid":"1"},{"gname":"B"}])", GameListResult::kBadReply, {{"A", "1"}}},
+        {R"([{"gname":null,"gid":"1"}])", GameListResult::kBadReply, {}},
+        {R"([{"gname":"A","gid":1.5}])", GameListResult::kBadReply, {}},
+        {R"([{"gname":"A","gid":["1"]}])", GameListResult::kBadReply, {}},
+        {R"(["Alpha"])", GameListResult::kBadReply, {}},
+        {"<html>not json</html>", GameListResult::kNotJson, {}},
+        {"", GameListResult::kNotJson, {}},
+    };
+    for (const auto& c : cases) {
+        server_->SetFixed("games", c.reply);
+        GameIdTable table;
+        EXPECT_EQ(RequestGameList(*data_, table), c.result) << c.reply;
+        EXPECT_EQ(table, c.table) << c.reply;
+    }
+    // Nesting deeper than the JSON reader's stack limit makes it throw: still just not JSON.
+    server_->SetFixed("games", std::string(5000, '['));
+    GameIdTable table;
+    EXPECT_EQ(RequestGameList(*data_, table), GameListResult::kNotJson);
+
+    EXPECT_STREQ(GameListMessage(GameListResult::kBadReply), "返回信息出错!");
+    EXPECT_EQ(GameListMessage(GameListResult::kNotJson), nullptr);
+    EXPECT_EQ(GameListMessage(GameListResult::kGood), nullptr);
+}
+
+TEST_F(HttpClientTest, GameListWithoutALoginIsABadReply) {
+    GameIdTable table;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(RequestGameList(*data_, table), GameListResult::kBadReply);
+    (void)testing::internal::GetCapturedStdout();
+}
+
+TEST_F(HttpClientTest, GameListAcrossAPieceBoundaryKeepsItsNames) {
+    LogIn();
+    // The name's first Chinese character straddles bytes 1023 to 1025 of the reply.
+    const std::string prefix = R"([{"gid":"1","gname":")";
+    const std::string name = std::string(1023 - prefix.size(), 'n') + "中文游戏";
+    server_->SetFixed("games", prefix + name + R"("}])");
+    GameIdTable table;
+    ASSERT_EQ(RequestGameList(*data_, table), GameListResult::kGood);
+    EXPECT_EQ(table, (GameIdTable{{name, "1"}}));
+}
+
+TEST_F(HttpClientTest, StreamInformationReplies) {
+    LogIn();
+    const struct {
+        const char* reply;
+        const char* name;
+        const char* url;
+        const char* lid;
+    } cases[] = {
+        {R"({"pipName":"s1","pipUrl":"rtmp://127.0.0.1:11935/live","lid":"42"})", "s1", "rtmp://127.0.0.1:11935/live",
+         "42"},
+        {R"({"pipName":"s1","pipUrl":null})", "s1", "", ""},
+        {R"({"pipName":true,"pipUrl":"u","lid":false})", "true", "u", "false"},
+        // Numbers, arrays and objects make the reply count as not parsed.
+        {R"({"pipName":"s1","pipUrl":"u","lid":42})", "", "", ""},
+        {R"({"pipName":["s1"],"pipUrl":"u","lid":"1"})", "", "", ""},
+        {R"(["s1","u","1"])", "", "", ""},
+        {"<html>busy</html>", "", "", ""},
+    };
+    for (const auto& c : cases) {
+        server_->SetFixed("stream", c.reply);
+        data_->SetPipName("old");
+        ASSERT_TRUE(RequestStreamInfo(*data_, {}, "Alpha", "intro")) << c.reply;
+        EXPECT_EQ(data_->PipName(), c.name) << c.reply;
+        EXPECT_EQ(data_->PipUrl(), c.url) << c.reply;
+        EXPECT_EQ(data_->Lid(), c.lid) << c.reply;
+    }
+    // Nesting beyond the JSON reader's stack limit: not parsed, not a crash.
+    server_->SetFixed("stream", R"({"pipName":)" + std::string(3000, '['));
+    data_->SetPipName("old");
+    ASSERT_TRUE(RequestStreamInfo(*data_, {}, "Alpha", "intro"));
+    EXPECT_EQ(data_->PipName(), "");
+}
+
+TEST_F(HttpClientTest, StreamInformationPostsTheGameIdOrTheOtherOne) {
+    LogIn();
+    data_->SetServerAddress(MY_DATA_SPACE::kStreamInfoUrl, Url("/api/stream-echo"));
+    const GameIdTable table{{"Alpha", "1"}, {"其他", "99"}};
+    ASSERT_TRUE(RequestStreamInfo(*data_, table, "Alpha", "hi"));
+    EXPECT_EQ(data_->PipName(), "gid=1 &title=hi");
+    ASSERT_TRUE(RequestStreamInfo(*data_, table, "Unknown", "hi"));
+    EXPECT_EQ(data_->PipName(), "gid=99 &title=hi");
+    ASSERT_TRUE(RequestStreamInfo(*data_, {}, "Unknown", "hi"));
+    EXPECT_EQ(data_->PipName(), "gid= &title=hi");
+    EXPECT_EQ(data_->Lid(), "L1");
+}
+
+TEST_F(HttpClientTest, StreamInformationFailureLeavesTheValues) {
+    data_->SetPipName("kept");
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(RequestStreamInfo(*data_, {}, "Alpha", "intro"));
+    (void)testing::internal::GetCapturedStdout();
+    EXPECT_EQ(data_->PipName(), "kept");
+}
+
+TEST_F(HttpClientTest, EndNoticeNamesTheLiveIdOnAFreshSession) {
+    LogIn();
+    data_->SetLid("L42");
+    SendEndNotice(*data_);
+    const auto last = server_->Last();
+    EXPECT_EQ(last.path, "/end");
+    EXPECT_EQ(last.get_param_value("lid"), "L42");
+    EXPECT_EQ(last.get_header_value("Cookie"), "");
+}
+
+}  // namespace
