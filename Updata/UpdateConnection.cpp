@@ -1,88 +1,30 @@
 #include "UpdateConnection.h"
 
-#include <curl/curl.h>
-
 #include <cstdio>
 #include <optional>
 
+#include "CurlConnection.h"
+#include "CurlSession.h"
+#include "CurlUrl.h"
+
 namespace {
 
-struct CurlFree {
-    void operator()(CURL* c) const { curl_easy_cleanup(c); }
-};
-struct CurlUrlFree {
-    void operator()(CURLU* u) const { curl_url_cleanup(u); }
-};
-struct SlistFree {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
-};
-struct CurlStringFree {
-    void operator()(char* s) const { curl_free(s); }
-};
-using CurlPtr = std::unique_ptr<CURL, CurlFree>;
-using SlistPtr = std::unique_ptr<curl_slist, SlistFree>;
+const std::vector<std::string> kHeaders = {"Content-Type: application/x-www-form-urlencoded"};
 
-constexpr long kConnectTimeoutSeconds = 60;  // the defaults the service has always been given
-constexpr long kStallSeconds = 30;
+std::string RequestPath(const std::string& path) { return path.starts_with('/') ? path : "/" + path; }
 
-void GlobalInit() {
-    static const bool done = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    (void)done;
-}
-
-// "scheme://host:port" of the server URL; its path and query play no part in any request.
-std::optional<std::string> Origin(const std::string& serverUrl) {
-    std::unique_ptr<CURLU, CurlUrlFree> url(curl_url());
-    if (!url || curl_url_set(url.get(), CURLUPART_URL, serverUrl.c_str(), 0) != CURLUE_OK) return std::nullopt;
-    auto part = [&](CURLUPart which, unsigned flags) -> std::optional<std::string> {
-        char* raw = nullptr;
-        if (curl_url_get(url.get(), which, &raw, flags) != CURLUE_OK) return std::nullopt;
-        std::unique_ptr<char, CurlStringFree> owned(raw);
-        return std::string(raw);
-    };
-    const auto scheme = part(CURLUPART_SCHEME, 0);
-    const auto host = part(CURLUPART_HOST, 0);
-    const auto port = part(CURLUPART_PORT, CURLU_DEFAULT_PORT);
-    if (!scheme || !host || !port || (*scheme != "http" && *scheme != "https")) return std::nullopt;
-    return *scheme + "://" + *host + ":" + *port;
-}
-
-std::string RequestUrl(const std::string& origin, const std::string& path) {
-    return origin + (path.empty() || path.front() != '/' ? "/" : "") + path;
-}
-
-struct Sink {
-    std::string* text = nullptr;
-    std::FILE* file = nullptr;
-    CURL* curl = nullptr;
-    bool requireOk = false;
-    bool failed = false;
-};
-
-size_t OnBody(char* data, size_t size, size_t count, void* user) {
-    auto* sink = static_cast<Sink*>(user);
-    const size_t bytes = size * count;
-    if (sink->requireOk) {
-        long status = 0;
-        curl_easy_getinfo(sink->curl, CURLINFO_RESPONSE_CODE, &status);
-        if (status != 200) {
-            sink->failed = true;
-            return 0;  // stops the transfer: nothing of an error page reaches the file
-        }
-    }
-    if (sink->text != nullptr) sink->text->append(data, bytes);
-    if (sink->file != nullptr && std::fwrite(data, 1, bytes, sink->file) != bytes) {
-        sink->failed = true;
-        return 0;
-    }
-    return bytes;
+// Only the scheme of the server URL decides anything per request; its path never does.
+std::optional<http::CrackedUrl> Crack(const std::string& serverUrl) {
+    auto cracked = http::CrackUrl(serverUrl);
+    if (!cracked) std::printf("Error:WinHttpCrackUrl failed!\n");
+    return cracked;
 }
 
 }  // namespace
 
 struct UpdateConnection::Handle {
-    CurlPtr curl;
-    SlistPtr headers;
+    std::unique_ptr<http::CurlSession> session;
+    std::unique_ptr<http::CurlConnection> connection;
 };
 
 UpdateConnection::UpdateConnection(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
@@ -92,70 +34,35 @@ bool UpdateConnection::PassesCheck(const std::string& body) {
     return !body.empty() && (body[0] == '1' || body[0] == '\x01');
 }
 
-namespace {
-
-// Sends one GET on `curl`; true when a response arrived and the sink took all of it.
-bool Send(CURL* curl, curl_slist* headers, const std::string& url, Sink& sink) {
-    sink.curl = curl;
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-    const CURLcode code = curl_easy_perform(curl);
-    if (code == CURLE_COULDNT_CONNECT || code == CURLE_COULDNT_RESOLVE_HOST || code == CURLE_OPERATION_TIMEDOUT)
-        std::printf("Error:Connect failed!\n");
-    return code == CURLE_OK && !sink.failed;
-}
-
-}  // namespace
-
 int UpdateConnection::ConnectAndCheck(const std::string& serverUrl, const std::string& path,
                                       std::unique_ptr<UpdateConnection>& connection) {
     if (serverUrl.empty()) return 0;
-    GlobalInit();
-    const auto origin = Origin(serverUrl);
-    if (!origin) std::printf("Error:WinHttpCrackUrl failed!\n");
-
+    const auto url = Crack(serverUrl);
     auto handle = std::make_unique<Handle>();
-    handle->curl.reset(curl_easy_init());
-    if (!handle->curl) {
+    handle->session = http::CurlSession::Open("TEST /1.0");
+    if (!handle->session) {
         std::printf("Error:Open session!\n");
         return 0;
     }
-    CURL* curl = handle->curl.get();
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "TEST /1.0");
-    curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");  // cookie engine on for the whole run
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // requests run on the timer thread too
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    handle->headers.reset(curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded"));
-    if (!handle->headers) {
-        std::printf("Error:AddRequestHeaders failed!\n");
+    if (url) handle->connection = http::CurlConnection::Open(*handle->session, url->host, url->port);
+    if (!handle->connection) {
+        std::printf("Error:Connect failed!\n");
         return 0;
     }
-    if (!origin) return 0;
-
-    std::string body;
-    Sink sink;
-    sink.text = &body;
-    if (!Send(curl, handle->headers.get(), RequestUrl(*origin, path), sink)) return 0;
+    const auto reply = handle->connection->Send("GET", url->secure, RequestPath(path), kHeaders, {});
+    if (!reply.received) return 0;
     connection.reset(new UpdateConnection(std::move(handle)));
-    return PassesCheck(body) ? 1 : 0;
+    return PassesCheck(reply.body) ? 1 : 0;
 }
 
 int UpdateConnection::GetText(const std::string& serverUrl, const std::string& path, std::string& text) {
     if (serverUrl.empty()) return 0;
-    const auto origin = Origin(serverUrl);
-    if (!origin) {
-        std::printf("Error:WinHttpCrackUrl failed!\n");
-        return 0;
-    }
-    Sink sink;
-    sink.text = &text;
-    return Send(handle_->curl.get(), handle_->headers.get(), RequestUrl(*origin, path), sink) ? 1 : 0;
+    const auto url = Crack(serverUrl);
+    if (!url) return 0;
+    const auto reply = handle_->connection->Send("GET", url->secure, RequestPath(path), kHeaders, {});
+    if (!reply.received) return 0;
+    text += reply.body;
+    return 1;
 }
 
 int UpdateConnection::GetToFile(const std::string& serverUrl, const std::string& path,
@@ -166,21 +73,13 @@ int UpdateConnection::GetToFile(const std::string& serverUrl, const std::string&
     };
     std::unique_ptr<std::FILE, FileClose> file(std::fopen(localFile.c_str(), "wb"));
     if (!file) return 0;
-    const auto origin = Origin(serverUrl);
-    if (!origin) {
-        std::printf("Error:WinHttpCrackUrl failed!\n");
-        return 0;
-    }
-    Sink sink;
-    sink.file = file.get();
-    sink.requireOk = true;
-    bool ok = Send(handle_->curl.get(), handle_->headers.get(), RequestUrl(*origin, path), sink);
-    if (ok) {
-        // An empty body never reaches the write callback: check the status here as well.
-        long status = 0;
-        curl_easy_getinfo(handle_->curl.get(), CURLINFO_RESPONSE_CODE, &status);
-        ok = status == 200;
-    }
+    const auto url = Crack(serverUrl);
+    if (!url) return 0;
+    // Only a 200 answer is the file: an error page must never be installed under its name.
+    const auto reply = handle_->connection->Send(
+        "GET", url->secure, RequestPath(path), kHeaders, {}, [&file](const char* data, std::size_t size, long status) {
+            return status == 200 && std::fwrite(data, 1, size, file.get()) == size;
+        });
     const bool closed = std::fclose(file.release()) == 0;
-    return ok && closed ? 1 : 0;
+    return reply.received && reply.status == 200 && closed ? 1 : 0;
 }

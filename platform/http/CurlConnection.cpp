@@ -3,9 +3,16 @@
 namespace http {
 namespace {
 
-size_t AppendBody(char* data, size_t size, size_t count, void* user) {
-    static_cast<std::string*>(user)->append(data, size * count);
-    return size * count;
+struct SinkCall {
+    CURL* easy;
+    const CurlConnection::BodySink* sink;
+};
+
+size_t ToSink(char* data, size_t size, size_t count, void* user) {
+    auto* call = static_cast<SinkCall*>(user);
+    long status = 0;
+    curl_easy_getinfo(call->easy, CURLINFO_RESPONSE_CODE, &status);
+    return (*call->sink)(data, size * count, status) ? size * count : 0;
 }
 
 }  // namespace
@@ -23,6 +30,18 @@ std::unique_ptr<CurlConnection> CurlConnection::Open(const CurlSession& session,
 
 CurlConnection::Reply CurlConnection::Send(const std::string& verb, bool secure, const std::string& objectName,
                                            const std::vector<std::string>& headers, const std::string& body) {
+    std::string received;
+    Reply reply = Send(verb, secure, objectName, headers, body, [&received](const char* data, std::size_t size, long) {
+        received.append(data, size);
+        return true;
+    });
+    if (reply.received) reply.body = std::move(received);
+    return reply;
+}
+
+CurlConnection::Reply CurlConnection::Send(const std::string& verb, bool secure, const std::string& objectName,
+                                           const std::vector<std::string>& headers, const std::string& body,
+                                           const BodySink& sink) {
     Reply reply;
     CURL* easy = easy_.get();
     const std::string url = std::string(secure ? "https://" : "http://") + host_ + ":" + std::to_string(port_) +
@@ -47,13 +66,19 @@ CurlConnection::Reply CurlConnection::Send(const std::string& verb, bool secure,
     char errorText[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_USERAGENT, agent_.c_str());
-    curl_easy_setopt(easy, CURLOPT_POST, 1L);
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, body.c_str());
-    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, verb == "POST" ? nullptr : verb.c_str());
+    if (verb == "GET" && body.empty()) {
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, nullptr);
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    } else {
+        curl_easy_setopt(easy, CURLOPT_POST, 1L);
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+        curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, body.c_str());
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, verb == "POST" ? nullptr : verb.c_str());
+    }
+    SinkCall call{easy, &sink};
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list.get());
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &AppendBody);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &reply.body);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &ToSink);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &call);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, 60000L);
@@ -74,7 +99,6 @@ CurlConnection::Reply CurlConnection::Send(const std::string& verb, bool secure,
 
     if (code != CURLE_OK) {
         reply.error = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
-        reply.body.clear();
         return reply;
     }
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &reply.status);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,9 @@ public:
         std::string error;  // libcurl's words when nothing was received
     };
 
+    // Takes the body as it arrives, with the response's status; false stops the transfer.
+    using BodySink = std::function<bool(const char* data, std::size_t size, long status)>;
+
     // Null when the host is empty or no easy handle can be made.
     static std::unique_ptr<CurlConnection> Open(const CurlSession& session, std::string host, std::uint16_t port);
 
@@ -41,6 +45,11 @@ public:
     // nothing moves for 30 s.
     Reply Send(const std::string& verb, bool secure, const std::string& objectName,
                const std::vector<std::string>& headers, const std::string& body);
+
+    // The same, streaming the body into `sink` instead of `Reply::body`. A GET with an empty body
+    // is sent as a plain GET. `received` is false when the sink stopped the transfer.
+    Reply Send(const std::string& verb, bool secure, const std::string& objectName,
+               const std::vector<std::string>& headers, const std::string& body, const BodySink& sink);
 
     const std::string& Host() const { return host_; }
     std::uint16_t Port() const { return port_; }
