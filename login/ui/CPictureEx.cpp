@@ -35,6 +35,7 @@ void CPictureEx::ReleaseShared() {
 }
 
 bool CPictureEx::Load(const QString& path) {
+    UnLoad();  // a failed load leaves the control empty, whatever it showed before
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return false;
     const QByteArray bytes = file.readAll();
