@@ -54,7 +54,7 @@ TEST(SkinFiles, EveryPictureTheWindowsLoadIsThereAtItsSize) {
                             "help/help", "about/soft_intro", "about/upgrade_info"})
         for (const char* look : {"_normal", "_select"})
             expected.push_back({std::string(sub) + look + ".png", 127, 20});
-    const std::pair<const char*, L::Slot> slots[] = {
+    const std::pair<const char*, L::Slot> places[] = {
         {"login/login_btn_login", L::Login::kLogin}, {"login/login_btn_register", L::Login::kRegister},
         {"login/login_btn_forget_passwd", L::Login::kForgotten}, {"login/login_btn_min", L::Login::kMinimise},
         {"login/login_btn_close", L::Login::kClose}, {"ctrmain/ctrmain_btn_start", L::CtrMain::kStart},
@@ -63,7 +63,7 @@ TEST(SkinFiles, EveryPictureTheWindowsLoadIsThereAtItsSize) {
         {"ctrmain/ctrmain_copy_link", L::CtrMain::kCopyLink}, {"ctrmain/info_btn", L::CtrMain::kInfo},
         {"ctrmain/prop_btn", L::CtrMain::kProp}, {"ctrmain/help_btn", L::CtrMain::kHelp},
         {"ctrmain/about_btn", L::CtrMain::kAbout}};
-    for (const auto& [name, slot] : slots)
+    for (const auto& [name, slot] : places)
         for (const char* look : {"_normal", "_select"})
             expected.push_back({std::string(name) + look + ".png", slot.width, slot.height});
     // The game identification dialog's close button is the main window's.
