@@ -409,3 +409,44 @@ TEST(CBitComboBox, TheListIsWidenedToItsWidestItem) {
     EXPECT_EQ(combo->DroppedWidth(), 100) << "never narrower than the control";
     combo->hidePopup();
 }
+
+TEST(XPCDC, TheStandardFontHasChineseGlyphs) {
+    // The set-up installs a CJK font: without one every label of the skin is empty boxes.
+    const QFontMetrics metrics(XPCDC::StandardFont());
+    for (QChar c : QStringLiteral("直播确定取消")) EXPECT_TRUE(metrics.inFont(c)) << static_cast<int>(c.unicode());
+    EXPECT_EQ(XPCDC::StandardFont().pixelSize(), 12);
+    const QImage drawn = Render([](QPainter& p) { XPCDC::Text(p, 10, 10, QStringLiteral("直播"), Qt::black); });
+    EXPECT_GT(InkInside(drawn, QRect(10, 10, 30, 14)), 10);
+    EXPECT_EQ(InkInside(drawn, QRect(0, 0, 200, 9)), 0) << "(x, y) is the top of the text cell";
+}
+
+TEST(XPCDC, FramesFillsAndBitmaps) {
+    const QImage framed = Render([](QPainter& p) { XPCDC::FrameRect(p, QRect(10, 10, 20, 10), Qt::red); });
+    EXPECT_EQ(framed.pixelColor(10, 10), QColor(Qt::red));
+    EXPECT_EQ(framed.pixelColor(29, 19), QColor(Qt::red));
+    EXPECT_EQ(framed.pixelColor(30, 20), QColor(Qt::white)) << "square corners, one pixel, inside the rectangle";
+    EXPECT_EQ(framed.pixelColor(20, 15), QColor(Qt::white)) << "hollow";
+
+    const QImage filled = Render([](QPainter& p) { XPCDC::FilledRect(p, QRect(0, 0, 10, 10), Qt::red, Qt::blue); });
+    EXPECT_EQ(filled.pixelColor(0, 0), QColor(Qt::red));
+    EXPECT_EQ(filled.pixelColor(5, 5), QColor(Qt::blue));
+
+    const QImage gradient = Render([](QPainter& p) { XPCDC::Gradient(p, QRect(0, 0, 100, 10), Qt::black, Qt::white, false); });
+    EXPECT_LT(qGray(gradient.pixel(2, 5)), 20);
+    EXPECT_GT(qGray(gradient.pixel(97, 5)), 235);
+
+    QImage bitmap(4, 4, QImage::Format_RGB32);
+    bitmap.fill(Qt::green);
+    bitmap.setPixelColor(0, 0, Qt::magenta);
+    const QImage keyed = Render([&](QPainter& p) { XPCDC::TransparentBitmap(p, bitmap, QRect(0, 0, 8, 8), Qt::magenta); });
+    EXPECT_EQ(keyed.pixelColor(0, 0), QColor(Qt::white)) << "the key colour is left out";
+    EXPECT_EQ(keyed.pixelColor(6, 6), QColor(Qt::green));
+    const QImage copied = Render([&](QPainter& p) { XPCDC::CopyBitmap(p, bitmap, QRect(10, 10, 2, 2)); });
+    EXPECT_EQ(copied.pixelColor(10, 10), QColor(Qt::magenta));
+    EXPECT_EQ(copied.pixelColor(12, 12), QColor(Qt::white)) << "only the rectangle's part, 1:1";
+
+    EXPECT_TRUE(Render([](QPainter& p) {
+                    EXPECT_TRUE(XPCDC::ResourceBitmap(p, SkinResources::kComboSelection, QRect(0, 0, 50, 20)));
+                    EXPECT_FALSE(XPCDC::ResourceBitmap(p, 4242, QRect(0, 0, 50, 20)));
+                }).pixelColor(10, 10) != QColor(Qt::white));
+}
