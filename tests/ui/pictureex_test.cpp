@@ -158,8 +158,11 @@ TEST(CPictureEx, StopKeepsTheFrameAndDrawResumesFromIt) {
     FrameLog log;
     log.Attach(picture);
     picture.Draw();
+    picture.Draw();  // already playing: no second thread
     ASSERT_TRUE(log.WaitFor(3));
     picture.Stop();
+    const auto seen = log.Indices();
+    for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i], i % 5) << "one thread, frames in order";
     EXPECT_FALSE(picture.IsPlaying());
     EXPECT_FALSE(picture.HasAnimationThread());
     const unsigned current = picture.CurrentFrame();
