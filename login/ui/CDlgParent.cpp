@@ -31,7 +31,7 @@ void CDlgParent::SetFixedSizeCentred(int width, int height) {
     move(0, 0);
     QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (screen) {
-        const QRect area = screen->geometry();
+        const QRect area = screen->availableGeometry();  // the work area, as centring does
         move(area.left() + (area.width() - width) / 2, area.top() + (area.height() - height) / 2);
     }
 }

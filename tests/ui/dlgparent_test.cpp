@@ -89,7 +89,7 @@ protected:
 TEST_F(DlgParentTest, FixedSizeAndCentredOnTheScreen) {
     EXPECT_EQ(box.size(), QSize(295, 193));
     EXPECT_EQ(box.minimumSize(), box.maximumSize());
-    const QRect screen = box.screen()->geometry();
+    const QRect screen = box.screen()->availableGeometry();
     EXPECT_EQ(box.pos(), QPoint(screen.left() + (screen.width() - 295) / 2, screen.top() + (screen.height() - 193) / 2));
     EXPECT_TRUE(box.windowFlags() & Qt::FramelessWindowHint);
 }
