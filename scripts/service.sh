@@ -42,7 +42,7 @@ nginx_pid="$prefix/nginx.pid"
 DEMO_USER=demo
 DEMO_PASSWORD=strimo-demo
 
-alive() { [[ -f $1 ]] && kill -0 "$(cat "$1")" 2>/dev/null; }
+alive() { [[ -f $1 ]] && kill -0 "$(cat "$1" 2>/dev/null)" 2>/dev/null; }
 
 # Waits up to $2 tenths of a second for a TCP listener on 127.0.0.1-style address $1 (host:port).
 wait_tcp() {
