@@ -3,11 +3,12 @@
 #include <httplib.h>
 #include <json/json.h>
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -27,6 +28,7 @@ constexpr size_t kTitleBytes = 200;
 constexpr size_t kPostBytes = 2000;
 constexpr uintmax_t kPlaylistBytes = 256 * 1024;
 constexpr const char* kOtherGame = "其他";
+constexpr int kListenBacklog = 1024;
 
 std::string ToJson(const Json::Value& value)
 {
@@ -117,31 +119,24 @@ std::string RoomTitle(const ServiceStore::Room& room)
     return room.title.empty() ? std::string("（无标题）") : room.title;
 }
 
-// Paths and the methods they answer; any other method on them gets 405.
-struct MethodRule {
-    std::regex path;
-    std::vector<std::string> methods;
-};
-
-const std::vector<MethodRule>& MethodRules()
+// The methods a known path answers (empty for unknown paths); any other method gets 405.
+std::vector<std::string> AllowedMethods(const std::string& path)
 {
-    static const std::vector<MethodRule> rules = [] {
-        std::vector<MethodRule> r;
-        auto add = [&](const char* pattern, std::vector<std::string> methods) {
-            r.push_back({std::regex(pattern), std::move(methods)});
-        };
-        add(R"(/api/login)", {"POST"});
-        add(R"(/api/games)", {"POST", "GET"});
-        add(R"(/api/stream)", {"POST"});
-        add(R"(/api/end)", {"POST"});
-        add(R"(/api/room)", {"GET"});
-        add(R"(/rtmp/publish(_done)?)", {"POST"});
-        add(R"(/member/(login|password))", {"POST"});
-        add(R"(/+index\.php|/forum/)", {"GET", "POST"});
-        add(R"(/|/live/|/live/room|/member/|/update/|/updata/.+|/hls/.+|/static/.+)", {"GET"});
-        return r;
-    }();
-    return rules;
+    auto under = [&](std::string_view prefix) {
+        return path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0;
+    };
+    const size_t slashes = path.find_first_not_of('/');
+    const bool indexPage = slashes != std::string::npos && slashes > 0 && path.substr(slashes) == "index.php";
+    if (path == "/api/login" || path == "/api/stream" || path == "/api/end" || path == "/rtmp/publish" ||
+        path == "/rtmp/publish_done" || path == "/member/login" || path == "/member/password") {
+        return {"POST"};
+    }
+    if (path == "/api/games" || path == "/forum/" || indexPage) return {"GET", "POST"};
+    if (path == "/api/room" || path == "/" || path == "/live/" || path == "/live/room" || path == "/member/" ||
+        path == "/update/" || under("/updata/") || under("/hls/") || under("/static/")) {
+        return {"GET"};
+    }
+    return {};
 }
 
 }  // namespace
@@ -163,8 +158,17 @@ ServiceServer::~ServiceServer() = default;
 
 int ServiceServer::Bind()
 {
-    if (config_.port == 0) return server_->bind_to_any_port(config_.listen);
-    return server_->bind_to_port(config_.listen, config_.port) ? config_.port : -1;
+    server_->set_socket_options([this](int sock) {
+        const int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        listenSocket_ = sock;
+    });
+    const int port = config_.port == 0 ? server_->bind_to_any_port(config_.listen)
+                                       : (server_->bind_to_port(config_.listen, config_.port) ? config_.port : -1);
+    // The HTTP library listens with a backlog of 5: dozens of broadcasters connecting at once
+    // would overflow it and lose connections. Listening again on the socket raises the backlog.
+    if (port >= 0 && listenSocket_ >= 0) ::listen(listenSocket_, kListenBacklog);
+    return port;
 }
 
 bool ServiceServer::Run()
@@ -199,21 +203,17 @@ void ServiceServer::Routes()
                 return httplib::Server::HandlerResponse::Handled;
             }
         }
-        for (const auto& rule : MethodRules()) {
-            if (!std::regex_match(req.path, rule.path)) continue;
-            const auto& m = rule.methods;
-            const bool getLike = req.method == "HEAD" &&
-                                 std::find(m.begin(), m.end(), "GET") != m.end();
-            if (getLike || std::find(m.begin(), m.end(), req.method) != m.end()) {
-                return httplib::Server::HandlerResponse::Unhandled;
-            }
-            std::string allow;
-            for (const auto& method : m) allow += (allow.empty() ? "" : ", ") + method;
-            res.set_header("Allow", allow);
-            Plain(res, "method not allowed\n", 405);
-            return httplib::Server::HandlerResponse::Handled;
+        const auto methods = AllowedMethods(req.path);
+        if (methods.empty()) return httplib::Server::HandlerResponse::Unhandled;
+        const bool getLike = req.method == "HEAD" && std::find(methods.begin(), methods.end(), "GET") != methods.end();
+        if (getLike || std::find(methods.begin(), methods.end(), req.method) != methods.end()) {
+            return httplib::Server::HandlerResponse::Unhandled;
         }
-        return httplib::Server::HandlerResponse::Unhandled;
+        std::string allow;
+        for (const auto& method : methods) allow += (allow.empty() ? "" : ", ") + method;
+        res.set_header("Allow", allow);
+        Plain(res, "method not allowed\n", 405);
+        return httplib::Server::HandlerResponse::Handled;
     });
     s.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty()) {
@@ -717,10 +717,14 @@ void ServiceServer::UpdatePage(const httplib::Request& req, httplib::Response& r
     const auto user = SessionOf(req);
     std::ifstream in(std::filesystem::path(config_.updateDir) / UpdateDescription::kFileName);
     std::string description((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::smatch version;
+    // The description is ours (make-update): its root begins <updata version="N">.
+    const std::string mark = "<updata version=\"";
+    const size_t at = description.find(mark);
+    const size_t end = at == std::string::npos ? at : description.find('"', at + mark.size());
+    std::string version = end == std::string::npos ? std::string{} : description.substr(at + mark.size(), end - at - mark.size());
     std::string body;
-    if (std::regex_search(description, version, std::regex(R"re(<updata\s+version="(\d+)")re"))) {
-        body += "<p>最新版本：<strong>" + HtmlPage::Escape(version[1].str()) + "</strong></p>\n";
+    if (TextRules::IsId(version)) {
+        body += "<p>最新版本：<strong>" + version + "</strong></p>\n";
     } else {
         body += "<p>现在没有可以下载的更新。</p>\n";
     }

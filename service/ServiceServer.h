@@ -76,5 +76,6 @@ private:
     ServiceConfig config_;
     ServiceStore& store_;
     std::unique_ptr<httplib::Server> server_;
+    int listenSocket_ = -1;
     std::string dummyHash_;  // verified against for unknown names, so timing tells nothing
 };
