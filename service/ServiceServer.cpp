@@ -496,6 +496,7 @@ void ServiceServer::RoomPage(const httplib::Request& req, httplib::Response& res
         HtmlPage::Escape(room->userName) + "</p>\n"
         "<div class=\"player\"><video id=\"player\" controls muted autoplay playsinline></video></div>\n"
         "<p id=\"status\" class=\"status\"></p>\n"
+        "<p class=\"meta\">分享这个直播间：<code>" + HtmlPage::Escape(config_.webUrl) + "/live/room?lid=" + id + "</code></p>\n"
         "<script src=\"/static/hls.min.js\"></script>\n"
         "<script src=\"/static/room.js\" data-lid=\"" + id + "\"></script>\n";
     res.set_header("Cache-Control", "no-store");
@@ -730,7 +731,9 @@ void ServiceServer::UpdatePage(const httplib::Request& req, httplib::Response& r
     }
     body +=
         "<p>更新的方法：关闭 STRIMO 直播客户端，运行安装目录里的 <code>StrimoUpdata</code>。"
-        "它会检查新版本、下载并替换文件，然后重新启动客户端。</p>\n";
+        "它会检查新版本、下载并替换文件，然后重新启动客户端。</p>\n"
+        "<p class=\"hint\">更新主机：<code>" + HtmlPage::Escape(config_.webUrl) +
+        "</code>，路径 <code>/updata</code>，检查页 <code>check</code>，更新说明 <code>updata.xml</code>。</p>\n";
     Html(res, HtmlPage::Render("下载与更新", body, user ? user->name : ""));
 }
 

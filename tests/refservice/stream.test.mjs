@@ -5,7 +5,7 @@ import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn, execFile } from 'node:child_process';
 import { promisify } from 'node:util';
-import { mkdtempSync, rmSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
@@ -163,4 +163,19 @@ test('the room page plays a published stream in Chromium, and the room ends with
   assert.equal(await roomState(room.lid), 'ended');
   const reused = await publish(`${room.pipUrl}/${room.pipName}`, 3).done;
   assert.notEqual(reused.code, 0);
+});
+
+test('the demo set-up offers the sample release on the update host', async () => {
+  const check = await (await fetch(`${base}/updata/check`)).text();
+  assert.equal(check[0], '1');
+  const description = await (await fetch(`${base}/updata/updata.xml`)).text();
+  const version = readFileSync(path.join(root, 'service/sample-release/VERSION'), 'utf8').trim();
+  assert.match(description, new RegExp(`<updata version="${version}">`));
+  for (const file of ['UpdataInfo.txt', 'res/release-note.txt']) {
+    assert.ok(description.includes(`>${file}<`), file);
+    const served = Buffer.from(await (await fetch(`${base}/updata/${file}`)).arrayBuffer());
+    const wanted = readFileSync(path.join(root, 'service/sample-release/files', file));
+    assert.ok(served.equals(wanted), file);
+  }
+  assert.match(description, /<directory>\s*<dir>res<\/dir>/);
 });
