@@ -84,6 +84,10 @@ start_all() {
     "$bin" make-update --version "$(cat "$root/service/sample-release/VERSION")" "$data/updata" >/dev/null
   fi
 
+  # A streaming server that is starting has no publisher: rooms left live by one that stopped
+  # are marked dropped (their broadcasters may still reconnect within the grace time).
+  [[ -f $data/strimo.db ]] && "$bin" end-live --data "$data" >/dev/null
+
   "$bin" serve --listen "$host" --port "$port" --data "$data" \
     --rtmp-url "rtmp://$host:$rtmp_port/live" --web-url "http://$host:$port" \
     >"$data/service.log" 2>&1 &

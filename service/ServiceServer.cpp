@@ -292,8 +292,10 @@ void ServiceServer::StartSession(httplib::Response& res, int64_t userId)
 {
     const std::string token = PasswordHash::RandomHex(32);
     store_.CreateSession(userId, PasswordHash::Sha256Hex(token));
-    res.set_header("Set-Cookie",
-                   std::string(kSessionCookie) + "=" + token + "; Path=/; HttpOnly; SameSite=Lax");
+    const bool secure = config_.webUrl.rfind("https://", 0) == 0;
+    res.set_header("Set-Cookie", std::string(kSessionCookie) + "=" + token + "; Path=/; Max-Age=" +
+                                     std::to_string(ServiceStore::kSessionDays * 86400) +
+                                     "; HttpOnly; SameSite=Lax" + (secure ? "; Secure" : ""));
 }
 
 std::optional<ServiceStore::User> ServiceServer::CheckPassword(const std::string& name,

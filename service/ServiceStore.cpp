@@ -219,8 +219,9 @@ std::optional<ServiceStore::User> ServiceStore::SessionUser(const std::string& t
     std::lock_guard lock(mutex_);
     auto stmt = Prepare(
         "SELECT u.id, u.name, u.pass, u.created FROM sessions s JOIN users u ON u.id = s.user_id "
-        "WHERE s.token_hash = ?");
+        "WHERE s.token_hash = ? AND s.created >= ?");
     Bind(stmt.get(), 1, tokenHash);
+    Bind(stmt.get(), 2, Now() - int64_t{kSessionDays} * 86400);
     if (!NextRow(db_.get(), stmt.get())) return std::nullopt;
     return User{sqlite3_column_int64(stmt.get(), 0), Column(stmt.get(), 1), Column(stmt.get(), 2),
                 sqlite3_column_int64(stmt.get(), 3)};
@@ -361,6 +362,16 @@ void ServiceStore::PublishDone(const std::string& stream)
     Bind(stmt.get(), 1, Now());
     Bind(stmt.get(), 2, stream);
     Run(db_.get(), stmt.get());
+}
+
+int ServiceStore::EndAllLive()
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare(
+        "UPDATE rooms SET state = 'ended', end_reason = 'publish_done', ended = ? WHERE state = 'live'");
+    Bind(stmt.get(), 1, Now());
+    Run(db_.get(), stmt.get());
+    return sqlite3_changes(db_.get());
 }
 
 ServiceStore::EndResult ServiceStore::EndByNotice(int64_t lid, const std::string& fromAddr)

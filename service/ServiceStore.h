@@ -60,7 +60,8 @@ public:
     bool SetPasswordHash(const std::string& name, const std::string& passwordHash);
     std::optional<User> FindUser(const std::string& name);
 
-    // Sessions are kept by the SHA-256 of their token only.
+    // Sessions are kept by the SHA-256 of their token only, and end `kSessionDays` after login.
+    static constexpr int kSessionDays = 30;
     void CreateSession(int64_t userId, const std::string& tokenHash);
     std::optional<User> SessionUser(const std::string& tokenHash);
 
@@ -83,6 +84,11 @@ public:
     // being published, a room ended by notice or long ago — is refused.
     PublishResult StartPublish(const std::string& stream, int graceSeconds);
     void PublishDone(const std::string& stream);
+
+    // Marks every live room as dropped by its publisher, as on_publish_done would have: for a
+    // streaming server that is (re)started and so has no publisher. A broadcaster that
+    // reconnects within the grace time still gets its room back. Returns the count.
+    int EndAllLive();
 
     // Ends room `lid` when the notice comes from the address that asked for the room.
     EndResult EndByNotice(int64_t lid, const std::string& fromAddr);

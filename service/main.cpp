@@ -24,6 +24,7 @@ constexpr const char* kUsage =
     "                 [--rtmp-url URL] [--web-url URL] [other settings, see service/README.md]\n"
     "  strimo-service add-user [--data DIR] NAME        (password on standard input)\n"
     "  strimo-service set-password [--data DIR] NAME    (password on standard input)\n"
+    "  strimo-service end-live [--data DIR]             (before the streaming server starts)\n"
     "  strimo-service make-update --version N [--delete-file PATH]... [--delete-dir PATH]... FOLDER\n";
 
 int Fail(const std::string& message)
@@ -170,6 +171,11 @@ int main(int argc, char** argv)
             return Serve(config);
         }
         if (command == "add-user" || command == "set-password") return AccountCommand(command, config, rest);
+        if (command == "end-live") {
+            ServiceStore store(config.DatabasePath());
+            std::printf("%d live room(s) marked as dropped\n", store.EndAllLive());
+            return 0;
+        }
         return Fail("unknown command " + command + "\n" + kUsage);
     } catch (const std::exception& e) {
         return Fail(e.what());

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <rapidxml/rapidxml.hpp>
+#include <sqlite3.h>
 
 #include <thread>
 #include <vector>
@@ -150,6 +151,23 @@ TEST_F(StoreTest, SessionsAreKeptByHashAndEndWithAPasswordChange)
     EXPECT_FALSE(store.SetPasswordHash("nobody", "h"));
 }
 
+TEST_F(StoreTest, SessionsExpire)
+{
+    {
+        ServiceStore store(path);
+        store.AddUser("demo", "h");
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const int rc = sqlite3_exec(db, "INSERT INTO sessions VALUES('from-long-ago', 1, 1000)", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    ASSERT_EQ(rc, SQLITE_OK);
+    ServiceStore store(path);
+    EXPECT_FALSE(store.SessionUser("from-long-ago"));
+    store.CreateSession(1, "fresh");
+    EXPECT_TRUE(store.SessionUser("fresh"));
+}
+
 TEST_F(StoreTest, PublishRules)
 {
     ServiceStore store(path);
@@ -172,6 +190,22 @@ TEST_F(StoreTest, PublishRules)
     EXPECT_EQ(store.EndByNotice(lid, "127.0.0.1"), ServiceStore::EndResult::Ended);
     EXPECT_EQ(store.StartPublish("sname", 60), R::Refused);   // ended rooms stay ended
     EXPECT_EQ(store.EndByNotice(lid, "127.0.0.1"), ServiceStore::EndResult::AlreadyEnded);
+}
+
+TEST_F(StoreTest, ARestartedStreamingServerLeavesNoRoomLive)
+{
+    ServiceStore store(path);
+    store.AddUser("demo", "h");
+    const auto id = store.FindUser("demo")->id;
+    const auto live = store.CreateRoom(id, "1", "t", "s-live", "a");
+    const auto issued = store.CreateRoom(id, "1", "t", "s-issued", "a");
+    store.StartPublish("s-live", 60);
+    EXPECT_EQ(store.EndAllLive(), 1);
+    EXPECT_EQ(store.FindRoom(live)->state, ServiceStore::RoomState::Ended);
+    EXPECT_EQ(store.FindRoom(issued)->state, ServiceStore::RoomState::Issued);
+    EXPECT_TRUE(store.LiveRooms().empty());
+    // The broadcaster's reconnection to the new server still finds its room.
+    EXPECT_EQ(store.StartPublish("s-live", 60), ServiceStore::PublishResult::Accepted);
 }
 
 TEST_F(StoreTest, EndNoticeOnlyFromTheRoomsOwnerAddress)
