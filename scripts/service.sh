@@ -3,6 +3,7 @@
 # the RTMP module) on loopback.
 #
 #   scripts/service.sh start  [--data DIR] [--host ADDR] [--port N] [--rtmp-port N] [--build DIR] [--no-demo]
+#   scripts/service.sh run    [same options]    start, stay in the foreground, stop on Ctrl-C
 #   scripts/service.sh stop   [--data DIR]
 #   scripts/service.sh status [--data DIR]
 #
@@ -88,7 +89,7 @@ start_all() {
   # are marked dropped (their broadcasters may still reconnect within the grace time).
   [[ -f $data/strimo.db ]] && "$bin" end-live --data "$data" >/dev/null
 
-  "$bin" serve --listen "$host" --port "$port" --data "$data" \
+  setsid "$bin" serve --listen "$host" --port "$port" --data "$data" \
     --rtmp-url "rtmp://$host:$rtmp_port/live" --web-url "http://$host:$port" \
     >"$data/service.log" 2>&1 &
   echo $! >"$service_pid"
@@ -107,7 +108,7 @@ start_all() {
       -e "s|@CONTROL_SOCKET@|$prefix/control.sock|" \
       "$root/service/nginx/nginx.conf.in" >"$prefix/conf/nginx.conf"
   rm -f "$prefix/control.sock"
-  nginx -p "$prefix" -c conf/nginx.conf -g 'daemon off;' >>"$prefix/logs/stdout.log" 2>&1 &
+  setsid nginx -p "$prefix" -c conf/nginx.conf -g 'daemon off;' >>"$prefix/logs/stdout.log" 2>&1 &
   if ! wait_tcp "$host:$rtmp_port" 100; then
     echo "service.sh: nginx did not start; its log:" >&2
     tail -n 20 "$prefix/logs/error.log" "$prefix/logs/stdout.log" >&2 || true
@@ -119,10 +120,19 @@ start_all() {
 
 case $command in
   start) start_all ;;
+  run)
+    start_all
+    trap 'stop_all; echo "service.sh: stopped ($data)"; exit 0' INT TERM
+    echo "service.sh: running; Ctrl-C stops both"
+    while alive "$service_pid" && alive "$nginx_pid"; do sleep 1; done
+    echo "service.sh: a server ended on its own; see $data/service.log and $prefix/logs/error.log" >&2
+    stop_all
+    exit 1
+    ;;
   stop) stop_all; echo "service.sh: stopped ($data)" ;;
   status)
     alive "$service_pid" && echo "service: running (pid $(cat "$service_pid"))" || echo "service: stopped"
     alive "$nginx_pid" && echo "nginx: running (pid $(cat "$nginx_pid"))" || echo "nginx: stopped"
     ;;
-  *) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  *) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 2 ;;
 esac
