@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# Starts and stops the reference service (strimo-service) and its streaming server (nginx with
+# the RTMP module) on loopback.
+#
+#   scripts/service.sh start  [--data DIR] [--host ADDR] [--port N] [--rtmp-port N] [--build DIR] [--no-demo]
+#   scripts/service.sh run    [same options]    start, stay in the foreground, stop on Ctrl-C
+#   scripts/service.sh stop   [--data DIR]
+#   scripts/service.sh status [--data DIR]
+#
+# Addresses default to scripts/ports.env; the data folder to build/service-data. The first start
+# of a data folder sets up the demo: member "demo" with password "strimo-demo", and the sample
+# release (version 2) on the update host.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=ports.env
+source "$root/scripts/ports.env"
+
+command=${1:-}
+shift || true
+host=$STRIMO_SERVICE_HOST
+port=$STRIMO_SERVICE_PORT
+rtmp_port=$STRIMO_RTMP_PORT
+data="$root/build/service-data"
+build="$root/build"
+demo=1
+while (($#)); do
+  case $1 in
+    --data) data=$2; shift 2 ;;
+    --host) host=$2; shift 2 ;;
+    --port) port=$2; shift 2 ;;
+    --rtmp-port) rtmp_port=$2; shift 2 ;;
+    --build) build=$2; shift 2 ;;
+    --no-demo) demo=0; shift ;;
+    *) echo "service.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+mkdir -p "$data"
+data=$(cd "$data" && pwd)
+bin="$build/service/strimo-service"
+prefix="$data/nginx"
+service_pid="$data/service.pid"
+nginx_pid="$prefix/nginx.pid"
+DEMO_USER=demo
+DEMO_PASSWORD=strimo-demo
+
+alive() { [[ -f $1 ]] && kill -0 "$(cat "$1" 2>/dev/null)" 2>/dev/null; }
+
+# Waits up to $2 tenths of a second for a TCP listener on 127.0.0.1-style address $1 (host:port).
+wait_tcp() {
+  local h=${1%:*} p=${1##*:} n=0
+  until (exec 3<>"/dev/tcp/$h/$p") 2>/dev/null; do
+    ((++n > $2)) && return 1
+    sleep 0.1
+  done
+}
+
+stop_all() {
+  if alive "$nginx_pid"; then
+    nginx -p "$prefix" -c conf/nginx.conf -s stop 2>/dev/null || kill "$(cat "$nginx_pid")" 2>/dev/null || true
+    for _ in $(seq 100); do alive "$nginx_pid" || break; sleep 0.1; done
+  fi
+  if alive "$service_pid"; then
+    local pid
+    pid=$(cat "$service_pid")
+    kill -TERM "$pid"
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$pid" 2>/dev/null && kill -KILL "$pid"
+  fi
+  rm -f "$service_pid"
+}
+
+start_all() {
+  [[ -x $bin ]] || { echo "service.sh: $bin is missing: build first (scripts/build.sh)" >&2; exit 1; }
+  "$root/scripts/service-web-deps.sh"
+  if alive "$service_pid" || alive "$nginx_pid"; then
+    echo "service.sh: already running for $data (scripts/service.sh stop first)" >&2
+    exit 1
+  fi
+
+  if [[ ! -f $data/strimo.db && $demo == 1 ]]; then
+    echo "service.sh: new data folder $data: demo member '$DEMO_USER', sample release $(cat "$root/service/sample-release/VERSION")"
+    echo "$DEMO_PASSWORD" | "$bin" add-user --data "$data" "$DEMO_USER" >/dev/null
+    mkdir -p "$data/updata"
+    cp -r "$root/service/sample-release/files/." "$data/updata/"
+    "$bin" make-update --version "$(cat "$root/service/sample-release/VERSION")" "$data/updata" >/dev/null
+  fi
+
+  # A streaming server that is starting has no publisher: rooms left live by one that stopped
+  # are marked dropped (their broadcasters may still reconnect within the grace time).
+  [[ -f $data/strimo.db ]] && "$bin" end-live --data "$data" >/dev/null
+
+  setsid "$bin" serve --listen "$host" --port "$port" --data "$data" \
+    --rtmp-url "rtmp://$host:$rtmp_port/live" --web-url "http://$host:$port" \
+    >"$data/service.log" 2>&1 &
+  echo $! >"$service_pid"
+  if ! wait_tcp "$host:$port" 100; then
+    echo "service.sh: the service did not start; its log:" >&2
+    cat "$data/service.log" >&2
+    stop_all
+    exit 1
+  fi
+
+  mkdir -p "$prefix/conf" "$prefix/logs" "$prefix/temp" "$data/hls"
+  local user_line=""
+  [[ $(id -u) == 0 ]] && user_line="user root;"
+  sed -e "s|@USER_LINE@|$user_line|" -e "s|@PREFIX@|$prefix|g" -e "s|@RTMP_LISTEN@|$host:$rtmp_port|" \
+      -e "s|@APP@|live|" -e "s|@CALLBACK@|http://$host:$port|g" -e "s|@HLS_DIR@|$data/hls|" \
+      -e "s|@CONTROL_SOCKET@|$prefix/control.sock|" \
+      "$root/service/nginx/nginx.conf.in" >"$prefix/conf/nginx.conf"
+  rm -f "$prefix/control.sock"
+  setsid nginx -p "$prefix" -c conf/nginx.conf -g 'daemon off;' >>"$prefix/logs/stdout.log" 2>&1 &
+  if ! wait_tcp "$host:$rtmp_port" 100; then
+    echo "service.sh: nginx did not start; its log:" >&2
+    tail -n 20 "$prefix/logs/error.log" "$prefix/logs/stdout.log" >&2 || true
+    stop_all
+    exit 1
+  fi
+  echo "service.sh: service http://$host:$port/  rtmp://$host:$rtmp_port/live  data $data"
+}
+
+case $command in
+  start) start_all ;;
+  run)
+    start_all
+    trap 'stop_all; echo "service.sh: stopped ($data)"; exit 0' INT TERM
+    echo "service.sh: running; Ctrl-C stops both"
+    while alive "$service_pid" && alive "$nginx_pid"; do sleep 1; done
+    echo "service.sh: a server ended on its own; see $data/service.log and $prefix/logs/error.log" >&2
+    stop_all
+    exit 1
+    ;;
+  stop) stop_all; echo "service.sh: stopped ($data)" ;;
+  status)
+    alive "$service_pid" && echo "service: running (pid $(cat "$service_pid"))" || echo "service: stopped"
+    alive "$nginx_pid" && echo "nginx: running (pid $(cat "$nginx_pid"))" || echo "nginx: stopped"
+    ;;
+  *) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 2 ;;
+esac

@@ -1,0 +1,420 @@
+#include "ServiceStore.h"
+
+#include <sqlite3.h>
+
+#include <ctime>
+#include <stdexcept>
+
+namespace {
+
+int64_t Now()
+{
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
+void Bind(sqlite3_stmt* stmt, int index, const std::string& text)
+{
+    sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+void Bind(sqlite3_stmt* stmt, int index, int64_t value)
+{
+    sqlite3_bind_int64(stmt, index, value);
+}
+
+std::string Column(sqlite3_stmt* stmt, int index)
+{
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, index));
+    return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt, index))) : std::string{};
+}
+
+ServiceStore::RoomState StateFrom(const std::string& name)
+{
+    if (name == "issued") return ServiceStore::RoomState::Issued;
+    if (name == "live") return ServiceStore::RoomState::Live;
+    return ServiceStore::RoomState::Ended;
+}
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS users(
+  id INTEGER PRIMARY KEY,
+  name TEXT NOT NULL UNIQUE,
+  pass TEXT NOT NULL,
+  created INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS sessions(
+  token_hash TEXT PRIMARY KEY,
+  user_id INTEGER NOT NULL REFERENCES users(id),
+  created INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS games(
+  gid TEXT PRIMARY KEY,
+  gname TEXT NOT NULL UNIQUE,
+  ord INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS rooms(
+  lid INTEGER PRIMARY KEY AUTOINCREMENT,
+  user_id INTEGER NOT NULL REFERENCES users(id),
+  gid TEXT NOT NULL,
+  title TEXT NOT NULL,
+  stream TEXT NOT NULL UNIQUE,
+  owner_addr TEXT NOT NULL,
+  state TEXT NOT NULL,
+  end_reason TEXT NOT NULL DEFAULT '',
+  created INTEGER NOT NULL,
+  started INTEGER NOT NULL DEFAULT 0,
+  ended INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX IF NOT EXISTS rooms_by_state ON rooms(state);
+CREATE TABLE IF NOT EXISTS posts(
+  id INTEGER PRIMARY KEY,
+  user_id INTEGER NOT NULL REFERENCES users(id),
+  text TEXT NOT NULL,
+  created INTEGER NOT NULL);
+)sql";
+
+constexpr const char* kRoomColumns =
+    "SELECT r.lid, r.user_id, u.name, r.gid, COALESCE(g.gname, ''), r.title, r.stream, "
+    "r.owner_addr, r.state, r.end_reason, r.created, r.started, r.ended "
+    "FROM rooms r JOIN users u ON u.id = r.user_id LEFT JOIN games g ON g.gid = r.gid ";
+
+ServiceStore::Room ReadRoom(sqlite3_stmt* stmt)
+{
+    ServiceStore::Room room;
+    room.lid = sqlite3_column_int64(stmt, 0);
+    room.userId = sqlite3_column_int64(stmt, 1);
+    room.userName = Column(stmt, 2);
+    room.gid = Column(stmt, 3);
+    room.gameName = Column(stmt, 4);
+    room.title = Column(stmt, 5);
+    room.stream = Column(stmt, 6);
+    room.ownerAddr = Column(stmt, 7);
+    room.state = StateFrom(Column(stmt, 8));
+    room.endReason = Column(stmt, 9);
+    room.created = sqlite3_column_int64(stmt, 10);
+    room.started = sqlite3_column_int64(stmt, 11);
+    room.ended = sqlite3_column_int64(stmt, 12);
+    return room;
+}
+
+}  // namespace
+
+void ServiceStore::DbClose::operator()(sqlite3* db) const
+{
+    sqlite3_close(db);
+}
+
+void ServiceStore::StmtFinalize::operator()(sqlite3_stmt* stmt) const
+{
+    sqlite3_finalize(stmt);
+}
+
+ServiceStore::ServiceStore(const std::string& path)
+{
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &raw,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                                   nullptr);
+    db_.reset(raw);
+    if (rc != SQLITE_OK) {
+        throw std::runtime_error("cannot open database " + path + ": " +
+                                 (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)));
+    }
+    sqlite3_busy_timeout(db_.get(), 5000);
+    Exec("PRAGMA journal_mode=WAL");
+    Exec("PRAGMA synchronous=NORMAL");
+    Exec("PRAGMA foreign_keys=ON");
+    Exec(kSchema);
+}
+
+ServiceStore::~ServiceStore() = default;
+
+void ServiceStore::Exec(const char* sql)
+{
+    char* error = nullptr;
+    if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        std::string message = error ? error : "unknown error";
+        sqlite3_free(error);
+        throw std::runtime_error("database: " + message);
+    }
+}
+
+ServiceStore::Statement ServiceStore::Prepare(const char* sql)
+{
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_.get(), sql, -1, &stmt, nullptr) != SQLITE_OK) {
+        throw std::runtime_error(std::string("database: ") + sqlite3_errmsg(db_.get()));
+    }
+    return Statement(stmt);
+}
+
+namespace {
+
+// Runs a statement that returns no rows; throws on failure.
+void Run(sqlite3* db, sqlite3_stmt* stmt)
+{
+    const int rc = sqlite3_step(stmt);
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
+        throw std::runtime_error(std::string("database: ") + sqlite3_errmsg(db));
+    }
+}
+
+bool NextRow(sqlite3* db, sqlite3_stmt* stmt)
+{
+    const int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    throw std::runtime_error(std::string("database: ") + sqlite3_errmsg(db));
+}
+
+}  // namespace
+
+ServiceStore::AddUserResult ServiceStore::AddUser(const std::string& name,
+                                                  const std::string& passwordHash)
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare("INSERT INTO users(name, pass, created) VALUES(?, ?, ?)");
+    Bind(stmt.get(), 1, name);
+    Bind(stmt.get(), 2, passwordHash);
+    Bind(stmt.get(), 3, Now());
+    const int rc = sqlite3_step(stmt.get());
+    if (rc == SQLITE_DONE) return AddUserResult::Added;
+    if (sqlite3_extended_errcode(db_.get()) == SQLITE_CONSTRAINT_UNIQUE) return AddUserResult::Exists;
+    throw std::runtime_error(std::string("database: ") + sqlite3_errmsg(db_.get()));
+}
+
+bool ServiceStore::SetPasswordHash(const std::string& name, const std::string& passwordHash)
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare("UPDATE users SET pass = ? WHERE name = ?");
+    Bind(stmt.get(), 1, passwordHash);
+    Bind(stmt.get(), 2, name);
+    Run(db_.get(), stmt.get());
+    if (sqlite3_changes(db_.get()) != 1) return false;
+    // A new password ends every session opened with the old one.
+    auto drop = Prepare("DELETE FROM sessions WHERE user_id = (SELECT id FROM users WHERE name = ?)");
+    Bind(drop.get(), 1, name);
+    Run(db_.get(), drop.get());
+    return true;
+}
+
+std::optional<ServiceStore::User> ServiceStore::FindUser(const std::string& name)
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare("SELECT id, name, pass, created FROM users WHERE name = ?");
+    Bind(stmt.get(), 1, name);
+    if (!NextRow(db_.get(), stmt.get())) return std::nullopt;
+    return User{sqlite3_column_int64(stmt.get(), 0), Column(stmt.get(), 1), Column(stmt.get(), 2),
+                sqlite3_column_int64(stmt.get(), 3)};
+}
+
+void ServiceStore::CreateSession(int64_t userId, const std::string& tokenHash)
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare("INSERT INTO sessions(token_hash, user_id, created) VALUES(?, ?, ?)");
+    Bind(stmt.get(), 1, tokenHash);
+    Bind(stmt.get(), 2, userId);
+    Bind(stmt.get(), 3, Now());
+    Run(db_.get(), stmt.get());
+}
+
+std::optional<ServiceStore::User> ServiceStore::SessionUser(const std::string& tokenHash)
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare(
+        "SELECT u.id, u.name, u.pass, u.created FROM sessions s JOIN users u ON u.id = s.user_id "
+        "WHERE s.token_hash = ? AND s.created >= ?");
+    Bind(stmt.get(), 1, tokenHash);
+    Bind(stmt.get(), 2, Now() - int64_t{kSessionDays} * 86400);
+    if (!NextRow(db_.get(), stmt.get())) return std::nullopt;
+    return User{sqlite3_column_int64(stmt.get(), 0), Column(stmt.get(), 1), Column(stmt.get(), 2),
+                sqlite3_column_int64(stmt.get(), 3)};
+}
+
+void ServiceStore::SeedGames(const std::vector<Game>& games)
+{
+    std::lock_guard lock(mutex_);
+    auto count = Prepare("SELECT COUNT(*) FROM games");
+    NextRow(db_.get(), count.get());
+    if (sqlite3_column_int64(count.get(), 0) > 0) return;
+    Exec("BEGIN");
+    try {
+        int order = 0;
+        for (const auto& game : games) {
+            auto stmt = Prepare("INSERT INTO games(gid, gname, ord) VALUES(?, ?, ?)");
+            Bind(stmt.get(), 1, game.gid);
+            Bind(stmt.get(), 2, game.gname);
+            Bind(stmt.get(), 3, static_cast<int64_t>(order++));
+            Run(db_.get(), stmt.get());
+        }
+        Exec("COMMIT");
+    } catch (...) {
+        Exec("ROLLBACK");
+        throw;
+    }
+}
+
+std::vector<ServiceStore::Game> ServiceStore::Games()
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare("SELECT gid, gname FROM games ORDER BY ord, gid");
+    std::vector<Game> games;
+    while (NextRow(db_.get(), stmt.get())) games.push_back({Column(stmt.get(), 0), Column(stmt.get(), 1)});
+    return games;
+}
+
+std::optional<ServiceStore::Game> ServiceStore::FindGame(const std::string& gid)
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare("SELECT gid, gname FROM games WHERE gid = ?");
+    Bind(stmt.get(), 1, gid);
+    if (!NextRow(db_.get(), stmt.get())) return std::nullopt;
+    return Game{Column(stmt.get(), 0), Column(stmt.get(), 1)};
+}
+
+std::optional<ServiceStore::Game> ServiceStore::FindGameByName(const std::string& gname)
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare("SELECT gid, gname FROM games WHERE gname = ?");
+    Bind(stmt.get(), 1, gname);
+    if (!NextRow(db_.get(), stmt.get())) return std::nullopt;
+    return Game{Column(stmt.get(), 0), Column(stmt.get(), 1)};
+}
+
+int64_t ServiceStore::CreateRoom(int64_t userId, const std::string& gid, const std::string& title,
+                                 const std::string& stream, const std::string& ownerAddr)
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare(
+        "INSERT INTO rooms(user_id, gid, title, stream, owner_addr, state, created) "
+        "VALUES(?, ?, ?, ?, ?, 'issued', ?)");
+    Bind(stmt.get(), 1, userId);
+    Bind(stmt.get(), 2, gid);
+    Bind(stmt.get(), 3, title);
+    Bind(stmt.get(), 4, stream);
+    Bind(stmt.get(), 5, ownerAddr);
+    Bind(stmt.get(), 6, Now());
+    Run(db_.get(), stmt.get());
+    return sqlite3_last_insert_rowid(db_.get());
+}
+
+std::vector<ServiceStore::Room> ServiceStore::QueryRooms(const char* where, int64_t param, int limit)
+{
+    auto stmt = Prepare((std::string(kRoomColumns) + where).c_str());
+    if (param != INT64_MIN) Bind(stmt.get(), 1, param);
+    std::vector<Room> rooms;
+    while (static_cast<int>(rooms.size()) < limit && NextRow(db_.get(), stmt.get())) {
+        rooms.push_back(ReadRoom(stmt.get()));
+    }
+    return rooms;
+}
+
+std::optional<ServiceStore::Room> ServiceStore::FindRoom(int64_t lid)
+{
+    std::lock_guard lock(mutex_);
+    auto rooms = QueryRooms("WHERE r.lid = ?", lid, 1);
+    if (rooms.empty()) return std::nullopt;
+    return rooms.front();
+}
+
+std::optional<ServiceStore::Room> ServiceStore::FindRoomByStream(const std::string& stream)
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare((std::string(kRoomColumns) + "WHERE r.stream = ?").c_str());
+    Bind(stmt.get(), 1, stream);
+    if (!NextRow(db_.get(), stmt.get())) return std::nullopt;
+    return ReadRoom(stmt.get());
+}
+
+std::vector<ServiceStore::Room> ServiceStore::LiveRooms()
+{
+    std::lock_guard lock(mutex_);
+    return QueryRooms("WHERE r.state = 'live' ORDER BY r.started DESC", INT64_MIN, 200);
+}
+
+std::vector<ServiceStore::Room> ServiceStore::RoomsOfUser(int64_t userId, int limit)
+{
+    std::lock_guard lock(mutex_);
+    return QueryRooms("WHERE r.user_id = ? ORDER BY r.lid DESC", userId, limit);
+}
+
+ServiceStore::PublishResult ServiceStore::StartPublish(const std::string& stream, int graceSeconds)
+{
+    std::lock_guard lock(mutex_);
+    const int64_t now = Now();
+    auto stmt = Prepare(
+        "UPDATE rooms SET state = 'live', end_reason = '', ended = 0, "
+        "  started = CASE WHEN started = 0 THEN ? ELSE started END "
+        "WHERE stream = ? AND (state = 'issued' OR "
+        "  (state = 'ended' AND end_reason = 'publish_done' AND ended >= ?))");
+    Bind(stmt.get(), 1, now);
+    Bind(stmt.get(), 2, stream);
+    Bind(stmt.get(), 3, now - graceSeconds);
+    Run(db_.get(), stmt.get());
+    if (sqlite3_changes(db_.get()) == 1) return PublishResult::Accepted;
+    auto known = Prepare("SELECT 1 FROM rooms WHERE stream = ?");
+    Bind(known.get(), 1, stream);
+    return NextRow(db_.get(), known.get()) ? PublishResult::Refused : PublishResult::Unknown;
+}
+
+void ServiceStore::PublishDone(const std::string& stream)
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare(
+        "UPDATE rooms SET state = 'ended', end_reason = 'publish_done', ended = ? "
+        "WHERE stream = ? AND state = 'live'");
+    Bind(stmt.get(), 1, Now());
+    Bind(stmt.get(), 2, stream);
+    Run(db_.get(), stmt.get());
+}
+
+int ServiceStore::EndAllLive()
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare(
+        "UPDATE rooms SET state = 'ended', end_reason = 'publish_done', ended = ? WHERE state = 'live'");
+    Bind(stmt.get(), 1, Now());
+    Run(db_.get(), stmt.get());
+    return sqlite3_changes(db_.get());
+}
+
+ServiceStore::EndResult ServiceStore::EndByNotice(int64_t lid, const std::string& fromAddr)
+{
+    std::lock_guard lock(mutex_);
+    auto find = Prepare("SELECT owner_addr, state, end_reason FROM rooms WHERE lid = ?");
+    Bind(find.get(), 1, lid);
+    if (!NextRow(db_.get(), find.get())) return EndResult::NotFound;
+    if (Column(find.get(), 0) != fromAddr) return EndResult::NotOwner;
+    if (Column(find.get(), 1) == "ended" && Column(find.get(), 2) == "notice") {
+        return EndResult::AlreadyEnded;
+    }
+    // An end notice also closes the reconnection window a dropped publisher had left open.
+    auto stmt = Prepare(
+        "UPDATE rooms SET state = 'ended', end_reason = 'notice', "
+        "  ended = CASE WHEN state = 'ended' THEN ended ELSE ? END WHERE lid = ?");
+    Bind(stmt.get(), 1, Now());
+    Bind(stmt.get(), 2, lid);
+    Run(db_.get(), stmt.get());
+    return EndResult::Ended;
+}
+
+void ServiceStore::AddPost(int64_t userId, const std::string& text)
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare("INSERT INTO posts(user_id, text, created) VALUES(?, ?, ?)");
+    Bind(stmt.get(), 1, userId);
+    Bind(stmt.get(), 2, text);
+    Bind(stmt.get(), 3, Now());
+    Run(db_.get(), stmt.get());
+}
+
+std::vector<ServiceStore::Post> ServiceStore::Posts(int limit)
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare(
+        "SELECT p.id, u.name, p.text, p.created FROM posts p JOIN users u ON u.id = p.user_id "
+        "ORDER BY p.id DESC LIMIT ?");
+    Bind(stmt.get(), 1, static_cast<int64_t>(limit));
+    std::vector<Post> posts;
+    while (NextRow(db_.get(), stmt.get())) {
+        posts.push_back({sqlite3_column_int64(stmt.get(), 0), Column(stmt.get(), 1),
+                         Column(stmt.get(), 2), sqlite3_column_int64(stmt.get(), 3)});
+    }
+    return posts;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// What the service accepts as names, passwords and free text. Everything a user typed passes
+// through here before it is stored or shown.
+class TextRules {
+public:
+    // 2 to 32 bytes of letters, digits, "_", "-", "." or non-ASCII characters (Chinese names),
+    // valid UTF-8. Nothing that would have to be escaped in a form body or a URL.
+    static bool IsValidUserName(std::string_view name);
+
+    // 6 to 128 bytes without control characters.
+    static bool IsValidPassword(std::string_view password);
+
+    // `text` as valid UTF-8 without control characters (line breaks kept when `multiLine`),
+    // invalid sequences replaced by U+FFFD, cut at a character boundary to at most `maxBytes`.
+    static std::string Clean(std::string_view text, size_t maxBytes, bool multiLine = false);
+
+    // True when every byte sequence of `text` is well-formed UTF-8.
+    static bool IsUtf8(std::string_view text);
+
+    // Decimal digits only, 1 to 18 of them: a live id as it may appear in a URL.
+    static bool IsId(std::string_view text);
+};

@@ -1,0 +1,286 @@
+// Pieces of the reference service on their own: form parsing, text rules, password hashes, the
+// database's state rules and the update description.
+#include <gtest/gtest.h>
+
+#include <rapidxml/rapidxml.hpp>
+#include <sqlite3.h>
+
+#include <thread>
+#include <vector>
+
+#include "FormData.h"
+#include "PasswordHash.h"
+#include "ServiceStore.h"
+#include "TempDir.h"
+#include "TextRules.h"
+#include "UpdateDescription.h"
+
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+TEST(FormData, ParsesTheBroadcastersBodies)
+{
+    const auto login = FormData::Parse("username=demo&password=a%2Fb%26c%3D");
+    EXPECT_EQ(login.Get("username"), "demo");
+    EXPECT_EQ(login.Get("password"), "a/b&c=");
+
+    // The stream request puts a space before "&title=".
+    const auto stream = FormData::Parse("gid=3 &title=%E4%BD%A0%E5%A5%BD+world");
+    EXPECT_EQ(stream.Get("gid"), "3 ");
+    EXPECT_EQ(stream.GetTrimmed("gid"), "3");
+    EXPECT_EQ(stream.Get("title"), "你好 world");
+
+    const auto empty = FormData::Parse("gid= &title=x");
+    EXPECT_EQ(empty.GetTrimmed("gid"), "");
+}
+
+TEST(FormData, KeepsMalformedInputWithoutFailing)
+{
+    const auto form = FormData::Parse("&&a&=x&b=%zz%4&c=%&d==1&a=second&title=原样");
+    EXPECT_EQ(form.Get("a"), "");          // the first "a" has no "=" and wins
+    EXPECT_EQ(form.Get(""), "x");
+    EXPECT_EQ(form.Get("b"), "%zz%4");     // broken escapes stay literal
+    EXPECT_EQ(form.Get("c"), "%");
+    EXPECT_EQ(form.Get("d"), "=1");
+    EXPECT_EQ(form.Get("title"), "原样");  // raw UTF-8 as typed
+    EXPECT_FALSE(form.Get("missing"));
+    EXPECT_EQ(FormData::Parse("").Size(), 0u);
+    EXPECT_EQ(FormData::Decode("%00"), std::string(1, '\0'));
+}
+
+TEST(TextRules, NamesPasswordsAndIds)
+{
+    EXPECT_TRUE(TextRules::IsValidUserName("demo"));
+    EXPECT_TRUE(TextRules::IsValidUserName("玩家_01"));
+    EXPECT_FALSE(TextRules::IsValidUserName("a"));
+    EXPECT_FALSE(TextRules::IsValidUserName("x' OR '1'='1"));
+    EXPECT_FALSE(TextRules::IsValidUserName("a&b"));
+    EXPECT_FALSE(TextRules::IsValidUserName("name with space"));
+    EXPECT_FALSE(TextRules::IsValidUserName("\xff\xfe"));
+    EXPECT_FALSE(TextRules::IsValidUserName(std::string(33, 'a')));
+    EXPECT_TRUE(TextRules::IsValidPassword("a/b&c d'\";--"));
+    EXPECT_FALSE(TextRules::IsValidPassword("short"));
+    EXPECT_FALSE(TextRules::IsValidPassword("tab\there"));
+    EXPECT_TRUE(TextRules::IsId("42"));
+    EXPECT_FALSE(TextRules::IsId("1 OR 1=1"));
+    EXPECT_FALSE(TextRules::IsId(""));
+    EXPECT_FALSE(TextRules::IsId(std::string(19, '9')));
+}
+
+TEST(TextRules, CleanRepairsAndCutsAtCharacterBoundaries)
+{
+    EXPECT_EQ(TextRules::Clean("ok\x01\n", 100), "ok");
+    EXPECT_EQ(TextRules::Clean("a\nb\tc", 100, true), "a\nb\tc");
+    EXPECT_EQ(TextRules::Clean("\xffz", 100), "\xEF\xBF\xBDz");
+    EXPECT_EQ(TextRules::Clean("\xC0\xAF", 100), "\xEF\xBF\xBD\xEF\xBF\xBD");  // overlong "/"
+    EXPECT_EQ(TextRules::Clean("你好", 5), "你");  // 3 + 3 bytes: the second does not fit
+    EXPECT_TRUE(TextRules::IsUtf8(TextRules::Clean(std::string("\xE4\xBD", 2) + "x", 100)));
+}
+
+TEST(PasswordHash, SaltedAndVerified)
+{
+    const auto a = PasswordHash::Make("secret-1", 1000);
+    const auto b = PasswordHash::Make("secret-1", 1000);
+    EXPECT_NE(a, b);  // salted
+    EXPECT_EQ(a.find("secret"), std::string::npos);
+    EXPECT_EQ(a.rfind("pbkdf2-sha256$1000$", 0), 0u);
+    EXPECT_TRUE(PasswordHash::Verify("secret-1", a));
+    EXPECT_FALSE(PasswordHash::Verify("secret-2", a));
+    EXPECT_FALSE(PasswordHash::Verify("", a));
+    for (const char* broken : {"", "secret-1", "pbkdf2-sha256$x$00$00", "pbkdf2-sha256$1000$zz$00",
+                               "md5$1000$0011$0011", "pbkdf2-sha256$99999999999$00$00",
+                               "pbkdf2-sha256$1000$0011$0011"}) {
+        EXPECT_FALSE(PasswordHash::Verify("secret-1", broken)) << broken;
+    }
+    EXPECT_EQ(PasswordHash::RandomHex(16).size(), 32u);
+    EXPECT_NE(PasswordHash::RandomHex(16), PasswordHash::RandomHex(16));
+    EXPECT_EQ(PasswordHash::Sha256Hex("abc"),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+class StoreTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string path = dir / "strimo.db";
+};
+
+TEST_F(StoreTest, UserTextNeverBecomesSql)
+{
+    const std::string evil = "x'); DROP TABLE users; --";
+    {
+        ServiceStore store(path);
+        store.SeedGames({{"1", "Game"}, {"99", "其他"}});
+        EXPECT_EQ(store.AddUser(evil, "h1"), ServiceStore::AddUserResult::Added);
+        EXPECT_EQ(store.AddUser("demo", "h2"), ServiceStore::AddUserResult::Added);
+        EXPECT_EQ(store.AddUser("demo", "h3"), ServiceStore::AddUserResult::Exists);
+        const auto user = store.FindUser(evil);
+        ASSERT_TRUE(user);
+        const auto lid = store.CreateRoom(user->id, "1' OR '1'='1", "'; DELETE FROM rooms; --", "s1", "127.0.0.1");
+        EXPECT_EQ(store.FindRoom(lid)->title, "'; DELETE FROM rooms; --");
+        EXPECT_FALSE(store.FindGame("1' OR '1'='1"));
+        EXPECT_FALSE(store.FindUser("' OR 1=1 --"));
+    }
+    ServiceStore reopened(path);  // the file survives a restart with everything in it
+    EXPECT_EQ(reopened.FindUser("demo")->passwordHash, "h2");
+    EXPECT_TRUE(reopened.FindUser(evil));
+    EXPECT_EQ(reopened.Games().size(), 2u);
+    EXPECT_TRUE(reopened.FindRoomByStream("s1"));
+}
+
+TEST_F(StoreTest, SeedingHappensOnlyOnce)
+{
+    ServiceStore store(path);
+    store.SeedGames({{"1", "A"}, {"2", "B"}});
+    store.SeedGames({{"7", "C"}});
+    const auto games = store.Games();
+    ASSERT_EQ(games.size(), 2u);
+    EXPECT_EQ(games[0].gname, "A");
+    EXPECT_EQ(games[1].gid, "2");
+}
+
+TEST_F(StoreTest, SessionsAreKeptByHashAndEndWithAPasswordChange)
+{
+    ServiceStore store(path);
+    store.AddUser("demo", "h");
+    const auto id = store.FindUser("demo")->id;
+    store.CreateSession(id, "hash-of-token");
+    EXPECT_EQ(store.SessionUser("hash-of-token")->name, "demo");
+    EXPECT_FALSE(store.SessionUser("other"));
+    EXPECT_TRUE(store.SetPasswordHash("demo", "h2"));
+    EXPECT_FALSE(store.SessionUser("hash-of-token"));
+    EXPECT_FALSE(store.SetPasswordHash("nobody", "h"));
+}
+
+TEST_F(StoreTest, SessionsExpire)
+{
+    {
+        ServiceStore store(path);
+        store.AddUser("demo", "h");
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const int rc = sqlite3_exec(db, "INSERT INTO sessions VALUES('from-long-ago', 1, 1000)", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    ASSERT_EQ(rc, SQLITE_OK);
+    ServiceStore store(path);
+    EXPECT_FALSE(store.SessionUser("from-long-ago"));
+    store.CreateSession(1, "fresh");
+    EXPECT_TRUE(store.SessionUser("fresh"));
+}
+
+TEST_F(StoreTest, PublishRules)
+{
+    ServiceStore store(path);
+    store.AddUser("demo", "h");
+    const auto id = store.FindUser("demo")->id;
+    const auto lid = store.CreateRoom(id, "1", "t", "sname", "127.0.0.1");
+    using R = ServiceStore::PublishResult;
+
+    EXPECT_EQ(store.StartPublish("made-up", 60), R::Unknown);
+    EXPECT_EQ(store.StartPublish("sname", 60), R::Accepted);
+    EXPECT_EQ(store.FindRoom(lid)->state, ServiceStore::RoomState::Live);
+    EXPECT_EQ(store.StartPublish("sname", 60), R::Refused);  // a second publisher while live
+
+    store.PublishDone("sname");
+    EXPECT_EQ(store.FindRoom(lid)->state, ServiceStore::RoomState::Ended);
+    EXPECT_EQ(store.StartPublish("sname", 60), R::Accepted);  // the one reconnection
+    store.PublishDone("sname");
+    EXPECT_EQ(store.StartPublish("sname", -1), R::Refused);   // grace over
+
+    EXPECT_EQ(store.EndByNotice(lid, "127.0.0.1"), ServiceStore::EndResult::Ended);
+    EXPECT_EQ(store.StartPublish("sname", 60), R::Refused);   // ended rooms stay ended
+    EXPECT_EQ(store.EndByNotice(lid, "127.0.0.1"), ServiceStore::EndResult::AlreadyEnded);
+}
+
+TEST_F(StoreTest, ARestartedStreamingServerLeavesNoRoomLive)
+{
+    ServiceStore store(path);
+    store.AddUser("demo", "h");
+    const auto id = store.FindUser("demo")->id;
+    const auto live = store.CreateRoom(id, "1", "t", "s-live", "a");
+    const auto issued = store.CreateRoom(id, "1", "t", "s-issued", "a");
+    store.StartPublish("s-live", 60);
+    EXPECT_EQ(store.EndAllLive(), 1);
+    EXPECT_EQ(store.FindRoom(live)->state, ServiceStore::RoomState::Ended);
+    EXPECT_EQ(store.FindRoom(issued)->state, ServiceStore::RoomState::Issued);
+    EXPECT_TRUE(store.LiveRooms().empty());
+    // The broadcaster's reconnection to the new server still finds its room.
+    EXPECT_EQ(store.StartPublish("s-live", 60), ServiceStore::PublishResult::Accepted);
+}
+
+TEST_F(StoreTest, EndNoticeOnlyFromTheRoomsOwnerAddress)
+{
+    ServiceStore store(path);
+    store.AddUser("demo", "h");
+    const auto lid = store.CreateRoom(store.FindUser("demo")->id, "1", "t", "sname", "10.1.2.3");
+    store.StartPublish("sname", 60);
+    EXPECT_EQ(store.EndByNotice(lid, "10.9.9.9"), ServiceStore::EndResult::NotOwner);
+    EXPECT_EQ(store.FindRoom(lid)->state, ServiceStore::RoomState::Live);
+    EXPECT_EQ(store.EndByNotice(lid + 1, "10.1.2.3"), ServiceStore::EndResult::NotFound);
+    EXPECT_EQ(store.EndByNotice(lid, "10.1.2.3"), ServiceStore::EndResult::Ended);
+    EXPECT_EQ(store.FindRoom(lid)->endReason, "notice");
+    EXPECT_TRUE(store.LiveRooms().empty());
+}
+
+TEST_F(StoreTest, ConcurrentWritersAllLand)
+{
+    ServiceStore store(path);
+    store.AddUser("demo", "h");
+    const auto id = store.FindUser("demo")->id;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 25; ++i) {
+                store.CreateRoom(id, "1", "t", "s" + std::to_string(t) + "-" + std::to_string(i), "a");
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(store.RoomsOfUser(id, 1000).size(), 200u);
+}
+
+TEST(UpdateDescription, ListsAFolderParentsFirst)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir.path() / "res/icons");
+    WriteFile(dir / "res/icons/a.png", "png");
+    WriteFile(dir / "res/b.txt", "b");
+    WriteFile(dir / "strimo", "bin");
+    WriteFile(dir / "updata.xml", "old description, not listed");
+    UpdateDescription::Options options{"12", {"old.txt"}, {"old"}};
+    std::string xml = UpdateDescription::Build(dir.path(), options);
+
+    rapidxml::xml_document<> doc;
+    doc.parse<0>(xml.data());
+    const auto* root = doc.first_node("updata");
+    ASSERT_TRUE(root);
+    EXPECT_STREQ(root->first_attribute("version")->value(), "12");
+    auto entries = [&](const char* section) {
+        std::vector<std::string> out;
+        const auto* node = root->first_node(section);
+        EXPECT_TRUE(node) << section;
+        for (auto* child = node ? node->first_node() : nullptr; child; child = child->next_sibling()) {
+            out.emplace_back(child->value());
+        }
+        return out;
+    };
+    EXPECT_EQ(entries("directory"), (std::vector<std::string>{"res", "res/icons"}));
+    EXPECT_EQ(entries("file"), (std::vector<std::string>{"res/b.txt", "res/icons/a.png", "strimo"}));
+    EXPECT_EQ(entries("delete_directory"), std::vector<std::string>{"old"});
+    EXPECT_EQ(entries("delete_file"), std::vector<std::string>{"old.txt"});
+}
+
+TEST(UpdateDescription, RefusesWhatTheUpdaterCannotUse)
+{
+    TempDir dir;
+    WriteFile(dir / "a.txt", "a");
+    EXPECT_THROW(UpdateDescription::Build(dir.path(), {"1.2", {}, {}}), std::runtime_error);
+    EXPECT_THROW(UpdateDescription::Build(dir.path(), {"", {}, {}}), std::runtime_error);
+    EXPECT_THROW(UpdateDescription::Build(dir.path(), {"3", {"../x"}, {}}), std::runtime_error);
+    WriteFile(dir / "back\\slash", "x");
+    EXPECT_THROW(UpdateDescription::Build(dir.path(), {"3", {}, {}}), std::runtime_error);
+    for (const char* bad : {"", "/etc/passwd", "a/../b", "..", "./a", "a//b", "a/", "a\\b", "a\nb"}) {
+        EXPECT_FALSE(UpdateDescription::IsSafeRelativePath(bad)) << bad;
+    }
+    EXPECT_TRUE(UpdateDescription::IsSafeRelativePath("res/updata.gif"));
+}
