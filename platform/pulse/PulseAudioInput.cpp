@@ -82,7 +82,7 @@ public:
     }
 
     long Read(unsigned char* out, std::size_t size) override {
-        while (pa_mainloop_iterate(loop_.get(), 0, nullptr) > 0) {
+        for (int i = 0; i < 64 && pa_mainloop_iterate(loop_.get(), 0, nullptr) > 0; ++i) {
         }
         if (pa_context_get_state(context_.get()) != PA_CONTEXT_READY ||
             pa_stream_get_state(stream_.get()) != PA_STREAM_READY)
