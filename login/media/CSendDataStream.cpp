@@ -50,14 +50,16 @@ int CSendDataStream::Start(platform::WindowId window, const std::string& process
     targetWindow_ = window;
     processName_ = processName;
     if (window == 0 || !windows_ || !grabber_) return 0;
-    displayBits_ = ClassifyDepth(grabber_->Depth());
-    rowBytes_ = settings_->sourceWidth * 3;
     endNotified_ = false;
     started_ = OpenPipeline();
     return started_;
 }
 
 int CSendDataStream::OpenPipeline() {
+    // Taken here rather than in Start: Stop clears them, and a reopened stream would otherwise
+    // copy rows of no length and broadcast a black picture.
+    displayBits_ = ClassifyDepth(grabber_->Depth());
+    rowBytes_ = settings_->sourceWidth * 3;
     frameBuffer_.assign(static_cast<std::size_t>(settings_->sourceWidth) * settings_->sourceHeight * 3, 0);
     if (!encoder_.Open(settings_->url, "flv")) return 0;
     // The screen is copied, not the window's drawing: the game has to be in front.
@@ -88,8 +90,8 @@ void CSendDataStream::OnTimer() {
         if (encoder_.SendVideo(frameBuffer_.data(), static_cast<unsigned>(frameBuffer_.size())) != 0) return;
         // The stream broke (or the encoder failed): one reopening, then give up.
         Stop();
-        ++reopens_;
         started_ = OpenPipeline();
+        ++reopens_;
         if (started_ == 1) return;
         NotifyEnd(kLiveStopConnection);
         return;
