@@ -8,6 +8,7 @@
 #include <X11/Xutil.h>
 
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 
 #include "XDisplay.h"
@@ -16,7 +17,13 @@ namespace testsupport {
 
 class TestWindowX11 {
 public:
-    TestWindowX11(int x, int y, int width, int height) : display_(x11::OpenDisplay()), width_(width), height_(height) {
+    TestWindowX11(int x, int y, int width, int height) : width_(width), height_(height) {
+        // A busy server now and then refuses a connection: try again before giving up.
+        for (int i = 0; i < 20 && !display_; ++i) {
+            display_ = x11::OpenDisplay();
+            if (!display_) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (!display_) throw std::runtime_error("cannot open the display");
         Display* d = display_.get();
         XSetWindowAttributes attributes{};
         attributes.background_pixel = BlackPixel(d, DefaultScreen(d));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "CSendDataStream.h"
@@ -101,56 +102,68 @@ TEST(CSendDataStreamTest, MinimisePausesAndRestoreResumes) {
     RecordingOwner owner;
     Rig rig;
     const CStreamSettings s = Settings(dir / "min.flv", 1);
-    // Sound on, from a source that delivers a constant non-zero signal.
+    // Sound on, from a source that delivers a loud sine at the nominal rate.
     struct Loud : platform::IAudioInput {
         std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-        long sent = 0;
+        long sent = 0;  // samples
         long Read(unsigned char* out, std::size_t size) override {
             const long due = static_cast<long>(
                 std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count() *
-                44100 / 1000000);
-            const long n = std::min<long>(static_cast<long>(size), std::max(0L, due - sent)) & ~1L;
-            std::memset(out, 0x40, static_cast<size_t>(n));
+                22050 / 1000000);
+            const long n = std::min<long>(static_cast<long>(size / 2), std::max(0L, due - sent));
+            const auto block = SineBlock(static_cast<int>(n), sent);
+            std::memcpy(out, block.data(), block.size());
             sent += n;
-            return n;
+            return n * 2;
         }
     };
     auto platform = rig.Platform();
     platform.audio = std::make_unique<CCaptureAudio>(
         [](const std::string&, const platform::AudioFormat&) { return std::make_unique<Loud>(); });
-    CSendDataStream sender(&owner, &s, kWindow, std::move(platform));
-    ASSERT_EQ(1, sender.Start(kWindow, "game"));
-    ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= 3; }));
+    {
+        CSendDataStream sender(&owner, &s, kWindow, std::move(platform));
+        ASSERT_EQ(1, sender.Start(kWindow, "game"));
+        ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= 12; }));
 
-    std::vector<unsigned char> block(2048, 0x40);
-    sender.OnAudioFrame(block.data(), 2048);
-    EXPECT_EQ(0x40, block[100]);  // live sound passes
+        rig.window.Set([](auto& w) { w.minimised = true; });
+        ASSERT_TRUE(WaitFor([&] { return sender.Paused() == 1; }));
+        const int grabs = rig.grabs->grabs;
+        const long long frames = sender.Encoder().VideoFramesEncoded();
+        ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= frames + 12; }));
+        EXPECT_LE(rig.grabs->grabs, grabs + 1);  // nothing grabbed, the last picture sent again
 
-    rig.window.Set([](auto& w) { w.minimised = true; });
-    ASSERT_TRUE(WaitFor([&] { return sender.Paused() == 1; }));
-    const int grabs = rig.grabs->grabs;
-    const long long frames = sender.Encoder().VideoFramesEncoded();
-    ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= frames + 5; }));
-    EXPECT_LE(rig.grabs->grabs, grabs + 1);  // nothing grabbed, the last picture sent again
-    sender.OnAudioFrame(block.data(), 2048);
-    EXPECT_EQ(0, block[100]);  // silence while minimised
+        // While minimised another size is tolerated (an iconified window may report anything).
+        rig.window.Set([](auto& w) {
+            w.minimised = false;
+            w.rect = {0, 0, 100, 100};
+        });
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(1, sender.Paused());
+        EXPECT_TRUE(owner.Reasons().empty());
 
-    // While minimised another size is tolerated (an iconified window may report anything).
-    rig.window.Set([](auto& w) {
-        w.minimised = false;
-        w.rect = {0, 0, 100, 100};
-    });
-    std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(1, sender.Paused());
-    EXPECT_TRUE(owner.Reasons().empty());
-
-    rig.window.Set([](auto& w) { w.rect = {100, 100, 420, 340}; });
-    ASSERT_TRUE(WaitFor([&] { return sender.Paused() == 0; }));
-    ASSERT_TRUE(WaitFor([&] { return rig.grabs->grabs >= grabs + 3; }));
-    std::fill(block.begin(), block.end(), 0x40);
-    sender.OnAudioFrame(block.data(), 2048);
-    EXPECT_EQ(0x40, block[100]);
-    EXPECT_TRUE(owner.Reasons().empty());
+        rig.window.Set([](auto& w) { w.rect = {100, 100, 420, 340}; });
+        ASSERT_TRUE(WaitFor([&] { return sender.Paused() == 0; }));
+        ASSERT_TRUE(WaitFor([&] { return rig.grabs->grabs >= grabs + 12; }));
+        EXPECT_TRUE(owner.Reasons().empty());
+    }
+    // The sound: loud, then silent for the pause, then loud again.
+    const std::string raw = Capture("ffmpeg -v error -i '" + (dir / "min.flv") + "' -vn -f s16le -ac 1 -ar 22050 - 2>/dev/null");
+    const auto* samples = reinterpret_cast<const int16_t*>(raw.data());
+    std::vector<double> rms;  // per 50 ms
+    for (size_t at = 0; at + 1102 <= raw.size() / 2; at += 1102) {
+        double sum = 0;
+        for (size_t i = at; i < at + 1102; ++i) sum += static_cast<double>(samples[i]) * samples[i];
+        rms.push_back(std::sqrt(sum / 1102));
+    }
+    size_t i = 0;
+    while (i < rms.size() && rms[i] < 3000) ++i;
+    EXPECT_LT(i, rms.size()) << "no live sound before the pause";
+    while (i < rms.size() && rms[i] >= 50) ++i;
+    size_t quiet = 0;
+    while (i < rms.size() && rms[i] < 50) ++i, ++quiet;
+    EXPECT_GE(quiet, 6u) << "no silence while minimised";
+    while (i < rms.size() && rms[i] < 3000) ++i;
+    EXPECT_LT(i, rms.size()) << "no live sound after the restore";
 }
 
 TEST(CSendDataStreamTest, ResizedWhileVisibleEndsWithReason1) {
