@@ -111,6 +111,7 @@ TEST(CSendDataStreamTest, MinimisePausesAndRestoreResumes) {
                 std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count() *
                 22050 / 1000000);
             const long n = std::min<long>(static_cast<long>(size / 2), std::max(0L, due - sent));
+            if (n <= 0) return 0;
             const auto block = SineBlock(static_cast<int>(n), sent);
             std::memcpy(out, block.data(), block.size());
             sent += n;
