@@ -182,7 +182,8 @@ double ToolBroadcast(const CStreamSettings& s, int seconds) {
         std::to_string(s.frameRate), "-video_size", std::to_string(s.sourceWidth) + "x" + std::to_string(s.sourceHeight),
         "-i", std::string(display ? display : ":0") + "+0,0", "-f", "lavfi", "-i", "anullsrc=r=22050:cl=mono",
         "-t", std::to_string(seconds), "-c:v", "libx264", "-preset", fast ? "fast" : "ultrafast", "-tune",
-        "zerolatency", "-profile:v", fast ? "high" : "baseline", "-pix_fmt", "yuv420p", "-threads", "2", "-g",
+        "zerolatency", "-profile:v", fast ? "high" : "baseline", "-pix_fmt", "yuv420p", "-threads", "2",
+        "-thread_type", "frame", "-g",
         "250", "-keyint_min", std::to_string(s.frameRate), "-bf", "0", "-b:v",
         std::to_string(s.bitRate - CStreamEncoder::kAudioBitRate), "-x264-params", params, "-c:a", "aac", "-b:a",
         "15600", "-ar", "22050", "-ac", "1", "-f", "flv", s.url + "-tool"};

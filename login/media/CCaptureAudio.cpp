@@ -84,10 +84,15 @@ bool CCaptureAudio::OpenSilence() {
 }
 
 bool CCaptureAudio::Start(CAdoFrameHandler* handler) {
+    if (thread_.joinable()) {
+        // A second Start, or a thread left by a Stop made on the capture thread itself.
+        capturing_ = false;
+        if (thread_.get_id() == std::this_thread::get_id()) return false;
+        thread_.join();
+    }
     handler_ = handler;
     capturing_ = true;
     if (stopped_ || handler_ == nullptr || blockBytes_ <= 0 || format_.BytesPerSecond() <= 0) return false;
-    if (thread_.joinable()) thread_.join();  // left by a Stop made on the capture thread
     ring_.Reset();
     thread_ = std::thread(&CCaptureAudio::Run, this);
     return true;

@@ -47,6 +47,7 @@ int CSendDataStream::ClassifyDepth(int bits) {
 }
 
 int CSendDataStream::Start(platform::WindowId window, const std::string& processName) {
+    Stop();  // a sender is started once at a time
     targetWindow_ = window;
     processName_ = processName;
     if (window == 0 || !windows_ || !grabber_) return 0;
