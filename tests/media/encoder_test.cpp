@@ -281,3 +281,17 @@ TEST_F(EncoderTest, DiscardedBacklogIsFollowedByAKeyFrame) {
     // The first picture of the stream, and the one after the discard; far fewer than 250 were sent.
     EXPECT_EQ(2, keys);
 }
+
+// Set-up failures of the codec layer end the process with status 1 after a line on stderr.
+TEST(EncoderDeathTest, ConverterFailureEndsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TempDir dir;
+    CStreamSettings s = Settings(0, dir / "none.flv");
+    s.sourceWidth = 0;  // no picture to convert from
+    EXPECT_EXIT(
+        {
+            CStreamEncoder encoder(&s);
+            encoder.Open(s.url, "flv");
+        },
+        ::testing::ExitedWithCode(1), "Could not initialize the conversion context");
+}
