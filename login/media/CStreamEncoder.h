@@ -1,0 +1,133 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CPacketQueue.h"
+#include "CStreamSettings.h"
+
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVStream;
+struct SwrContext;
+struct SwsContext;
+
+// Turns packed BGR pictures and 16-bit PCM blocks into one FLV stream (H.264 stream 0, AAC
+// stream 1) published to an RTMP address (or written to a file). Encoded packets wait in a
+// queue without time stamps; a writer thread of the encoder stamps them in arrival order
+// (picture n at n / frameRate s, audio frame m at m × frame samples / sampleRate s) and hands
+// them to the muxer every 10 ms.
+//
+// SendVideo is called by one thread (the capture timer), SendAudio by another (the audio
+// capture); Open and Close by either of them or the user-interface thread, never while a
+// SendVideo or SendAudio runs.
+class CStreamEncoder {
+public:
+    // Entries left in the queue after a dequeue above which the writer drops them all.
+    static constexpr std::size_t kBacklogLimit = 100;
+    // The sound's share of the total bit rate.
+    static constexpr int kAudioBitRate = 15600;
+
+    explicit CStreamEncoder(const CStreamSettings* settings);
+    ~CStreamEncoder();
+    CStreamEncoder(const CStreamEncoder&) = delete;
+    CStreamEncoder& operator=(const CStreamEncoder&) = delete;
+
+    // Opens the output and the connection, writes the stream header and starts the writer.
+    // 1 on success, 0 when the output cannot be created, connected or started. Codec set-up
+    // failures end the process with status 1 after a line on standard error.
+    int Open(const std::string& url, const std::string& formatName);
+
+    // Scales, encodes and queues one picture of up to sourceWidth × sourceHeight × 3 bytes.
+    // 0 when not running or when the encoder failed; 1 otherwise (also for a dropped picture).
+    int SendVideo(const unsigned char* bgr, unsigned bytes);
+
+    // Encodes and queues one block of AudioFrameBytes() bytes of 16-bit interleaved samples.
+    // Blocks of another size, and blocks that would put the sound ahead of the pictures, are
+    // dropped and answer 1. 0 when not running or when the encoder failed.
+    int SendAudio(const unsigned char* pcm, int bytes);
+
+    // One encoder audio frame of 16-bit samples in bytes (2048 for 1024 mono samples); 0
+    // before the first Open.
+    int AudioFrameBytes() const { return audioFrameBytes_; }
+
+    // Ends the stream (trailer) and frees everything Open made. Harmless when not open.
+    void Close();
+
+    bool Running() const { return running_.load(); }
+    // Seconds: the time stamp the muxer gives the next packet of each stream.
+    double VideoClock() const { return videoClock_.load(); }
+    double AudioClock() const { return audioClock_.load(); }
+    long long VideoFramesEncoded() const { return videoFramesEncoded_.load(); }
+    // Packets thrown away by the backlog rule since construction.
+    unsigned long long DiscardedPackets() const { return discarded_.load(); }
+    // Makes the next picture given to the encoder a key frame.
+    void RequestKeyFrame() { forceKeyFrame_.store(true); }
+
+    struct Deleter {
+        void operator()(AVFormatContext* p) const;
+        void operator()(AVCodecContext* p) const;
+        void operator()(AVFrame* p) const;
+        void operator()(SwsContext* p) const;
+        void operator()(SwrContext* p) const;
+    };
+
+private:
+    AVStream* AddStream(int codecId);
+    void OpenVideo();
+    void OpenAudio();
+    void QueuePacket(int streamIndex, int flags, const unsigned char* data, int size);
+    int DrainEncoder(AVCodecContext* codec, int streamIndex);
+    void WriterLoop();
+    void FreeOutput();
+    static int InterruptCallback(void* opaque);
+
+    const CStreamSettings* settings_;
+    std::atomic<bool> running_{false};
+    std::atomic<bool> writerRunning_{false};
+    std::atomic<bool> abortIo_{false};
+    bool opened_ = false;       // Open made objects that Close has to free
+    bool headerWritten_ = false;
+
+    std::unique_ptr<AVFormatContext, Deleter> output_;
+    AVStream* videoStream_ = nullptr;
+    AVStream* audioStream_ = nullptr;
+    std::unique_ptr<AVCodecContext, Deleter> videoCodec_;
+    std::unique_ptr<AVCodecContext, Deleter> audioCodec_;
+
+    int scaleFlags_;
+    std::unique_ptr<SwsContext, Deleter> scaler_;
+    std::unique_ptr<SwrContext, Deleter> resampler_;
+    std::vector<unsigned char> sourcePicture_;
+    std::size_t sourcePictureBytes_ = 0;
+    int sourceWidth_ = 0;
+    int sourceHeight_ = 0;
+    std::unique_ptr<AVFrame, Deleter> videoFrame_;  // the destination picture, YUV 4:2:0
+    std::unique_ptr<AVFrame, Deleter> audioFrame_;
+    std::vector<unsigned char> audioSamples_;
+    int audioFrameSamples_ = 0;
+    int audioFrameBytes_ = 0;
+    long long nextVideoPts_ = 0;  // encoder input time stamps
+    long long nextAudioPts_ = 0;
+    int frameRate_ = 1;
+    int sampleRate_ = 1;
+
+    std::atomic<long long> videoFramesEncoded_{0};
+    std::atomic<double> videoClock_{0.0};
+    std::atomic<double> audioClock_{0.0};
+    std::atomic<unsigned long long> discarded_{0};
+    std::atomic<bool> forceKeyFrame_{false};
+
+    std::mutex queueMutex_;
+    CPacketQueue queue_;
+    std::thread writer_;
+    // Written by the writer thread only: packets handed to the muxer per stream.
+    long long videoPacketsWritten_ = 0;
+    long long audioPacketsWritten_ = 0;
+};

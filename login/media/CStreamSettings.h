@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// One broadcast's parameters, built by the main control window and read by the sender and the
+// encoder (which hold a pointer to it and never free it).
+struct CStreamSettings {
+    int width = 0;        // encoded picture, multiples of 4
+    int height = 0;
+    int frameRate = 10;   // 8, 10 or 15
+    int quality = 0;      // tuning level 0, 1 or 2; any other value tunes as 0
+    std::string url;      // publish address: server address, "/" when missing, stream key
+    // Capture source: an empty name is the sound server's default source, a name picks that
+    // source, and no value at all is the list's "none" entry, which cannot be opened.
+    std::optional<std::string> audioDevice = std::string();
+    int audioEnabled = 1;  // 0: the captured sound is replaced by silence
+    int sampleRate = 22050;
+    int bitsPerSample = 16;
+    int channels = 1;
+    int sourceWidth = 0;   // captured rectangle, multiples of 4
+    int sourceHeight = 0;
+    int bitRate = 500000;  // whole stream, bits per second
+};

@@ -1,0 +1,18 @@
+#pragma once
+
+namespace x11 {
+
+// The standard arrow pointer: black outline, white inside, hot spot at its tip.
+struct ArrowCursor {
+    static constexpr int kWidth = 12;
+    static constexpr int kHeight = 19;
+    static constexpr int kHotX = 0;
+    static constexpr int kHotY = 0;
+    // Row by row: 'X' black, '.' white, ' ' transparent.
+    static const char* const kShape[kHeight];
+
+    // Draws the arrow into packed BGR rows with its hot spot at (x, y), clipped to the picture.
+    static void Draw(unsigned char* bgr, int width, int rows, int rowBytes, int x, int y);
+};
+
+}  // namespace x11

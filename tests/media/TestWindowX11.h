@@ -1,0 +1,111 @@
+#pragma once
+
+// A plain X11 window for the capture tests, painted with four known quadrants: red top left,
+// green top right, blue bottom left, white bottom right.
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#include "XDisplay.h"
+
+namespace testsupport {
+
+class TestWindowX11 {
+public:
+    TestWindowX11(int x, int y, int width, int height) : width_(width), height_(height) {
+        // A busy server now and then refuses a connection: try again before giving up.
+        for (int i = 0; i < 20 && !display_; ++i) {
+            display_ = x11::OpenDisplay();
+            if (!display_) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (!display_) throw std::runtime_error("cannot open the display");
+        Display* d = display_.get();
+        XSetWindowAttributes attributes{};
+        attributes.background_pixel = BlackPixel(d, DefaultScreen(d));
+        window_ = XCreateWindow(d, DefaultRootWindow(d), x, y, static_cast<unsigned>(width),
+                                static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
+                                CWBackPixel, &attributes);
+        XMapRaised(d, window_);
+        XSync(d, False);
+        Paint();
+    }
+    ~TestWindowX11() { Destroy(); }
+
+    void Paint() {
+        Display* d = display_.get();
+        GC gc = XCreateGC(d, window_, 0, nullptr);
+        const unsigned long colours[4] = {0xff0000, 0x00ff00, 0x0000ff, 0xffffff};
+        const int w = width_ / 2, h = height_ / 2;
+        for (int i = 0; i < 4; ++i) {
+            XSetForeground(d, gc, colours[i]);
+            XFillRectangle(d, window_, gc, (i % 2) * w, (i / 2) * h, static_cast<unsigned>(width_ - w),
+                           static_cast<unsigned>(height_ - h));
+        }
+        XFreeGC(d, gc);
+        XSync(d, False);
+    }
+    void Move(int x, int y) {
+        XMoveWindow(display_.get(), window_, x, y);
+        Settle();
+    }
+    void Resize(int width, int height) {
+        width_ = width;
+        height_ = height;
+        XResizeWindow(display_.get(), window_, static_cast<unsigned>(width), static_cast<unsigned>(height));
+        Settle();
+    }
+    // What a window manager does on iconify: the ICCCM state, and the window unmapped.
+    void Iconify(bool iconic) {
+        Display* d = display_.get();
+        const Atom wmState = XInternAtom(d, "WM_STATE", False);
+        long state[2] = {iconic ? IconicState : NormalState, 0};
+        XChangeProperty(d, window_, wmState, wmState, 32, PropModeReplace, reinterpret_cast<unsigned char*>(state), 2);
+        if (iconic)
+            XUnmapWindow(d, window_);
+        else
+            XMapRaised(d, window_);
+        Settle();
+    }
+    // The EWMH way of saying the same.
+    void SetHidden(bool hidden) {
+        Display* d = display_.get();
+        const Atom netState = XInternAtom(d, "_NET_WM_STATE", False);
+        Atom atoms[1] = {XInternAtom(d, "_NET_WM_STATE_HIDDEN", False)};
+        if (hidden)
+            XChangeProperty(d, window_, netState, XA_ATOM, 32, PropModeReplace, reinterpret_cast<unsigned char*>(atoms), 1);
+        else
+            XDeleteProperty(d, window_, netState);
+        XSync(d, False);
+    }
+    void WarpPointer(int rootX, int rootY) {
+        Display* d = display_.get();
+        XWarpPointer(d, None, DefaultRootWindow(d), 0, 0, 0, 0, rootX, rootY);
+        XSync(d, False);
+    }
+    void Destroy() {
+        if (window_ == 0) return;
+        XDestroyWindow(display_.get(), window_);
+        XSync(display_.get(), False);
+        window_ = 0;
+    }
+    unsigned long Id() const { return window_; }
+
+private:
+    void Settle() {
+        XSync(display_.get(), False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        if (window_ != 0) Paint();
+    }
+
+    x11::DisplayPtr display_;
+    Window window_ = 0;
+    int width_;
+    int height_;
+};
+
+}  // namespace testsupport

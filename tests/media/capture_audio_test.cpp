@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "CCaptureAudio.h"
+#include "MediaProbe.h"
+#include "PulseAudioInput.h"
+#include "TempDir.h"
+
+using namespace testsupport;
+
+namespace {
+
+class BlockCounter : public CAdoFrameHandler {
+public:
+    void OnAudioFrame(unsigned char* buffer, int bytes) override {
+        std::lock_guard lock(mutex_);
+        sizes_.push_back(bytes);
+        samples_.insert(samples_.end(), reinterpret_cast<int16_t*>(buffer), reinterpret_cast<int16_t*>(buffer + bytes));
+    }
+    std::vector<int> Sizes() {
+        std::lock_guard lock(mutex_);
+        return sizes_;
+    }
+    std::vector<int16_t> Samples() {
+        std::lock_guard lock(mutex_);
+        return samples_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<int> sizes_;
+    std::vector<int16_t> samples_;
+};
+
+// Plays a 440 Hz sine into the null sink "s1" until destroyed.
+class SinePlayer {
+public:
+    SinePlayer() {
+        std::vector<unsigned char> pcm;
+        for (int i = 0; i < 20; ++i) {
+            const auto block = SineBlock(22050, 22050L * i);
+            pcm.insert(pcm.end(), block.begin(), block.end());
+        }
+        WriteFile(dir_ / "sine.raw", std::string(pcm.begin(), pcm.end()));
+        const std::string file = dir_ / "sine.raw";
+        const char* argv[] = {"pacat", "--playback", "--latency-msec=50", "--device=s1", "--format=s16le", "--rate=22050", "--channels=1",
+                              file.c_str(), nullptr};
+        posix_spawnp(&pid_, "pacat", nullptr, nullptr, const_cast<char**>(argv), environ);
+    }
+    ~SinePlayer() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+        }
+    }
+
+private:
+    TempDir dir_;
+    pid_t pid_ = 0;
+};
+
+double Rms(const std::vector<int16_t>& samples, size_t from) {
+    double sum = 0;
+    for (size_t i = from; i < samples.size(); ++i) sum += static_cast<double>(samples[i]) * samples[i];
+    return samples.size() > from ? std::sqrt(sum / static_cast<double>(samples.size() - from)) : 0;
+}
+
+}  // namespace
+
+TEST(PulseSourcesTest, DefaultFirstThenEverySourceWithMonitors) {
+    const auto sources = pulse::ListSources();
+    ASSERT_GE(sources.size(), 2u);
+    EXPECT_EQ("", sources[0].name);
+    EXPECT_NE(std::string::npos, sources[0].description.find("默认设备"));
+    bool monitor = false;
+    for (size_t i = 1; i < sources.size(); ++i) {
+        EXPECT_FALSE(sources[i].name.empty());
+        EXPECT_FALSE(sources[i].description.empty());
+        if (sources[i].name == "s1.monitor") monitor = true;
+    }
+    EXPECT_TRUE(monitor);
+}
+
+// A monitor delivers nothing while nothing plays; the capture still delivers whole blocks at
+// the nominal rate.
+TEST(CCaptureAudioTest, WholeBlocksAtTheRateFromAQuietMonitor) {
+    CCaptureAudio capture;
+    BlockCounter handler;
+    capture.SetFormat(22050, 16, 1);
+    ASSERT_TRUE(capture.Open(std::string()));  // the default source
+    capture.SetBlockBytes(2048);
+    ASSERT_TRUE(capture.Start(&handler));
+    EXPECT_TRUE(capture.Capturing());
+    std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+    capture.Stop();
+    capture.Stop();  // a second stop does nothing
+    EXPECT_FALSE(capture.Capturing());
+    EXPECT_EQ(0, capture.BlockBytes());
+    const auto sizes = handler.Sizes();
+    // 2.2 s at 44100 bytes/s is 47 blocks; up to 200 ms may still lie in the server.
+    EXPECT_GE(sizes.size(), 40u);
+    EXPECT_LE(sizes.size(), 48u);
+    for (int size : sizes) EXPECT_EQ(2048, size);
+    const auto later = handler.Sizes().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(later, handler.Sizes().size());
+}
+
+TEST(CCaptureAudioTest, SinePlayedIntoTheSinkComesOut) {
+    CCaptureAudio capture;
+    BlockCounter handler;
+    capture.SetFormat(22050, 16, 1);
+    ASSERT_TRUE(capture.Open(std::string("s1.monitor")));
+    capture.SetBlockBytes(2048);
+    SinePlayer player;
+    ASSERT_TRUE(capture.Start(&handler));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    capture.Stop();
+    const auto samples = handler.Samples();
+    ASSERT_GT(samples.size(), 22050u);
+    // The last half second: loud, and about 440 zero crossings upward per second.
+    const size_t from = samples.size() - 11025;
+    EXPECT_GT(Rms(samples, from), 4000.0);
+    int crossings = 0;
+    for (size_t i = from + 1; i < samples.size(); ++i)
+        if (samples[i - 1] < 0 && samples[i] >= 0) ++crossings;
+    EXPECT_NEAR(220, crossings, 10);
+}
+
+TEST(CCaptureAudioTest, OpenFailures) {
+    CCaptureAudio capture;
+    BlockCounter handler;
+    capture.SetFormat(22050, 16, 1);
+    EXPECT_FALSE(capture.Open(std::nullopt));  // the "none" entry
+    EXPECT_FALSE(capture.Open(std::string("no.such.source")));
+    capture.SetBlockBytes(2048);
+    EXPECT_FALSE(capture.Start(&handler));  // nothing open: no thread
+    capture.Stop();
+    EXPECT_TRUE(handler.Sizes().empty());
+    // Reopening after a stop works.
+    ASSERT_TRUE(capture.Open(std::string()));
+    capture.SetBlockBytes(2048);
+    ASSERT_TRUE(capture.Start(&handler));
+    capture.Stop();
+}
+
+TEST(CCaptureAudioTest, SilenceIsPacedByTheClock) {
+    CCaptureAudio capture([](const std::string&, const platform::AudioFormat&) { return nullptr; });
+    BlockCounter handler;
+    capture.SetFormat(22050, 16, 1);
+    EXPECT_FALSE(capture.Open(std::string()));
+    ASSERT_TRUE(capture.OpenSilence());
+    EXPECT_TRUE(capture.Silent());
+    capture.SetBlockBytes(2048);
+    ASSERT_TRUE(capture.Start(&handler));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    capture.Stop();
+    const auto sizes = handler.Sizes();
+    // One block per 46.4 ms.
+    EXPECT_GE(sizes.size(), 20u);
+    EXPECT_LE(sizes.size(), 22u);
+    EXPECT_EQ(0.0, Rms(handler.Samples(), 0));
+}
+
+TEST(CCaptureAudioTest, NoSoundServer) {
+    const char* saved = std::getenv("PULSE_SERVER");
+    const std::string previous = saved ? saved : "";
+    TempDir dir;
+    setenv("PULSE_SERVER", ("unix:" + (dir / "nothing")).c_str(), 1);
+    EXPECT_TRUE(pulse::ListSources().empty());
+    CCaptureAudio capture;
+    capture.SetFormat(22050, 16, 1);
+    EXPECT_FALSE(capture.Open(std::string()));
+    if (saved) setenv("PULSE_SERVER", previous.c_str(), 1); else unsetenv("PULSE_SERVER");
+}
+
+TEST(CCaptureAudioRingTest, WrapsAroundTheEnd) {
+    CCaptureAudio::Ring ring;
+    std::vector<unsigned char> big(CCaptureAudio::kRingBytes - 100, 7);
+    EXPECT_EQ(big.size(), ring.Write(big.data(), big.size()));
+    std::vector<unsigned char> out(big.size());
+    EXPECT_EQ(big.size(), ring.Read(out.data(), out.size()));
+    // 300 bytes starting 100 before the end: two parts, read back in order.
+    std::vector<unsigned char> data(300);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i);
+    EXPECT_EQ(300u, ring.Write(data.data(), data.size()));
+    std::vector<unsigned char> back(300);
+    EXPECT_EQ(300u, ring.Read(back.data(), 1000));
+    EXPECT_EQ(data, back);
+    // Writing more than fits takes what fits.
+    EXPECT_EQ(CCaptureAudio::kRingBytes, ring.WriteSilence(CCaptureAudio::kRingBytes + 5));
+    EXPECT_EQ(0u, ring.Free());
+}

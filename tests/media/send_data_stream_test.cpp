@@ -1,0 +1,287 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "CSendDataStream.h"
+#include "FakePlatform.h"
+#include "MediaProbe.h"
+#include "NginxRtmpServer.h"
+#include "TempDir.h"
+
+using namespace testsupport;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr platform::WindowId kWindow = 0x400001;
+
+CStreamSettings Settings(const std::string& url, int audioEnabled = 0) {
+    CStreamSettings s;
+    s.sourceWidth = 320;
+    s.sourceHeight = 240;
+    s.width = 160;
+    s.height = 120;
+    s.frameRate = 15;
+    s.quality = 0;
+    s.url = url;
+    s.audioEnabled = audioEnabled;
+    s.bitRate = 300000;
+    return s;
+}
+
+struct Rig {
+    FakeWindow window;
+    std::shared_ptr<GrabLog> grabs = std::make_shared<GrabLog>();
+    CSendDataStream::Platform Platform() {
+        CSendDataStream::Platform p;
+        p.windows = window.Tracker();
+        p.grabber = std::make_unique<FakeGrabber>(grabs);
+        p.audio = NoDeviceAudio();
+        return p;
+    }
+};
+
+template <typename Pred>
+bool WaitFor(Pred pred, std::chrono::milliseconds limit = 5000ms) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+int CountPackets(const std::string& file, const std::string& type) {
+    int n = 0;
+    for (const auto& p : ProbePackets(file)) n += p.type == type;
+    return n;
+}
+
+}  // namespace
+
+TEST(CSendDataStreamTest, FrameRateGivesThePeriodAndDepthIsClassed) {
+    EXPECT_EQ(1, CSendDataStream::ClassifyDepth(1));
+    EXPECT_EQ(4, CSendDataStream::ClassifyDepth(3));
+    EXPECT_EQ(8, CSendDataStream::ClassifyDepth(8));
+    EXPECT_EQ(24, CSendDataStream::ClassifyDepth(16));
+    EXPECT_EQ(32, CSendDataStream::ClassifyDepth(32));
+    EXPECT_EQ(66, 1000 / 15);
+}
+
+// A window moved but not resized keeps broadcasting from its new position; sound off gives
+// silence at the normal rate, even with no capture device at all.
+TEST(CSendDataStreamTest, MovedWindowKeepsBroadcastingAndSilenceIsSent) {
+    TempDir dir;
+    RecordingOwner owner;
+    Rig rig;
+    const CStreamSettings s = Settings(dir / "moved.flv");
+    {
+        CSendDataStream sender(&owner, &s, kWindow, rig.Platform());
+        EXPECT_EQ(320, sender.StartRect().Width());
+        EXPECT_EQ(0, sender.Start(0, "game"));  // a null window
+        ASSERT_EQ(1, sender.Start(kWindow, "game"));
+        EXPECT_EQ(24, sender.DisplayBits());
+        EXPECT_TRUE(sender.AudioCapture().Silent());
+        ASSERT_TRUE(WaitFor([&] { return rig.grabs->grabs >= 5; }));
+        rig.window.Set([](auto& w) { w.rect = {500, 300, 820, 540}; });
+        ASSERT_TRUE(WaitFor([&] { return rig.grabs->lastLeft == 500 && rig.grabs->lastTop == 300; }));
+        const int before = rig.grabs->grabs;
+        ASSERT_TRUE(WaitFor([&] { return rig.grabs->grabs >= before + 8; }));
+        EXPECT_EQ(1, sender.Started());
+    }
+    EXPECT_TRUE(owner.Reasons().empty());
+    EXPECT_GE(CountPackets(dir / "moved.flv", "video"), 12);
+    EXPECT_GE(CountPackets(dir / "moved.flv", "audio"), 8);
+}
+
+// Minimised: the last picture again on every tick, and silence. Restored: live again.
+TEST(CSendDataStreamTest, MinimisePausesAndRestoreResumes) {
+    TempDir dir;
+    RecordingOwner owner;
+    Rig rig;
+    const CStreamSettings s = Settings(dir / "min.flv", 1);
+    // Sound on, from a source that delivers a loud sine at the nominal rate.
+    struct Loud : platform::IAudioInput {
+        std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+        long sent = 0;  // samples
+        long Read(unsigned char* out, std::size_t size) override {
+            const long due = static_cast<long>(
+                std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count() *
+                22050 / 1000000);
+            const long n = std::min<long>(static_cast<long>(size / 2), std::max(0L, due - sent));
+            if (n <= 0) return 0;
+            const auto block = SineBlock(static_cast<int>(n), sent);
+            std::memcpy(out, block.data(), block.size());
+            sent += n;
+            return n * 2;
+        }
+    };
+    auto platform = rig.Platform();
+    platform.audio = std::make_unique<CCaptureAudio>(
+        [](const std::string&, const platform::AudioFormat&) { return std::make_unique<Loud>(); });
+    {
+        CSendDataStream sender(&owner, &s, kWindow, std::move(platform));
+        ASSERT_EQ(1, sender.Start(kWindow, "game"));
+        ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= 12; }));
+
+        rig.window.Set([](auto& w) { w.minimised = true; });
+        ASSERT_TRUE(WaitFor([&] { return sender.Paused() == 1; }));
+        const int grabs = rig.grabs->grabs;
+        const long long frames = sender.Encoder().VideoFramesEncoded();
+        ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= frames + 12; }));
+        EXPECT_LE(rig.grabs->grabs, grabs + 1);  // nothing grabbed, the last picture sent again
+
+        // While minimised another size is tolerated (an iconified window may report anything).
+        rig.window.Set([](auto& w) {
+            w.minimised = false;
+            w.rect = {0, 0, 100, 100};
+        });
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(1, sender.Paused());
+        EXPECT_TRUE(owner.Reasons().empty());
+
+        rig.window.Set([](auto& w) { w.rect = {100, 100, 420, 340}; });
+        ASSERT_TRUE(WaitFor([&] { return sender.Paused() == 0; }));
+        ASSERT_TRUE(WaitFor([&] { return rig.grabs->grabs >= grabs + 12; }));
+        EXPECT_TRUE(owner.Reasons().empty());
+    }
+    // The sound: loud, then silent for the pause, then loud again.
+    const std::string raw = Capture("ffmpeg -v error -i '" + (dir / "min.flv") + "' -vn -f s16le -ac 1 -ar 22050 - 2>/dev/null");
+    const auto* samples = reinterpret_cast<const int16_t*>(raw.data());
+    std::vector<double> rms;  // per 50 ms
+    for (size_t at = 0; at + 1102 <= raw.size() / 2; at += 1102) {
+        double sum = 0;
+        for (size_t i = at; i < at + 1102; ++i) sum += static_cast<double>(samples[i]) * samples[i];
+        rms.push_back(std::sqrt(sum / 1102));
+    }
+    size_t i = 0;
+    while (i < rms.size() && rms[i] < 3000) ++i;
+    EXPECT_LT(i, rms.size()) << "no live sound before the pause";
+    while (i < rms.size() && rms[i] >= 50) ++i;
+    size_t quiet = 0;
+    while (i < rms.size() && rms[i] < 50) ++i, ++quiet;
+    EXPECT_GE(quiet, 6u) << "no silence while minimised";
+    while (i < rms.size() && rms[i] < 3000) ++i;
+    EXPECT_LT(i, rms.size()) << "no live sound after the restore";
+}
+
+TEST(CSendDataStreamTest, ResizedWhileVisibleEndsWithReason1) {
+    TempDir dir;
+    RecordingOwner owner;
+    Rig rig;
+    const CStreamSettings s = Settings(dir / "resized.flv");
+    CSendDataStream sender(&owner, &s, kWindow, rig.Platform());
+    ASSERT_EQ(1, sender.Start(kWindow, "game"));
+    ASSERT_TRUE(WaitFor([&] { return rig.grabs->grabs >= 2; }));
+    rig.window.Set([](auto& w) { w.rect.right += 40; });
+    EXPECT_EQ(kLiveStopResized, owner.WaitFirst());
+    std::this_thread::sleep_for(200ms);
+    // Told once; the ticks that follow do nothing until the owner destroys the sender.
+    EXPECT_EQ(1u, owner.Reasons().size());
+}
+
+TEST(CSendDataStreamTest, LostWindowEndsAsAUserStop) {
+    TempDir dir;
+    RecordingOwner owner;
+    Rig rig;
+    const CStreamSettings s = Settings(dir / "lost.flv");
+    CSendDataStream sender(&owner, &s, kWindow, rig.Platform());
+    ASSERT_EQ(1, sender.Start(kWindow, "game"));
+    rig.window.Set([](auto& w) { w.exists = false; });
+    EXPECT_EQ(-1, owner.WaitFirst());
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(1u, owner.Reasons().size());
+}
+
+// With sound on, a device that cannot be opened still fails the start, and the timer and the
+// encoder are stopped; the sender is reused, and its starting rectangle is not taken again.
+TEST(CSendDataStreamTest, FailedStartIsReusedWithItsFirstRectangle) {
+    TempDir dir;
+    RecordingOwner owner;
+    Rig rig;
+    CStreamSettings s = Settings(dir / "reuse.flv", 1);
+    CSendDataStream sender(&owner, &s, kWindow, rig.Platform());
+    EXPECT_EQ(0, sender.Start(kWindow, "game"));
+    EXPECT_EQ(0, sender.Started());
+    EXPECT_FALSE(sender.Encoder().Running());
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(0, rig.grabs->grabs);
+
+    // Another window size, and sound off this time: the first tick reports the size change.
+    rig.window.Set([](auto& w) { w.rect = {0, 0, 640, 480}; });
+    s.audioEnabled = 0;
+    ASSERT_EQ(1, sender.Start(kWindow, "game"));
+    EXPECT_EQ(kLiveStopResized, owner.WaitFirst());
+}
+
+class SendDataStreamServerTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server_.Start()) << server_.ErrorLog(); }
+    NginxRtmpServer server_;
+};
+
+// The server drops the publisher: one reopening, which succeeds, and the broadcast goes on; a
+// later stop tears the reopened stream down. Then the server goes: reopening fails, reason 2.
+TEST_F(SendDataStreamServerTest, OneReopenThenConnectionLost) {
+    RecordingOwner owner;
+    Rig rig;
+    const CStreamSettings s = Settings(server_.Url("reopen"));
+    CSendDataStream sender(&owner, &s, kWindow, rig.Platform());
+    ASSERT_EQ(1, sender.Start(kWindow, "game"));
+    ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= 5; }));
+    EXPECT_EQ("1", server_.DropPublisher("reopen"));
+    ASSERT_TRUE(WaitFor([&] { return sender.Reopens() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= 5; }))
+        << "a reopened stream must broadcast live pictures again";
+    const int grabs = rig.grabs->grabs;
+    ASSERT_TRUE(WaitFor([&] { return rig.grabs->grabs >= grabs + 3; }));
+    EXPECT_EQ(1, sender.Started());
+    EXPECT_TRUE(owner.Reasons().empty());
+
+    server_.Stop();
+    EXPECT_EQ(kLiveStopConnection, owner.WaitFirst(15000));
+    EXPECT_EQ(2, sender.Reopens());
+    EXPECT_EQ(0, sender.Started());
+}
+
+// The owner destroys the sender on its own thread after any report, or on the user's stop at
+// any moment: no tick, sound block or writer step may touch the freed sender.
+TEST_F(SendDataStreamServerTest, DestroyedByItsOwnerAtAnyMoment) {
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        Rig rig;
+        DestroyingOwner owner;
+        const std::string name = "life" + std::to_string(round);
+        const CStreamSettings s = Settings(server_.Url(name));
+        auto sender = std::make_unique<CSendDataStream>(&owner, &s, kWindow, rig.Platform());
+        CSendDataStream* raw = sender.get();
+        ASSERT_EQ(1, raw->Start(kWindow, "game"));
+        owner.Adopt(std::move(sender));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 + 15 * (round % 4)));
+        switch (round % 4) {
+            case 0: owner.UserStop(); break;
+            case 1: rig.window.Set([](auto& w) { w.exists = false; }); break;
+            case 2: rig.window.Set([](auto& w) { w.rect.bottom -= 8; }); break;
+            case 3: server_.DropPublisher(name); owner.UserStop(); break;
+        }
+        ASSERT_TRUE(owner.WaitDestroyed());
+    }
+    // The harshest owner destroys the sender inside the report, on the sender's timer thread.
+    for (int round = 0; round < 6; ++round) {
+        Rig rig;
+        SynchronousOwner owner;
+        const CStreamSettings s = Settings(server_.Url("sync" + std::to_string(round)));
+        owner.sender = new CSendDataStream(&owner, &s, kWindow, rig.Platform());
+        ASSERT_EQ(1, owner.sender->Start(kWindow, "game"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(30 + 10 * round));
+        if (round % 2 == 0)
+            rig.window.Set([](auto& w) { w.exists = false; });
+        else
+            rig.window.Set([](auto& w) { w.rect.right -= 4; });
+        ASSERT_TRUE(WaitFor([&] { return owner.reports > 0; }));
+        std::this_thread::sleep_for(50ms);
+        EXPECT_EQ(1, owner.reports.load());
+    }
+}

@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "CMMTimers.h"
+#include "CPacketQueue.h"
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+class RecordingTimer : public CMMTimers {
+public:
+    RecordingTimer() : CMMTimers(1) {}
+    ~RecordingTimer() override { StopTimer(); }
+    void OnTimer() override {
+        std::function<void()> action;
+        {
+            std::lock_guard lock(mutex_);
+            ticks_.push_back(Clock::now());
+            action = onTick_;
+        }
+        if (action) action();
+    }
+    std::vector<Clock::time_point> Ticks() {
+        std::lock_guard lock(mutex_);
+        return ticks_;
+    }
+    void OnTick(std::function<void()> action) {
+        std::lock_guard lock(mutex_);
+        onTick_ = std::move(action);
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<Clock::time_point> ticks_;
+    std::function<void()> onTick_;
+};
+
+}  // namespace
+
+// Tick n is due at start + n × period: slow ticks delay the next one, never the schedule.
+TEST(CMMTimersTest, PeriodDoesNotDrift) {
+    RecordingTimer timer;
+    std::atomic<int> count{0};
+    timer.OnTick([&] {
+        const int n = ++count;
+        if (n <= 3) std::this_thread::sleep_for(std::chrono::milliseconds(40));  // overrun
+        if (n == 20) timer.StopTimer();
+    });
+    const auto start = Clock::now();
+    ASSERT_TRUE(timer.StartTimer(30, false));
+    EXPECT_NE(0u, timer.TimerId());
+    std::this_thread::sleep_for(std::chrono::milliseconds(30 * 20 + 100));
+    EXPECT_EQ(0u, timer.TimerId());
+    const auto ticks = timer.Ticks();
+    ASSERT_EQ(20u, ticks.size());
+    // Every tick from the fifth on is on its own schedule, although three ticks ran long.
+    for (size_t k = 4; k < ticks.size(); ++k) {
+        const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(ticks[k] - start).count();
+        EXPECT_GE(at, static_cast<long long>(30 * (k + 1)));
+        EXPECT_LT(at, static_cast<long long>(30 * (k + 1) + 25));
+    }
+    EXPECT_FALSE(timer.StopTimer());
+    EXPECT_FALSE(timer.StartTimer(0, false));
+}
+
+TEST(CMMTimersTest, OneShotTicksOnce) {
+    RecordingTimer timer;
+    ASSERT_TRUE(timer.StartTimer(10, true));
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    EXPECT_EQ(1u, timer.Ticks().size());
+    EXPECT_FALSE(timer.StopTimer());  // it already ended
+}
+
+// A tick may stop the timer and start it again (the reconnection does), or stop it for good.
+TEST(CMMTimersTest, StopAndRestartFromInsideATick) {
+    RecordingTimer timer;
+    std::atomic<int> count{0};
+    timer.OnTick([&] {
+        const int n = ++count;
+        if (n == 2) {
+            EXPECT_TRUE(timer.StopTimer());
+            EXPECT_TRUE(timer.StartTimer(10, false));
+        } else if (n == 5) {
+            EXPECT_TRUE(timer.StopTimer());
+        }
+    });
+    ASSERT_TRUE(timer.StartTimer(10, false));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(5, count.load());
+    // And the stopped timer starts again from outside.
+    ASSERT_TRUE(timer.StartTimer(10, false));
+    std::this_thread::sleep_for(std::chrono::milliseconds(55));
+    timer.StopTimer();
+    EXPECT_GE(count.load(), 8);
+}
+
+// The owner may destroy the timer object from inside its own tick; the thread must not touch
+// it afterwards (AddressSanitizer reports it if it does).
+TEST(CMMTimersTest, DestroyedInsideItsOwnTick) {
+    for (int round = 0; round < 20; ++round) {
+        auto* timer = new RecordingTimer;
+        std::atomic<bool> done{false};
+        timer->OnTick([timer, &done] {
+            delete timer;
+            done = true;
+        });
+        ASSERT_TRUE(timer->StartTimer(2, false));
+        for (int i = 0; i < 200 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        ASSERT_TRUE(done.load());
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+TEST(CMMTimersTest, StopFromOutsideWhileTicking) {
+    for (int round = 0; round < 50; ++round) {
+        RecordingTimer timer;
+        timer.OnTick([] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); });
+        ASSERT_TRUE(timer.StartTimer(1, false));
+        std::this_thread::sleep_for(std::chrono::microseconds(500 * (round % 5)));
+        timer.StopTimer();
+        const auto count = timer.Ticks().size();
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        EXPECT_EQ(count, timer.Ticks().size());
+    }
+}
+
+TEST(CPacketQueueTest, FirstInFirstOut) {
+    CPacketQueue queue;
+    for (unsigned char i = 0; i < 20; ++i) {
+        auto entry = std::make_unique<mem_buffer>(1);
+        entry->append(&i, 1);
+        queue.Push(std::move(entry));
+    }
+    EXPECT_EQ(20u, queue.Count());
+    CPacketQueue::Entry entry;
+    for (unsigned char i = 0; i < 20; ++i) {
+        ASSERT_TRUE(queue.Pop(entry));
+        EXPECT_EQ(i, entry->data()[0]);
+    }
+    EXPECT_FALSE(queue.Pop(entry));
+    EXPECT_TRUE(queue.Empty());
+    queue.Push(std::make_unique<mem_buffer>(4));
+    EXPECT_EQ(1u, queue.Clear());
+    EXPECT_EQ(0u, queue.Count());
+}
