@@ -124,10 +124,10 @@ void CCtrMainDlg::OnInitDialog() {
     SetFixedSizeCentred(400, 300);
     setWindowTitle(QStringLiteral("STRIMO直播"));
 
-    CData& data = GetData();
-    data.LoadPersonSettings();
+    CData& shared = GetData();
+    shared.LoadPersonSettings();
 
-    const GameListResult games = RequestGameList(data, gameList_);
+    const GameListResult games = RequestGameList(shared, gameList_);
     if (games != GameListResult::kGood) {
         if (const char* text = GameListMessage(games)) AppMessageBox(this, QString::fromUtf8(text));
         std::exit(0);
@@ -176,7 +176,7 @@ void CCtrMainDlg::OnInitDialog() {
     connect(audioBox_, qOverload<int>(&QComboBox::currentIndexChanged), this, &CCtrMainDlg::OnAudioSource);
 
     panels_ = std::make_unique<CMainPanels>(this);
-    versionText_ = QStringLiteral("Ver") + Q(data.Version());
+    versionText_ = QStringLiteral("Ver") + Q(shared.Version());
     AddTrayIcon();
 }
 
@@ -305,10 +305,10 @@ void CCtrMainDlg::OnCopyLink() {
 }
 
 void CCtrMainDlg::OnAudioSource(int index) {
-    CData& data = GetData();
-    auto audio = data.Audio();
+    CData& shared = GetData();
+    auto audio = shared.Audio();
     audio.deviceIndex = index;
-    data.SetAudio(audio);
+    shared.SetAudio(audio);
     if (panels_) panels_->SelectSoundChoice(audio);
 }
 

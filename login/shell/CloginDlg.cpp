@@ -79,12 +79,12 @@ bool CloginDlg::OnInitDialog() {
     SetFixedSizeCentred(365, 270);
     setWindowTitle(QStringLiteral("STRIMO直播"));
 
-    auto& data = GetData();
-    if (!data.LoadUserFile() || !data.LoadConfigFile()) {
+    auto& shared = GetData();
+    if (!shared.LoadUserFile() || !shared.LoadConfigFile()) {
         AppMessageBox(this, QStringLiteral("open configure file error!"));
         return false;
     }
-    users_ = data.RememberedUsers();
+    users_ = shared.RememberedUsers();
     for (const auto& user : users_) userBox_->addItem(Q(user.name));
     userBox_->blockSignals(true);
     if (users_.empty()) {
@@ -126,10 +126,10 @@ void CloginDlg::OnLogin() {
     hide();
     const std::string user = userBox_->currentText().toStdString();
     const std::string password = password_->text().toStdString();
-    auto& data = GetData();
-    if (RequestLogin(data, user, password)) {
+    auto& shared = GetData();
+    if (RequestLogin(shared, user, password)) {
         loggedIn_ = 1;
-        data.SetCurrentUser({user, password, remember_->isChecked()});
+        shared.SetCurrentUser({user, password, remember_->isChecked()});
         mainWindow_ = std::make_unique<CCtrMainDlg>(this);
         mainWindow_->OnInitDialog();
         mainWindow_->show();

@@ -24,13 +24,13 @@
 #include "CBitComboBox.h"
 #include "CCtrMainDlg.h"
 #include "CDlgProp.h"
-#include "CFileCipher.h"
 #include "CFormViewPropAudio.h"
 #include "CFormViewPropNet.h"
 #include "CFormViewPropVideo.h"
 #include "CGameId.h"
 #include "CImageButton.h"
 #include "CMainPanels.h"
+#include "CPictureEx.h"
 #include "CloginDlg.h"
 #include "E2eEnvironment.h"
 #include "ShellMessages.h"
@@ -74,6 +74,12 @@ void Screenshot(QWidget& window, const char* name) {
     window.grab().save(dir + QLatin1Char('/') + QLatin1String(name));
 }
 
+// The plain text of an enciphered file, through the installation's own tool.
+bool LoadEncrypted(const std::string& file, std::string& text) {
+    text = e2e::Capture("'" + e2e::Environment::Crypt() + "' decrypt '" + file + "' 2>/dev/null");
+    return !text.empty();
+}
+
 bool WaitFor(const std::function<bool()>& condition, int ms) { return QTest::qWaitFor(condition, ms); }
 
 bool WaitForMessage(const QString& text, int ms) {
@@ -86,13 +92,15 @@ struct Probe {
     std::string frameRate;
 };
 
-// ffprobe plays the live stream from nginx (loopback viewers are allowed).
+// ffprobe plays the live stream from nginx (loopback viewers are allowed). nginx hands a new
+// viewer video from the next key frame on, so the probe may have to wait a whole key-frame
+// interval.
 Probe ProbeLive(const std::string& pipName) {
     const std::string url = "rtmp://127.0.0.1:" + std::to_string(env->RtmpPort()) + "/live/" + pipName;
     Probe p;
-    for (int attempt = 0; attempt < 3 && (p.videoCodec.empty() || p.audioCodec.empty()); ++attempt) {
-        const std::string out = e2e::Capture("timeout 30 ffprobe -v error -show_streams -of default=nw=0 '" + url +
-                                             "' 2>/dev/null");
+    for (int attempt = 0; attempt < 2 && (p.videoCodec.empty() || p.audioCodec.empty()); ++attempt) {
+        const std::string out = e2e::Capture("timeout 60 ffprobe -v error -analyzeduration 40M -probesize 100M -show_streams -of default=nw=0 '" + url +
+                                             "' 2>&1");
         std::istringstream in(out);
         std::string line;
         std::map<std::string, std::string> stream;
@@ -134,6 +142,9 @@ protected:
         login->PasswordEdit()->setText(password);
         Screenshot(*login, "login-window.png");
         QTest::mouseClick(login->LoginButton(), Qt::LeftButton);
+        if (!login->LoggedIn() && password == QLatin1String("strimo-demo"))
+            std::fprintf(stderr, "login refused; the service's log:\n%s\n",
+                         e2e::Capture("tail -n 20 '" + env->Data() + "/service.log'").c_str());
         return login;
     }
 

@@ -267,6 +267,7 @@ TEST(SessionFiles, TheChoiceIsOnDiskAsSoonAsABroadcastStarts) {
     ASSERT_TRUE(data->LoadUserFile());
     ASSERT_TRUE(data->LoadConfigFile());
     data->SetCurrentUser({"demo", "pw", true});
+    ASSERT_TRUE(data->LoadPersonSettings());
     {
         CBroadcastSession session(*data, Services(world, *data), nullptr);
         ASSERT_EQ(1, session.RequestBroadcast("g", "i", 7, "game"));
