@@ -113,7 +113,8 @@ public:
     }
 
     // Stops nginx as a crash would (its workers too), and brings it back.
-    void KillNginx() const { Run("kill -KILL -- -$(cat '" + NginxPidFile() + "')"); }
+    // nginx runs in a session of its own (service.sh), so its process group is its master's id.
+    void KillNginx() const { Run("bash -c 'kill -KILL -- -$(cat \"" + NginxPidFile() + "\")'"); }
     bool RestartNginx() const {
         const std::string prefix = data_ + "/nginx";
         Run("rm -f '" + prefix + "/control.sock' '" + NginxPidFile() + "'");
