@@ -7,8 +7,10 @@ build=$1
 work=$(mktemp -d /tmp/strimo-second-copy-XXXXXX)
 first=""
 cleanup() {
-  [[ -n $first ]] && kill "$first" 2>/dev/null && wait "$first" 2>/dev/null
+  local status=$?
+  if [[ -n $first ]]; then kill "$first" 2>/dev/null; wait "$first" 2>/dev/null || true; fi
   rm -rf "$work"
+  exit $status
 }
 trap cleanup EXIT
 mkdir -p "$work/default"
