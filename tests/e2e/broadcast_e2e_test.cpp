@@ -217,6 +217,7 @@ TEST_F(Broadcaster, BroadcastReachesNginxShowsTheRoomAndStopEndsIt) {
     const QMimeData* clip = QApplication::clipboard()->mimeData();
     ASSERT_NE(nullptr, clip);
     EXPECT_EQ(main.RoomAddress(), clip->text());
+    EXPECT_EQ(main.RoomAddress().toUtf8(), clip->data(QStringLiteral("text/plain;charset=utf-8")));
 
     QTest::mouseClick(main.StopButton(), Qt::LeftButton);
     EXPECT_TRUE(WaitForMessage("直播停止", 5000));
@@ -293,7 +294,20 @@ TEST_F(Broadcaster, SettingsChosenAreUsedByTheNextBroadcastAndKeptInTheConfigura
     EXPECT_NE(std::string::npos, entry.find("<speed>1000000</speed>")) << entry;
 }
 
+// The member's settings are on disk from the start of a broadcast: a broadcast that ends
+// badly (or a program that never reaches its end) keeps them.
+void ExpectSettingsOnDisk() {
+    std::string config;
+    ASSERT_TRUE(LoadEncrypted("config.xml", config));
+    EXPECT_NE(std::string::npos, config.find("<person name=\"demo\"")) << config;
+    std::string user;
+    ASSERT_TRUE(LoadEncrypted("usr.xml", user));
+    EXPECT_NE(std::string::npos, user.find("name=\"demo\"")) << user;
+}
+
 TEST_F(Broadcaster, LosingTheStreamingServerEndsWithAnInterruption) {
+    std::filesystem::remove("usr.xml");
+    std::filesystem::remove("config.xml");
     auto login = Login("demo", "strimo-demo");
     ASSERT_TRUE(login && login->LoggedIn());
     CCtrMainDlg& main = *login->MainWindow();
@@ -303,11 +317,14 @@ TEST_F(Broadcaster, LosingTheStreamingServerEndsWithAnInterruption) {
     ASSERT_TRUE(WaitForMessage("直播中断", 40000));
     EXPECT_FALSE(main.Broadcasting());
     EXPECT_EQ(1, main.Session().Interrupted());
+    ExpectSettingsOnDisk();
     ASSERT_TRUE(env->RestartNginx());
     Quit(*login);
 }
 
 TEST_F(Broadcaster, ClosingTheGameEndsTheBroadcastAsAStop) {
+    std::filesystem::remove("usr.xml");
+    std::filesystem::remove("config.xml");
     auto login = Login("demo", "strimo-demo");
     ASSERT_TRUE(login && login->LoggedIn());
     CCtrMainDlg& main = *login->MainWindow();
@@ -318,6 +335,7 @@ TEST_F(Broadcaster, ClosingTheGameEndsTheBroadcastAsAStop) {
     EXPECT_FALSE(main.Broadcasting());
     EXPECT_EQ(2, main.Session().Interrupted());
     EXPECT_EQ("notice", env->RoomColumn(lid, "end_reason"));
+    ExpectSettingsOnDisk();
     Quit(*login);
 }
 
