@@ -17,9 +17,10 @@ using UA::UI::RectLTRB;
 using UI::Controls::XPComboBox;
 
 namespace {
-// The dialog template's units in pixels (1.5 pixels a unit both ways with its font).
+// The dialog template's units in pixels: its font's average character is 6 x 13 pixels, a
+// horizontal unit a quarter of its width and a vertical unit an eighth of its height.
 QRect FromDialogUnits(int left, int top, int width, int height) {
-    return QRect(left * 3 / 2, top * 3 / 2, width * 3 / 2, height * 3 / 2);
+    return QRect(left * 6 / 4, top * 13 / 8, width * 6 / 4, height * 13 / 8);
 }
 
 CImageButton* Button(QWidget* parent, int id, const QRect& place, const char* normal, const char* select) {

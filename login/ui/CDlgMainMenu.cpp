@@ -74,6 +74,13 @@ void CDlgMainMenu::SwitchTo(int index) {
     if (main_) main_->ShowPanel(index, geometry());
 }
 
+void CDlgMainMenu::ShowAt(const QRect& screenRect) {
+    if (!screenRect.isEmpty()) move(screenRect.topLeft());
+    show();
+    raise();
+    activateWindow();
+}
+
 bool CDlgMainMenu::PreTranslateMessage(QObject* target, QEvent* event) {
     return PreTranslateSkinnedWindow(target, event);
 }

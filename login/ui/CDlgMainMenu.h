@@ -31,6 +31,9 @@ public:
     void Close();
     // A tab of window `index`: that window takes this window's place on the screen.
     void SwitchTo(int index);
+    // For the main window's ShowPanel: moves to `screenRect`'s top-left corner (an empty
+    // rectangle keeps the window's own place), then shows, raises and activates the window.
+    void ShowAt(const QRect& screenRect);
 
     CImageButton* TabButton(int index) const { return tabs_[index]; }
     CImageButton* CloseButton() const { return close_; }

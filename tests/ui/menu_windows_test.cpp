@@ -174,6 +174,14 @@ TEST_F(WindowsTest, TabsAskForTheOtherWindowAtThisPlace) {
     prop.CloseButton()->click();
     EXPECT_FALSE(prop.isVisible());
     EXPECT_EQ(main.closed, 1);
+
+    // The main window answers the request by showing the help window at that rectangle.
+    help.ShowAt(main.panels[1].rect);
+    EXPECT_TRUE(help.isVisible());
+    EXPECT_EQ(help.geometry(), QRect(37, 55, 640, 484));
+    help.hide();
+    help.ShowAt(QRect());
+    EXPECT_EQ(help.pos(), QPoint(37, 55)) << "an empty rectangle keeps the window's place";
 }
 
 TEST_F(WindowsTest, KeysNeverCloseTheMainMenuWindows) {
