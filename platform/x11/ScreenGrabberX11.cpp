@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "ArrowCursor.h"
+#include "XDisplayRetry.h"
 #include "XErrorTrap.h"
 
 namespace x11 {
@@ -80,7 +81,7 @@ struct ScreenGrabberX11::Shm {
 };
 
 std::unique_ptr<ScreenGrabberX11> ScreenGrabberX11::Create() {
-    DisplayPtr display = OpenDisplay();
+    DisplayPtr display = OpenDisplayRetrying();
     if (!display) return nullptr;
     return std::unique_ptr<ScreenGrabberX11>(new ScreenGrabberX11(std::move(display)));
 }

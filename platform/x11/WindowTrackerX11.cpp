@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include "XDisplayRetry.h"
 #include "XErrorTrap.h"
 
 namespace x11 {
@@ -32,7 +33,7 @@ bool ReadLongs(Display* d, Window w, Atom property, Atom type, std::unique_ptr<u
 }  // namespace
 
 std::unique_ptr<WindowTrackerX11> WindowTrackerX11::Create() {
-    DisplayPtr display = OpenDisplay();
+    DisplayPtr display = OpenDisplayRetrying();
     if (!display) return nullptr;
     return std::unique_ptr<WindowTrackerX11>(new WindowTrackerX11(std::move(display)));
 }

@@ -11,18 +11,14 @@
 #include <stdexcept>
 #include <thread>
 
-#include "XDisplay.h"
+#include "XDisplayRetry.h"
 
 namespace testsupport {
 
 class TestWindowX11 {
 public:
     TestWindowX11(int x, int y, int width, int height) : width_(width), height_(height) {
-        // A busy server now and then refuses a connection: try again before giving up.
-        for (int i = 0; i < 20 && !display_; ++i) {
-            display_ = x11::OpenDisplay();
-            if (!display_) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        display_ = x11::OpenDisplayRetrying();
         if (!display_) throw std::runtime_error("cannot open the display");
         Display* d = display_.get();
         XSetWindowAttributes attributes{};

@@ -185,6 +185,26 @@ TEST_F(EncoderTest, SoundRulesAndClosingTwice) {
     EXPECT_LE(9, std::count_if(packets.begin(), packets.end(), [](const ProbedPacket& p) { return p.type == "video"; }));
 }
 
+// Any level other than 1 and 2 tunes as level 0.
+TEST_F(EncoderTest, UnknownLevelTunesAsTheFastest) {
+    TempDir dir;
+    const CStreamSettings s = Settings(5, dir / "five.flv");
+    CStreamEncoder encoder(&s);
+    ASSERT_EQ(1, encoder.Open(s.url, "flv"));
+    EXPECT_TRUE(Publish(encoder, s, 6));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the writer drain
+    encoder.Close();
+    const Fields options = X264Options(s.url);
+    ASSERT_FALSE(options.empty());
+    EXPECT_EQ("0", options.at("cabac"));
+    EXPECT_EQ("dia", options.at("me"));
+    EXPECT_EQ("1", options.at("ref"));
+    const auto streams = ProbeStreams(s.url);
+    const Fields* video = StreamOfType(streams, "video");
+    ASSERT_NE(video, nullptr);
+    EXPECT_EQ("Constrained Baseline", video->at("profile"));
+}
+
 TEST_F(EncoderTest, NoServerFailsTheOpen) {
     CStreamSettings s = Settings(0, "rtmp://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/live/none");
     CStreamEncoder encoder(&s);
@@ -260,4 +280,18 @@ TEST_F(EncoderTest, DiscardedBacklogIsFollowedByAKeyFrame) {
         if (p.type == "video" && p.key) ++keys;
     // The first picture of the stream, and the one after the discard; far fewer than 250 were sent.
     EXPECT_EQ(2, keys);
+}
+
+// Set-up failures of the codec layer end the process with status 1 after a line on stderr.
+TEST(EncoderDeathTest, ConverterFailureEndsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TempDir dir;
+    CStreamSettings s = Settings(0, dir / "none.flv");
+    s.sourceWidth = 0;  // no picture to convert from
+    EXPECT_EXIT(
+        {
+            CStreamEncoder encoder(&s);
+            encoder.Open(s.url, "flv");
+        },
+        ::testing::ExitedWithCode(1), "Could not initialize the conversion context");
 }
