@@ -16,6 +16,7 @@
 #include <cstdlib>
 
 #include "AppMessageBox.h"
+#include "CDlgMainMenu.h"
 #include "CImageButton.h"
 #include "CMainPanels.h"
 #include "CPictureEx.h"
@@ -320,15 +321,9 @@ void CCtrMainDlg::SetMainSoundChoice(int index) {
 void CCtrMainDlg::ShowPanel(int index, const QRect& screenRect) {
     if (session_->Broadcasting() == 1 || index < 0 || index > 3) return;
     for (int i = 0; i < 4; ++i) {
-        CDlgParent* panel = panels_->Panel(i);
-        if (i != index) {
-            panel->hide();
-            continue;
-        }
-        if (!screenRect.isEmpty()) panel->move(screenRect.topLeft());
-        panel->show();
-        panel->raise();
+        if (i != index) panels_->Panel(i)->hide();
     }
+    panels_->Panel(index)->ShowAt(screenRect);
     setEnabled(false);
 }
 

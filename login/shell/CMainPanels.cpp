@@ -17,7 +17,7 @@ CMainPanels::CMainPanels(IMainControl* main)
 
 CMainPanels::~CMainPanels() = default;
 
-CDlgParent* CMainPanels::Panel(int index) const {
+CDlgMainMenu* CMainPanels::Panel(int index) const {
     switch (index) {
         case 0: return info_.get();
         case 1: return prop_.get();

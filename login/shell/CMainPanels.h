@@ -9,7 +9,7 @@
 class CDlgAbout;
 class CDlgHelp;
 class CDlgInfo;
-class CDlgParent;
+class CDlgMainMenu;
 class CDlgProp;
 class CGameId;
 class IMainControl;
@@ -22,7 +22,7 @@ public:
     explicit CMainPanels(IMainControl* main);
     ~CMainPanels();
 
-    CDlgParent* Panel(int index) const;
+    CDlgMainMenu* Panel(int index) const;
     CDlgProp& Settings() const { return *prop_; }
     CGameId& GameDialog() const { return *gameId_; }
 

@@ -159,7 +159,6 @@ protected:
         processes->setCurrentIndex(index);
         emit processes->activated(index);
         dialog.Introduction()->setPlainText(introduction);
-        Screenshot(dialog, "game-dialog.png");
         QTest::mouseClick(dialog.ConfirmButton(), Qt::LeftButton);
         return WaitFor([&] { return main.Broadcasting(); }, 20000);
     }
@@ -200,6 +199,16 @@ TEST_F(Broadcaster, BroadcastReachesNginxShowsTheRoomAndStopEndsIt) {
     EXPECT_FALSE(main.StartButton()->isVisible());
     EXPECT_TRUE(main.Animation()->isVisible());
     Screenshot(main, "main-window-broadcasting.png");
+
+    // Panel buttons do nothing while broadcasting.
+    QTest::mouseClick(main.findChild<QAbstractButton*>(QString::number(CCtrMainDlg::kPropId)), Qt::LeftButton);
+    EXPECT_FALSE(main.Panels().Settings().isVisible());
+    EXPECT_TRUE(main.isEnabled());
+    // A notification of an earlier broadcast does not end this one.
+    QCoreApplication::postEvent(&main, new LiveStopEvent(WM_LIVE_STOP, kLiveStopResized, main.Session().Generation() - 1));
+    QTest::qWait(300);
+    EXPECT_TRUE(main.Broadcasting());
+    EXPECT_TRUE(messages.empty());
 
     const Probe probe = ProbeLive(data.PipName());
     EXPECT_EQ("h264", probe.videoCodec);
