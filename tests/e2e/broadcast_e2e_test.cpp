@@ -219,6 +219,8 @@ TEST_F(Broadcaster, BroadcastReachesNginxShowsTheRoomAndStopEndsIt) {
     EXPECT_EQ("live", env->RoomColumn(lid, "state"));
     EXPECT_EQ("今晚一起看 & 玩", env->RoomColumn(lid, "title"));
     EXPECT_EQ(QString::fromStdString(env->ServiceUrl() + "/live/room?lid=" + lid), main.RoomAddress());
+    const std::string page = e2e::Capture("curl -s '" + main.RoomAddress().toStdString() + "'");
+    EXPECT_NE(std::string::npos, page.find("今晚一起看 &amp; 玩")) << page.substr(0, 2000);
 
     // Copy link: the address as UTF-8 text.
     QTest::mouseClick(main.findChild<QAbstractButton*>(QString::number(CCtrMainDlg::kCopyLinkId)), Qt::LeftButton);
@@ -392,6 +394,8 @@ int main(int argc, char** argv) {
     SampleGame sample;
     game = &sample;
     const int result = RUN_ALL_TESTS();
+    // A test that failed half-way may leave the data object alive: it goes while Qt still runs.
+    MY_DATA_SPACE::DestroyData();
     game = nullptr;
     env = nullptr;
     return result;
