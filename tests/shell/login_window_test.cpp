@@ -7,7 +7,10 @@
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QProcess>
 #include <QTest>
+
+#include <unistd.h>
 
 #include <filesystem>
 #include <vector>
@@ -115,10 +118,29 @@ TEST_F(LoginWindow, QuitWritesBothFilesThroughTheDataObject) {
     EXPECT_TRUE(std::filesystem::exists("config.xml"));
 }
 
-TEST(SingleCopy, CountsExactExecutableNames) {
-    // This test program runs once; "strimo" is not its name.
-    EXPECT_EQ(1, CloginApp::CountProcesses("login_window_test"));
-    EXPECT_EQ(0, CloginApp::CountProcesses("login_window_tes"));
+TEST(SingleCopy, CountsRunningProcessesByTheirExactName) {
+    // Two copies of a program under a name of our own, and one whose name only starts alike.
+    testsupport::TempDir dir;
+    const std::string name = "strimo-copy-" + std::to_string(::getpid());
+    const auto program = dir.path() / name;
+    const auto longer = dir.path() / (name + "x");
+    std::filesystem::copy_file("/bin/sleep", program);
+    std::filesystem::copy_file("/bin/sleep", longer);
+    QProcess a, b, c;
+    a.start(QString::fromStdString(program.string()), {"30"});
+    b.start(QString::fromStdString(program.string()), {"30"});
+    c.start(QString::fromStdString(longer.string()), {"30"});
+    ASSERT_TRUE(a.waitForStarted() && b.waitForStarted() && c.waitForStarted());
+    EXPECT_EQ(2, CloginApp::CountProcesses(name.c_str()));
+    EXPECT_EQ(1, CloginApp::CountProcesses((name + "x").c_str()));
+    EXPECT_EQ(0, CloginApp::CountProcesses(name.substr(0, name.size() - 1).c_str()));
+    a.kill();
+    a.waitForFinished();
+    EXPECT_EQ(1, CloginApp::CountProcesses(name.c_str()));
+    b.kill();
+    c.kill();
+    b.waitForFinished();
+    c.waitForFinished();
 }
 
 int main(int argc, char** argv) {
