@@ -128,6 +128,24 @@ TEST_F(WindowsTest, MessageBoxAnswersOkAndKeysNeverCloseIt) {
     EXPECT_EQ(seen, QStringLiteral("复制成功"));
 }
 
+TEST_F(WindowsTest, AMessageLongerThanOneLineIsCutAtThePanelsBottom) {
+    CDlgMessage shortBox;
+    shortBox.SetText(QStringLiteral("连接服务器失败"));
+    CDlgMessage longBox;
+    longBox.SetText(QString(40, QChar(0x76F4)));  // "直" forty times: three lines' worth
+    const QImage plain = shortBox.grab().toImage();
+    const QImage cut = longBox.grab().toImage();
+    const QImage face(QStringLiteral("res/my_message.png"));
+    ASSERT_EQ(cut.size(), face.size());
+    int inked = 0;
+    for (int y = 80; y < 93; ++y)
+        for (int x = 20; x < 290; ++x) inked += cut.pixel(x, y) != face.pixel(x, y);
+    EXPECT_GT(inked, 0) << "the first line is drawn";
+    for (int y = 93; y < 160; ++y)
+        for (int x = 0; x < 295; ++x)
+            ASSERT_EQ(cut.pixel(x, y), plain.pixel(x, y)) << "nothing below the panel at " << x << "," << y;
+}
+
 TEST_F(WindowsTest, YesNoBoxAnswers) {
     {
         CDlgYN box;
