@@ -1,12 +1,53 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs the main job in the installation directory.
+# The main job: installs what is needed, builds, starts the reference service and its streaming
+# server on loopback, starts the sample game when no game runs, and launches the broadcaster
+# from the installation directory on this desktop ($DISPLAY).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=ports.env
+source "$root/scripts/ports.env"
+inst="$root/build/installation"
+
+if [[ -z ${DISPLAY:-} ]]; then
+  echo "run.sh: there is no display (\$DISPLAY is empty). strimo is a desktop program: run this" >&2
+  echo "        from a terminal of your X11 desktop (or XWayland), or give DISPLAY=:N." >&2
+  exit 1
+fi
+
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" "$root/build"
-inst="$root/build/installation"
-echo "Installation directory: $inst"
-echo "== default/config.xml (deciphered)"
-"$inst/strimo-crypt" decrypt "$inst/default/config.xml"
-echo "== default/usr.xml (deciphered)"
-"$inst/strimo-crypt" decrypt "$inst/default/usr.xml"
+
+if "$root/scripts/service.sh" status | grep -q 'service: running'; then
+  echo "run.sh: the reference service already runs"
+else
+  "$root/scripts/service.sh" start
+fi
+
+# Base names of the running executables (process names are cut to 15 characters; these are not).
+running_names() { for exe in /proc/[0-9]*/exe; do basename "$(readlink "$exe" 2>/dev/null)" 2>/dev/null; done | sort -u; }
+
+# A game of the default game list, or our sample game.
+running_game=""
+names=$(running_names)
+for name in supertuxkart pyrogenesis xonotic-sdl xonotic-glx supertux2 wesnoth minetest openttd hedgewars \
+            warzone2100 teeworlds neverball etr pingus strimo-sample-game; do
+  if grep -qx "$name" <<<"$names"; then running_game=$name; break; fi
+done
+if [[ -z $running_game ]]; then
+  (cd "$inst" && setsid ./strimo-sample-game >/dev/null 2>&1 &)
+  running_game=strimo-sample-game
+  echo "run.sh: started the sample game (STRIMO演示游戏)"
+fi
+
+cat <<TEXT
+
+  STRIMO直播 starts now on display $DISPLAY.
+  Log in as   demo   with the password   strimo-demo
+  Press the start button, choose the game ($running_game), write an introduction and confirm.
+  Watch the broadcast on its room page: http://$STRIMO_SERVICE_HOST:$STRIMO_SERVICE_PORT/live/room?lid=N
+  (the main window's watch button opens it; all live rooms: http://$STRIMO_SERVICE_HOST:$STRIMO_SERVICE_PORT/live/)
+  Stop the servers afterwards with: scripts/service.sh stop
+
+TEXT
+cd "$inst"
+exec ./strimo

@@ -242,6 +242,12 @@ void ServiceServer::Routes()
     s.Post("/api/stream", bind(&ServiceServer::StreamInfo));
     s.Post("/api/end", bind(&ServiceServer::EndNotice));
     s.Get("/api/room", bind(&ServiceServer::RoomState));
+    // The broadcaster posts to the part of each configured address from its last "/" on
+    // ("/api/login" reaches us as "/login"), on the connection of its login.
+    s.Post("/login", bind(&ServiceServer::Login));
+    s.Post("/games", bind(&ServiceServer::GameList));
+    s.Post("/stream", bind(&ServiceServer::StreamInfo));
+    s.Post("/end", bind(&ServiceServer::EndNotice));
     s.Post("/rtmp/publish", bind(&ServiceServer::OnPublish));
     s.Post("/rtmp/publish_done", bind(&ServiceServer::OnPublishDone));
 

@@ -116,6 +116,13 @@ CData::~CData() {
     // configDocument_ and userDocument_ write themselves back as they are destroyed.
 }
 
+bool CData::SaveFiles() {
+    UpdateDocuments();
+    const bool user = userDocument_.Save();
+    const bool config = configDocument_.Save();
+    return user && config;
+}
+
 const std::string& CData::ServerAddress(int slot) const {
     static const std::string kNone;
     return slot >= 0 && slot < kServerSlots ? serverAddresses_[static_cast<std::size_t>(slot)] : kNone;

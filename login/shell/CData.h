@@ -118,6 +118,10 @@ public:
     // Brings the documents up to date (login order, the user's person entry) without saving;
     // the destructor calls it before both documents write themselves back.
     void UpdateDocuments();
+    // Brings the documents up to date and writes both files now, so that what the member chose
+    // survives a process that ends without reaching the destructor (an encoder failure ends
+    // the program from a worker thread). False when a file could not be written.
+    bool SaveFiles();
 
 private:
     bool ReadUserDocument();

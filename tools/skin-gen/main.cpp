@@ -86,7 +86,19 @@ void WriteRes(Writer& w) {
     w.Save("help/help_formview_update.png", SkinPainter::PageFace(QStringLiteral("在线升级")));
     w.Save("prop/prop_formview_audio.png", SkinPainter::PageFace(QStringLiteral("声音")));
     w.Save("prop/prop_formview_net.png", SkinPainter::PageFace(QStringLiteral("网络")));
-    w.Save("prop/prop_formview_video.png", SkinPainter::PageFace(QStringLiteral("视频")));
+    {
+        // The video page's combo boxes (quality, size, frame rate) sit at x 72 from y 201, 235
+        // and 268; their captions are part of the face.
+        QImage face = SkinPainter::PageFace(QStringLiteral("视频"));
+        QPainter p(&face);
+        p.setPen(SkinPainter::TitleBlue());
+        p.setFont(SkinPainter::Font(12));
+        const char* const captions[3] = {"画面质量", "画面大小", "视频帧率"};
+        const int tops[3] = {201, 235, 268};
+        for (int i = 0; i < 3; ++i)
+            p.drawText(QRect(0, tops[i], 66, 23), Qt::AlignRight | Qt::AlignVCenter, QString::fromUtf8(captions[i]));
+        w.Save("prop/prop_formview_video.png", face);
+    }
     w.Save("login/login.png", SkinPainter::Face(365, 270, QStringLiteral("STRIMO直播"), 30));
     {
         QImage face = SkinPainter::Face(400, 300, QStringLiteral("STRIMO直播"), 30);

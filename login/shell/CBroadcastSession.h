@@ -1,0 +1,107 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "CData.h"
+#include "CStreamSettings.h"
+#include "ILiveOwner.h"
+#include "ScreenCapture.h"
+
+// The part of the capture sender the session drives (CSendDataStream in the program).
+class ILiveSender {
+public:
+    virtual ~ILiveSender() = default;
+    // 1 when broadcasting has begun.
+    virtual int Start(platform::WindowId window, const std::string& processName) = 0;
+};
+
+// The member's choice as the settings window and the audio source list hold it.
+struct ChosenSettings {
+    int bitRate = 500000;
+    MY_DATA_SPACE::AudioRecord audio;
+    MY_DATA_SPACE::VideoRecord video;
+    std::string savePath;
+    // The selected audio source entry: nullopt for "不直播声音", "" the default source.
+    std::optional<std::string> audioDevice;
+};
+
+// What the session asks of the world around it. The program wires the service requests, the X11
+// window and the real sender; tests give fakes.
+struct BroadcastServices {
+    // Asks the service for a stream and stores pipName/pipUrl/lid in CData; false when the
+    // request itself failed.
+    std::function<bool(const std::string& gameName, const std::string& introduction)> requestStreamInfo;
+    std::function<void()> sendEndNotice;
+    // ResolveStreamUrl.
+    std::function<bool(const std::string& url, std::string& resolved)> resolveStreamUrl;
+    // Brings the game window to the front and gives its client area; false when it is gone.
+    std::function<bool(platform::WindowId window, platform::ScreenRect* client)> raiseAndMeasure;
+    std::function<std::unique_ptr<ILiveSender>(ILiveOwner* owner, const CStreamSettings* settings,
+                                               platform::WindowId window)>
+        makeSender;
+    std::function<ChosenSettings()> readSettings;
+    // A modal message in the skinned box.
+    std::function<void(const std::string& text)> message;
+};
+
+// One broadcast at a time for the main control window: the stream request, the stream settings,
+// the sender's life and the stop rules. Everything runs on the user-interface thread; the
+// window carries out the sender's notifications there before calling LiveStop/UserStop.
+class CBroadcastSession {
+public:
+    CBroadcastSession(MY_DATA_SPACE::CData& data, BroadcastServices services, ILiveOwner* owner);
+    // Ends a running broadcast (and tells the service), like the window's destruction.
+    ~CBroadcastSession();
+    CBroadcastSession(const CBroadcastSession&) = delete;
+    CBroadcastSession& operator=(const CBroadcastSession&) = delete;
+
+    // The start button asks to continue after a broadcast that was interrupted (resized, cut).
+    bool OffersContinue() const { return interrupted_ == 1; }
+    void DeclineContinue() { interrupted_ = 0; }
+    // Yes to "是否要继续直播": a new start with the previous game and stream, no new request.
+    int ContinueBroadcast() { return StartBroadcast(lastWindow_, lastProcess_); }
+
+    // The game dialog's confirmation: asks for a stream, then starts. 1 when broadcasting.
+    int RequestBroadcast(const std::string& gameName, const std::string& introduction, platform::WindowId window,
+                         const std::string& processName);
+    // Builds the settings, creates the sender when there is none and starts it. 1 when
+    // broadcasting; on failure the messages have been shown.
+    int StartBroadcast(platform::WindowId window, const std::string& processName);
+
+    // The end of a broadcast (WM_LIVE_STOP): destroys the sender, clears the flags and answers
+    // the words to show once the window is back at rest.
+    std::string LiveStop(int reason);
+    // The stop button, and the loss of the game window: the service is told first.
+    std::string UserStop();
+    // The window is going: settings into CData, the service told, the sender destroyed. Once.
+    void End();
+
+    int Broadcasting() const { return broadcasting_; }
+    int Interrupted() const { return interrupted_; }
+    const CStreamSettings* Settings() const { return streamSettings_.get(); }
+    ILiveSender* Sender() const { return sender_.get(); }
+    // Counts the broadcasts started; a notification of an older one is stale.
+    // Read by the sender's threads as they post their notifications.
+    unsigned Generation() const { return generation_.load(); }
+
+private:
+    // 1 when the record is complete; 0 when the game window could not be measured.
+    int BuildStreamSettings(platform::WindowId window, const ChosenSettings& chosen);
+    void StoreSettings(const ChosenSettings& chosen);
+
+    MY_DATA_SPACE::CData& data_;
+    BroadcastServices services_;
+    ILiveOwner* owner_;
+    int broadcasting_ = 0;
+    int interrupted_ = 0;
+    std::unique_ptr<CStreamSettings> streamSettings_;
+    std::unique_ptr<ILiveSender> sender_;
+    platform::WindowId lastWindow_ = 0;
+    std::string lastProcess_;
+    std::atomic<unsigned> generation_{0};
+    bool ended_ = false;
+};

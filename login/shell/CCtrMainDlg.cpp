@@ -1,0 +1,354 @@
+#include "CCtrMainDlg.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QPainter>
+#include <QSystemTrayIcon>
+#include <QThread>
+#include <QUrl>
+
+#include <cstdlib>
+
+#include "AppMessageBox.h"
+#include "CDlgMainMenu.h"
+#include "CImageButton.h"
+#include "CMainPanels.h"
+#include "CPictureEx.h"
+#include "CSendDataStream.h"
+#include "PulseAudioInput.h"
+#include "ServicePages.h"
+#include "ShellMessages.h"
+#include "SkinLayout.h"
+#include "SkinResources.h"
+#include "StreamAddress.h"
+#include "WindowTrackerX11.h"
+#include "XPComboBox.h"
+
+using MY_DATA_SPACE::CData;
+using MY_DATA_SPACE::GetData;
+
+namespace {
+
+constexpr const char* kNoSoundEntry = "不直播声音";
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+void Place(QWidget* w, const SkinLayout::Slot& s) { w->setGeometry(s.x, s.y, s.width, s.height); }
+
+CImageButton* MakeButton(QWidget* parent, int id, const SkinLayout::Slot& slot, const QString& stem,
+                         const QString& tip = QString()) {
+    auto* b = new CImageButton(parent);
+    b->setObjectName(QString::number(id));
+    b->LoadPictures(QStringLiteral("res/ctrmain/%1_normal.png").arg(stem),
+                    QStringLiteral("res/ctrmain/%1_select.png").arg(stem));
+    Place(b, slot);
+    if (!tip.isEmpty()) b->setToolTip(tip);
+    return b;
+}
+
+// The real capture sender behind the session's interface.
+class CLiveSender final : public ILiveSender {
+public:
+    CLiveSender(ILiveOwner* owner, const CStreamSettings* settings, platform::WindowId window)
+        : stream_(owner, settings, window) {}
+    int Start(platform::WindowId window, const std::string& processName) override {
+        return stream_.Start(window, processName);
+    }
+
+private:
+    CSendDataStream stream_;
+};
+
+CCtrMainDlg::QuestionHandler& QuestionRoute() {
+    static CCtrMainDlg::QuestionHandler handler;
+    return handler;
+}
+
+}  // namespace
+
+void CCtrMainDlg::SetQuestionHandler(QuestionHandler handler) { QuestionRoute() = std::move(handler); }
+
+CCtrMainDlg::CCtrMainDlg(QWidget* login) : CDlgParent(kTemplateId, nullptr), login_(login) {
+    session_ = std::make_unique<CBroadcastSession>(GetData(), MakeServices(), this);
+}
+
+CCtrMainDlg::~CCtrMainDlg() {
+    // While the settings window still exists: its choice goes into CData, a running broadcast
+    // ends and the service hears of it.
+    session_->End();
+    if (tray_) tray_->hide();
+    trayIconAdded_ = 0;
+    if (animation_ != nullptr) animation_->Stop();
+    session_.reset();
+    panels_.reset();
+}
+
+BroadcastServices CCtrMainDlg::MakeServices() {
+    BroadcastServices s;
+    s.requestStreamInfo = [this](const std::string& game, const std::string& introduction) {
+        return RequestStreamInfo(GetData(), gameList_, game, introduction);
+    };
+    s.sendEndNotice = [] { SendEndNotice(GetData()); };
+    s.resolveStreamUrl = [](const std::string& url, std::string& resolved) { return ResolveStreamUrl(url, resolved); };
+    s.raiseAndMeasure = [](platform::WindowId window, platform::ScreenRect* client) {
+        auto tracker = x11::WindowTrackerX11::Create();
+        if (!tracker || !tracker->Exists(window)) return false;
+        tracker->Activate(window);
+        return tracker->ClientRect(window, client);
+    };
+    s.makeSender = [](ILiveOwner* owner, const CStreamSettings* settings,
+                      platform::WindowId window) -> std::unique_ptr<ILiveSender> {
+        return std::make_unique<CLiveSender>(owner, settings, window);
+    };
+    s.readSettings = [this] {
+        ChosenSettings chosen = panels_ ? panels_->ReadSettings(GetData()) : ChosenSettings{};
+        const int index = audioBox_ != nullptr ? audioBox_->currentIndex() : -1;
+        if (index >= 0 && index < static_cast<int>(audioSources_.size()))
+            chosen.audioDevice = audioSources_[static_cast<std::size_t>(index)];
+        return chosen;
+    };
+    s.message = [this](const std::string& text) { AppMessageBox(this, Q(text)); };
+    return s;
+}
+
+void CCtrMainDlg::OnInitDialog() {
+    namespace L = SkinLayout::CtrMain;
+    SkinResources::Init();
+    const QIcon icon(SkinResources::Path(QStringLiteral("icon"), SkinResources::kAppIcon));
+    setWindowIcon(icon);
+    SetFixedSizeCentred(400, 300);
+    setWindowTitle(QStringLiteral("STRIMO直播"));
+
+    CData& shared = GetData();
+    shared.LoadPersonSettings();
+
+    const GameListResult games = RequestGameList(shared, gameList_);
+    if (games != GameListResult::kGood) {
+        if (const char* text = GameListMessage(games)) AppMessageBox(this, QString::fromUtf8(text));
+        std::exit(0);
+    }
+
+    audioBox_ = new UI::Controls::XPComboBox(this);
+    audioBox_->setObjectName(QString::number(kAudioSourceId));
+    audioBox_->SetArrowPictures(QStringLiteral("res/ComboBox_Arrowhead_Normal.bmp"),
+                                QStringLiteral("res/ComboBox_Arrowhead_Hover.bmp"),
+                                QStringLiteral("res/ComboBox_Arrowhead_Down.bmp"), 23, L::kAudioSource.height, true);
+    Place(audioBox_, L::kAudioSource);
+    startButton_ = MakeButton(this, kStartId, L::kStart, QStringLiteral("ctrmain_btn_start"));
+    stopButton_ = MakeButton(this, kStopId, L::kStop, QStringLiteral("ctrmain_btn_stop"));
+    stopButton_->hide();
+    panelButtons_[0] = MakeButton(this, kInfoId, L::kInfo, QStringLiteral("info_btn"), QStringLiteral("个人信息"));
+    panelButtons_[1] = MakeButton(this, kPropId, L::kProp, QStringLiteral("prop_btn"), QStringLiteral("软件设置"));
+    panelButtons_[2] = MakeButton(this, kHelpId, L::kHelp, QStringLiteral("help_btn"), QStringLiteral("帮助中心"));
+    panelButtons_[3] = MakeButton(this, kAboutId, L::kAbout, QStringLiteral("about_btn"), QStringLiteral("关于软件"));
+    minimiseButton_ = MakeButton(this, kMinimiseId, L::kMinimise, QStringLiteral("ctrmain_min"));
+    closeButton_ = MakeButton(this, kCloseId, L::kClose, QStringLiteral("ctrmain_close"));
+    watchButton_ = MakeButton(this, kWatchId, L::kWatch, QStringLiteral("ctrmain_look_video"));
+    copyLinkButton_ = MakeButton(this, kCopyLinkId, L::kCopyLink, QStringLiteral("ctrmain_copy_link"));
+    face_.load(QStringLiteral("res/ctrmain/ctrmain.png"));
+    tipStop_.load(QStringLiteral("res/ctrmain/ctrmain_tip_stop.png"));
+    menuFace_.load(QStringLiteral("res/bg.png"));
+    SetSharedFace(&face_);
+    animation_ = new CPictureEx(this);
+    animation_->setObjectName(QString::number(kAnimationId));
+    Place(animation_, L::kAnimation);
+    animation_->Load(QString::number(SkinResources::kLiveAnimation), QStringLiteral("gif"));
+    animation_->hide();
+
+    connect(startButton_, &QAbstractButton::clicked, this, &CCtrMainDlg::OnStartButton);
+    connect(stopButton_, &QAbstractButton::clicked, this, &CCtrMainDlg::OnUserStop);
+    for (int i = 0; i < 4; ++i)
+        connect(panelButtons_[i], &QAbstractButton::clicked, this, [this, i] { ShowPanel(i, QRect()); });
+    connect(minimiseButton_, &QAbstractButton::clicked, this, [this] {
+        if (trayIconAdded_) hide();
+        else showMinimized();
+    });
+    connect(closeButton_, &QAbstractButton::clicked, this, &CCtrMainDlg::OnExit);
+    connect(watchButton_, &QAbstractButton::clicked, this, &CCtrMainDlg::OnWatch);
+    connect(copyLinkButton_, &QAbstractButton::clicked, this, &CCtrMainDlg::OnCopyLink);
+
+    FillAudioSources();
+    connect(audioBox_, qOverload<int>(&QComboBox::currentIndexChanged), this, &CCtrMainDlg::OnAudioSource);
+
+    panels_ = std::make_unique<CMainPanels>(this);
+    versionText_ = QStringLiteral("Ver") + Q(shared.Version());
+    AddTrayIcon();
+}
+
+void CCtrMainDlg::FillAudioSources() {
+    audioSources_.clear();
+    audioSources_.emplace_back(std::nullopt);
+    audioBox_->addItem(QString::fromUtf8(kNoSoundEntry));
+    for (const auto& source : pulse::ListSources()) {
+        audioSources_.emplace_back(source.name);
+        audioBox_->addItem(Q(source.description));
+    }
+    const int index = GetData().Audio().deviceIndex;
+    audioBox_->setCurrentIndex(index >= 0 && index < audioBox_->count() ? index : -1);
+}
+
+void CCtrMainDlg::AddTrayIcon() {
+    // Desktops without a notification area (and Xvfb) have no tray host: the window then
+    // minimises instead of hiding.
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+    tray_ = std::make_unique<QSystemTrayIcon>(windowIcon());
+    tray_->setToolTip(QStringLiteral("STRIMO直播"));
+    auto* menu = new QMenu(this);
+    menu->addAction(QStringLiteral("打开主面板"), this, [this] {
+        show();
+        setEnabled(true);
+    });
+    menu->addAction(QStringLiteral("退出"), this,
+                    [this] { QCoreApplication::postEvent(login_, new QEvent(ShellEventType(WM_APP_QUIT))); });
+    tray_->setContextMenu(menu);
+    connect(tray_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick) show();
+    });
+    tray_->show();
+    tray_->showMessage(QStringLiteral("提示"), QString(), QSystemTrayIcon::Information, 1000);
+    trayIconAdded_ = 1;
+}
+
+bool CCtrMainDlg::Ask(QWidget* parent, const QString& question) {
+    return QuestionRoute() ? QuestionRoute()(parent, question) : false;
+}
+
+void CCtrMainDlg::OnStartButton() {
+    if (session_->OffersContinue()) {
+        if (Ask(this, QStringLiteral("是否要继续直播"))) {
+            update();
+            startButton_->setEnabled(false);
+            AfterStart(session_->ContinueBroadcast());
+            return;
+        }
+        session_->DeclineContinue();
+    }
+    panels_->ShowGameDialog();
+}
+
+void CCtrMainDlg::GameChosen(const QString& gameName, const QString& introduction) {
+    update();
+    startButton_->setEnabled(false);
+    AfterStart(session_->RequestBroadcast(gameName.toStdString(), introduction.toStdString(), panels_->GameWindow(),
+                                          panels_->GameProcess()));
+}
+
+void CCtrMainDlg::AfterStart(int started) {
+    if (!started) {
+        startButton_->setEnabled(true);
+        return;
+    }
+    QThread::msleep(100);
+    startButton_->hide();
+    stopButton_->show();
+    stopButton_->setEnabled(true);
+    if (animation_->FrameCount() > 0) {
+        animation_->show();
+        animation_->Draw();
+    }
+    update();
+}
+
+void CCtrMainDlg::ShowStopped(const std::string& text) {
+    raise();
+    activateWindow();
+    animation_->Stop();
+    animation_->hide();
+    stopButton_->setEnabled(false);
+    stopButton_->hide();
+    startButton_->show();
+    startButton_->setEnabled(true);
+    update();
+    AppMessageBox(this, Q(text));
+}
+
+void CCtrMainDlg::OnUserStop() { ShowStopped(session_->UserStop()); }
+
+void CCtrMainDlg::PostLiveStop(int reason) {
+    QCoreApplication::postEvent(this, new LiveStopEvent(WM_LIVE_STOP, reason, session_->Generation()));
+}
+
+void CCtrMainDlg::PostGameWindowLost() {
+    QCoreApplication::postEvent(this,
+                                new LiveStopEvent(LiveStopEvent::kGameWindowLost, kLiveStopUser, session_->Generation()));
+}
+
+void CCtrMainDlg::customEvent(QEvent* event) {
+    const bool liveStop = event->type() == ShellEventType(WM_LIVE_STOP);
+    const bool lost = event->type() == ShellEventType(LiveStopEvent::kGameWindowLost);
+    if (liveStop || lost) {
+        const auto* stop = static_cast<LiveStopEvent*>(event);
+        // Only the broadcast that posted it may be ended by it.
+        if (!session_->Broadcasting() || stop->Generation() != session_->Generation()) return;
+        ShowStopped(lost ? session_->UserStop() : session_->LiveStop(stop->Reason()));
+        return;
+    }
+    CDlgParent::customEvent(event);
+}
+
+QString CCtrMainDlg::RoomAddress() const { return Q(RoomPageUrl(GetData())); }
+
+void CCtrMainDlg::OnWatch() { QDesktopServices::openUrl(QUrl(RoomAddress())); }
+
+void CCtrMainDlg::OnCopyLink() {
+    // The platform's text is UTF-8: the address goes on the clipboard as it is, never narrowed.
+    auto* mime = new QMimeData;
+    mime->setData(QStringLiteral("text/plain;charset=utf-8"), RoomAddress().toUtf8());
+    mime->setText(RoomAddress());
+    QApplication::clipboard()->setMimeData(mime);
+    AppMessageBox(this, QStringLiteral("复制成功"));
+}
+
+void CCtrMainDlg::OnAudioSource(int index) {
+    CData& shared = GetData();
+    auto audio = shared.Audio();
+    audio.deviceIndex = index;
+    shared.SetAudio(audio);
+    if (panels_) panels_->SelectSoundChoice(audio);
+}
+
+void CCtrMainDlg::SetMainSoundChoice(int index) {
+    const QSignalBlocker quiet(audioBox_);
+    audioBox_->setCurrentIndex(index);
+}
+
+void CCtrMainDlg::ShowPanel(int index, const QRect& screenRect) {
+    if (session_->Broadcasting() == 1 || index < 0 || index > 3) return;
+    for (int i = 0; i < 4; ++i) {
+        if (i != index) panels_->Panel(i)->hide();
+    }
+    panels_->Panel(index)->ShowAt(screenRect);
+    setEnabled(false);
+}
+
+void CCtrMainDlg::PanelClosed() {
+    setEnabled(true);
+    activateWindow();
+}
+
+void CCtrMainDlg::OnExit() {
+    if (Ask(this, QStringLiteral("确定要退出吗?")))
+        QCoreApplication::postEvent(login_, new QEvent(ShellEventType(WM_APP_QUIT)));
+}
+
+void CCtrMainDlg::DrawOnFace(QPainter& painter) {
+    if (session_->Broadcasting() == 0 && !tipStop_.isNull())
+        painter.drawImage(SkinLayout::CtrMain::kTipStop.x, SkinLayout::CtrMain::kTipStop.y, tipStop_);
+    const auto& v = SkinLayout::CtrMain::kVersion;
+    painter.setPen(QColor(0x35, 0x74, 0xA1));
+    painter.drawText(QRect(v.x, v.y, v.width, v.height), Qt::AlignLeft | Qt::AlignVCenter, versionText_);
+}
+
+bool CCtrMainDlg::PreTranslateMessage(QObject* target, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) return true;
+    }
+    return CDlgParent::PreTranslateMessage(target, event);
+}

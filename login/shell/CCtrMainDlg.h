@@ -1,0 +1,120 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QPixmap>
+
+#include "CBroadcastSession.h"
+#include "CDlgParent.h"
+#include "IMainControl.h"
+#include "ILiveOwner.h"
+#include "ServiceRequests.h"
+
+class CImageButton;
+class CMainPanels;
+class CPictureEx;
+class QSystemTrayIcon;
+namespace UI::Controls {
+class XPComboBox;
+}
+
+// The window the member works with after logging in: it owns one broadcast at a time (through
+// CBroadcastSession), the audio source list, the four main-menu windows, the game dialog and
+// the tray icon. Created by the login window, which it asks to end the program (WM_APP_QUIT).
+class CCtrMainDlg : public CDlgParent, public IMainControl, public ILiveOwner {
+    Q_OBJECT
+public:
+    static constexpr int kTemplateId = 145;
+    static constexpr int kStartId = 1094;
+    static constexpr int kStopId = 1095;
+    static constexpr int kInfoId = 1084;
+    static constexpr int kPropId = 1088;
+    static constexpr int kHelpId = 1091;
+    static constexpr int kAboutId = 1003;
+    static constexpr int kMinimiseId = 1137;
+    static constexpr int kCloseId = 1138;
+    static constexpr int kWatchId = 1093;
+    static constexpr int kCopyLinkId = 1087;
+    static constexpr int kAudioSourceId = 1005;
+    static constexpr int kAnimationId = 1176;
+    static constexpr int kTrayIconId = 162;
+
+    // `login` receives WM_APP_QUIT.
+    explicit CCtrMainDlg(QWidget* login);
+    ~CCtrMainDlg() override;
+
+    // Settings, game list (a bad one ends the process), controls, audio sources, panels, tray.
+    void OnInitDialog();
+
+    void OnStartButton();
+    void OnUserStop();
+    void OnWatch();
+    void OnCopyLink();
+    void OnAudioSource(int index);
+    void OnExit();
+
+    // IMainControl
+    QWidget* Window() override { return this; }
+    const QPixmap& MenuFace() const override { return menuFace_; }
+    void ShowPanel(int index, const QRect& screenRect) override;
+    void PanelClosed() override;
+    void SetMainSoundChoice(int index) override;
+    void GameChosen(const QString& gameName, const QString& introduction) override;
+    QString RoomAddress() const override;
+    bool Broadcasting() const override { return session_->Broadcasting() == 1; }
+
+    // ILiveOwner: from the sender's timer thread, carried out here on the UI thread.
+    void PostLiveStop(int reason) override;
+    void PostGameWindowLost() override;
+
+    const CBroadcastSession& Session() const { return *session_; }
+    const GameIdTable& GameList() const { return gameList_; }
+    UI::Controls::XPComboBox* AudioSourceBox() const { return audioBox_; }
+    CImageButton* StartButton() const { return startButton_; }
+    CImageButton* StopButton() const { return stopButton_; }
+    CPictureEx* Animation() const { return animation_; }
+    CMainPanels& Panels() const { return *panels_; }
+    // The audio source entries: nullopt "不直播声音", "" the default source, else a source name.
+    const std::vector<std::optional<std::string>>& AudioSources() const { return audioSources_; }
+
+    // Yes/no questions go to the skinned CDlgYN; a test may route them elsewhere.
+    using QuestionHandler = std::function<bool(QWidget* parent, const QString& question)>;
+    static void SetQuestionHandler(QuestionHandler handler);
+
+protected:
+    bool PreTranslateMessage(QObject* target, QEvent* event) override;
+    void customEvent(QEvent* event) override;
+    void DrawOnFace(QPainter& painter) override;
+
+private:
+    BroadcastServices MakeServices();
+    void FillAudioSources();
+    void AfterStart(int started);
+    void ShowStopped(const std::string& text);
+    void AddTrayIcon();
+    static bool Ask(QWidget* parent, const QString& question);
+
+    QWidget* login_;
+    std::unique_ptr<CBroadcastSession> session_;
+    GameIdTable gameList_;
+    std::unique_ptr<CMainPanels> panels_;
+    std::vector<std::optional<std::string>> audioSources_;
+    QPixmap menuFace_;
+    QImage face_;
+    QImage tipStop_;
+    QString versionText_;
+    UI::Controls::XPComboBox* audioBox_ = nullptr;
+    CImageButton* startButton_ = nullptr;
+    CImageButton* stopButton_ = nullptr;
+    CImageButton* panelButtons_[4] = {};
+    CImageButton* minimiseButton_ = nullptr;
+    CImageButton* closeButton_ = nullptr;
+    CImageButton* watchButton_ = nullptr;
+    CImageButton* copyLinkButton_ = nullptr;
+    CPictureEx* animation_ = nullptr;
+    std::unique_ptr<QSystemTrayIcon> tray_;
+    int trayIconAdded_ = 0;
+};

@@ -1,0 +1,33 @@
+#include "CDlgHelp.h"
+
+#include "CFormViewHelpCenter.h"
+#include "CFormViewHelpUpdate.h"
+#include "CImageButton.h"
+
+CDlgHelp::CDlgHelp(IMainControl* main, QWidget* parent) : CDlgMainMenu(kTemplate, kIndex, main, parent) {
+    update_ = new CFormViewHelpUpdate(this);
+    center_ = new CFormViewHelpCenter(this);
+    PlacePage(update_);
+    PlacePage(center_);
+    AddTab(0, 1040, 203);
+    AddTab(1, 1041, 231);
+    AddTab(2, 1042, 259);
+    subTabs_[kUpdatePage] = AddSubTab(1046, 287, QStringLiteral("res/help/upgrade_normal.png"),
+                                      QStringLiteral("res/help/upgrade_select.png"));
+    subTabs_[kCenterPage] = AddSubTab(1045, 308, QStringLiteral("res/help/help_normal.png"),
+                                      QStringLiteral("res/help/help_select.png"));
+    AddTab(3, 1043, 329);
+    AddCloseButton(1149);
+    connect(subTabs_[kUpdatePage], &CImageButton::clicked, this, [this] { ShowPage(kUpdatePage); });
+    connect(subTabs_[kCenterPage], &CImageButton::clicked, this, [this] { ShowPage(kCenterPage); });
+    ShowPage(kUpdatePage);
+}
+
+CDlgHelp::~CDlgHelp() = default;
+
+void CDlgHelp::ShowPage(int page) {
+    update_->setVisible(page == kUpdatePage);
+    center_->setVisible(page == kCenterPage);
+    for (CImageButton* tab : subTabs_) tab->setEnabled(true);
+    subTabs_[page == kCenterPage ? kCenterPage : kUpdatePage]->setEnabled(false);
+}

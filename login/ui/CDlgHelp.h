@@ -1,0 +1,32 @@
+#pragma once
+
+#include "CDlgMainMenu.h"
+
+class CFormViewHelpCenter;
+class CFormViewHelpUpdate;
+
+// Main-menu window 2, help: the online-upgrade page and the help-centre page behind two
+// sub-tabs. The main control window constructs it once, keeps it hidden and shows it through
+// ShowPanel(2, ...).
+class CDlgHelp : public CDlgMainMenu {
+    Q_OBJECT
+public:
+    static constexpr int kTemplate = 132;
+    static constexpr int kIndex = 2;
+    enum Page { kUpdatePage = 0, kCenterPage = 1 };
+
+    explicit CDlgHelp(IMainControl* main, QWidget* parent = nullptr);
+    ~CDlgHelp() override;
+
+    // Shows page `page`, hides the other and leaves the page's sub-tab disabled (lit).
+    void ShowPage(int page);
+
+    CFormViewHelpUpdate* UpdatePage() const { return update_; }
+    CFormViewHelpCenter* CenterPage() const { return center_; }
+    CImageButton* SubTab(int page) const { return subTabs_[page]; }
+
+private:
+    CFormViewHelpUpdate* update_;
+    CFormViewHelpCenter* center_;
+    CImageButton* subTabs_[2] = {};
+};

@@ -1,0 +1,402 @@
+// The broadcaster end to end: the real login and main control windows, game dialog and settings
+// window, driven in-process with QTest against the reference service, nginx, the sample game's
+// X11 window and a private PulseAudio. What nginx receives is read back with ffprobe; what the
+// service recorded, from its database.
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTest>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AppMessageBox.h"
+#include "CBitComboBox.h"
+#include "CCtrMainDlg.h"
+#include "CDlgProp.h"
+#include "CFormViewPropAudio.h"
+#include "CFormViewPropNet.h"
+#include "CFormViewPropVideo.h"
+#include "CGameId.h"
+#include "CImageButton.h"
+#include "CMainPanels.h"
+#include "CPictureEx.h"
+#include "CloginDlg.h"
+#include "E2eEnvironment.h"
+#include "ShellMessages.h"
+#include "XPComboBox.h"
+
+namespace {
+
+e2e::Environment* env = nullptr;
+std::vector<QString> messages;
+std::vector<QString> questions;
+bool answerYes = true;
+
+constexpr const char* kSampleGame = "STRIMO演示游戏";
+
+class SampleGame {
+public:
+    void Start(int width, int height) {
+        process_.start(QString::fromStdString(e2e::Environment::SampleGame()),
+                       {QString::number(width), QString::number(height)});
+        process_.waitForStarted(10000);
+        QTest::qWait(1500);  // its window is mapped and shows _NET_WM_PID
+    }
+    void Kill() {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+    bool Running() const { return process_.state() == QProcess::Running; }
+    ~SampleGame() { Kill(); }
+
+private:
+    QProcess process_;
+};
+
+SampleGame* game = nullptr;
+
+// With STRIMO_SCREENSHOT_DIR set, the windows are saved there as they look (scripts/screenshots.sh).
+void Screenshot(QWidget& window, const char* name) {
+    const QString dir = qEnvironmentVariable("STRIMO_SCREENSHOT_DIR");
+    if (dir.isEmpty()) return;
+    QTest::qWait(300);
+    window.grab().save(dir + QLatin1Char('/') + QLatin1String(name));
+}
+
+// The plain text of an enciphered file, through the installation's own tool.
+bool LoadEncrypted(const std::string& file, std::string& text) {
+    text = e2e::Capture("'" + e2e::Environment::Crypt() + "' decrypt '" + file + "' 2>/dev/null");
+    return !text.empty();
+}
+
+bool WaitFor(const std::function<bool()>& condition, int ms) { return QTest::qWaitFor(condition, ms); }
+
+bool WaitForMessage(const QString& text, int ms) {
+    return WaitFor([&] { return std::find(messages.begin(), messages.end(), text) != messages.end(); }, ms);
+}
+
+struct Probe {
+    std::string videoCodec, audioCodec;
+    int width = 0, height = 0;
+    std::string frameRate;
+};
+
+// ffprobe plays the live stream from nginx (loopback viewers are allowed). nginx hands a new
+// viewer video from the next key frame on, so the probe may have to wait a whole key-frame
+// interval.
+Probe ProbeLive(const std::string& pipName) {
+    const std::string url = "rtmp://127.0.0.1:" + std::to_string(env->RtmpPort()) + "/live/" + pipName;
+    Probe p;
+    for (int attempt = 0; attempt < 2 && (p.videoCodec.empty() || p.audioCodec.empty()); ++attempt) {
+        const std::string out = e2e::Capture("timeout 60 ffprobe -v error -analyzeduration 40M -probesize 100M -show_streams -of default=nw=0 '" + url +
+                                             "' 2>&1");
+        std::istringstream in(out);
+        std::string line;
+        std::map<std::string, std::string> stream;
+        auto take = [&p, &stream] {
+            if (stream["codec_type"] == "video") {
+                p.videoCodec = stream["codec_name"];
+                p.width = std::atoi(stream["width"].c_str());
+                p.height = std::atoi(stream["height"].c_str());
+                p.frameRate = stream["r_frame_rate"];
+            } else if (stream["codec_type"] == "audio") {
+                p.audioCodec = stream["codec_name"];
+            }
+            stream.clear();
+        };
+        while (std::getline(in, line)) {
+            if (line == "[/STREAM]") take();
+            const auto eq = line.find('=');
+            if (eq != std::string::npos) stream[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+    }
+    return p;
+}
+
+class Broadcaster : public ::testing::Test {
+protected:
+    void SetUp() override {
+        messages.clear();
+        questions.clear();
+        answerYes = true;
+        if (!game->Running()) game->Start(700, 500);
+    }
+
+    // The login window as the program shows it, filled in and confirmed.
+    std::unique_ptr<CloginDlg> Login(const QString& user, const QString& password) {
+        auto login = std::make_unique<CloginDlg>();
+        if (!login->OnInitDialog()) return nullptr;
+        login->show();
+        login->UserBox()->setEditText(user);
+        login->PasswordEdit()->setText(password);
+        Screenshot(*login, "login-window.png");
+        QTest::mouseClick(login->LoginButton(), Qt::LeftButton);
+        if (!login->LoggedIn() && password == QLatin1String("strimo-demo"))
+            std::fprintf(stderr, "login refused; the service's log:\n%s\n",
+                         e2e::Capture("tail -n 20 '" + env->Data() + "/service.log'").c_str());
+        return login;
+    }
+
+    // Start → the sample game in the game dialog → an introduction → confirm.
+    bool StartBroadcast(CCtrMainDlg& main, const QString& introduction) {
+        QTest::mouseClick(main.StartButton(), Qt::LeftButton);
+        CGameId& dialog = main.Panels().GameDialog();
+        if (!WaitFor([&] { return dialog.isVisible(); }, 5000)) return false;
+        auto* processes = dialog.ProcessBox();
+        const int index = processes->findText(QString::fromUtf8(kSampleGame));
+        if (index < 0) return false;
+        processes->setCurrentIndex(index);
+        emit processes->activated(index);
+        dialog.Introduction()->setPlainText(introduction);
+        QTest::mouseClick(dialog.ConfirmButton(), Qt::LeftButton);
+        return WaitFor([&] { return main.Broadcasting(); }, 20000);
+    }
+
+    void Quit(CloginDlg& login) {
+        QCoreApplication::postEvent(&login, new QEvent(ShellEventType(WM_APP_QUIT)));
+        WaitFor([&] { return login.result() == QDialog::Accepted && login.MainWindow() == nullptr; }, 15000);
+    }
+};
+
+}  // namespace
+
+TEST_F(Broadcaster, WrongPasswordIsRefusedAndTheLoginWindowComesBack) {
+    auto login = Login("demo", "not-the-password");
+    ASSERT_TRUE(login);
+    ASSERT_TRUE(WaitForMessage("输入用户或密码出错!", 10000));
+    EXPECT_EQ(0, login->LoggedIn());
+    EXPECT_TRUE(login->isVisible());
+    EXPECT_TRUE(login->isEnabled());
+    EXPECT_EQ(nullptr, login->MainWindow());
+    Quit(*login);
+}
+
+TEST_F(Broadcaster, BroadcastReachesNginxShowsTheRoomAndStopEndsIt) {
+    auto login = Login("demo", "strimo-demo");
+    ASSERT_TRUE(login);
+    ASSERT_EQ(1, login->LoggedIn()) << (messages.empty() ? "" : messages[0].toStdString());
+    CCtrMainDlg& main = *login->MainWindow();
+    EXPECT_FALSE(login->isVisible());
+    ASSERT_TRUE(main.isVisible());
+    ASSERT_FALSE(main.AudioSources().empty());
+    EXPECT_FALSE(main.AudioSources()[0].has_value());  // "不直播声音" first
+
+    ASSERT_TRUE(StartBroadcast(main, "今晚一起看 & 玩")) << (messages.empty() ? "" : messages[0].toStdString());
+    auto& data = MY_DATA_SPACE::GetData();
+    const std::string lid = data.Lid();
+    EXPECT_TRUE(main.StopButton()->isVisible());
+    EXPECT_FALSE(main.StartButton()->isVisible());
+    EXPECT_TRUE(main.Animation()->isVisible());
+    Screenshot(main, "main-window-broadcasting.png");
+
+    // Panel buttons do nothing while broadcasting.
+    QTest::mouseClick(main.findChild<QAbstractButton*>(QString::number(CCtrMainDlg::kPropId)), Qt::LeftButton);
+    EXPECT_FALSE(main.Panels().Settings().isVisible());
+    EXPECT_TRUE(main.isEnabled());
+    // A notification of an earlier broadcast does not end this one.
+    QCoreApplication::postEvent(&main, new LiveStopEvent(WM_LIVE_STOP, kLiveStopResized, main.Session().Generation() - 1));
+    QTest::qWait(300);
+    EXPECT_TRUE(main.Broadcasting());
+    EXPECT_TRUE(messages.empty());
+
+    const Probe probe = ProbeLive(data.PipName());
+    EXPECT_EQ("h264", probe.videoCodec);
+    EXPECT_EQ("aac", probe.audioCodec);
+    EXPECT_EQ(700, probe.width);  // a 700 x 500 client area at 100 %
+    EXPECT_EQ(500, probe.height);
+
+    EXPECT_EQ("live", env->RoomColumn(lid, "state"));
+    EXPECT_EQ("今晚一起看 & 玩", env->RoomColumn(lid, "title"));
+    EXPECT_EQ(QString::fromStdString(env->ServiceUrl() + "/live/room?lid=" + lid), main.RoomAddress());
+    const std::string page = e2e::Capture("curl -s '" + main.RoomAddress().toStdString() + "'");
+    EXPECT_NE(std::string::npos, page.find("今晚一起看 &amp; 玩")) << page.substr(0, 2000);
+
+    // Copy link: the address as UTF-8 text.
+    QTest::mouseClick(main.findChild<QAbstractButton*>(QString::number(CCtrMainDlg::kCopyLinkId)), Qt::LeftButton);
+    EXPECT_TRUE(WaitForMessage("复制成功", 2000));
+    const QMimeData* clip = QApplication::clipboard()->mimeData();
+    ASSERT_NE(nullptr, clip);
+    EXPECT_EQ(main.RoomAddress(), clip->text());
+    EXPECT_EQ(main.RoomAddress().toUtf8(), clip->data(QStringLiteral("text/plain;charset=utf-8")));
+
+    QTest::mouseClick(main.StopButton(), Qt::LeftButton);
+    EXPECT_TRUE(WaitForMessage("直播停止", 5000));
+    EXPECT_FALSE(main.Broadcasting());
+    EXPECT_TRUE(main.StartButton()->isVisible());
+    EXPECT_EQ("ended", env->RoomColumn(lid, "state"));
+    EXPECT_EQ("notice", env->RoomColumn(lid, "end_reason"));
+    Quit(*login);
+}
+
+TEST_F(Broadcaster, ResizingTheGameEndsTheBroadcastAndContinueKeepsTheStream) {
+    auto login = Login("demo", "strimo-demo");
+    ASSERT_TRUE(login && login->LoggedIn());
+    CCtrMainDlg& main = *login->MainWindow();
+    ASSERT_TRUE(StartBroadcast(main, "resize"));
+    const std::string lid = MY_DATA_SPACE::GetData().Lid();
+    const int rooms = env->RoomCount();
+    const auto window = main.Panels().GameWindow();
+    e2e::Run("xdotool windowsize " + std::to_string(window) + " 720 520");
+    ASSERT_TRUE(WaitForMessage("直播中断, 直播中不能改变窗体大小", 15000));
+    EXPECT_FALSE(main.Broadcasting());
+    EXPECT_EQ(1, main.Session().Interrupted());
+
+    answerYes = true;
+    QTest::mouseClick(main.StartButton(), Qt::LeftButton);
+    ASSERT_EQ(1u, questions.size());
+    EXPECT_EQ("是否要继续直播", questions[0]);
+    ASSERT_TRUE(WaitFor([&] { return main.Broadcasting(); }, 10000));
+    EXPECT_EQ(lid, MY_DATA_SPACE::GetData().Lid());
+    EXPECT_EQ(rooms, env->RoomCount());  // no new stream request
+    EXPECT_FALSE(main.Panels().GameDialog().isVisible());
+    const Probe probe = ProbeLive(MY_DATA_SPACE::GetData().PipName());
+    EXPECT_EQ(720, probe.width);
+    EXPECT_EQ(520, probe.height);
+    QTest::mouseClick(main.StopButton(), Qt::LeftButton);
+    EXPECT_TRUE(WaitForMessage("直播停止", 5000));
+    Quit(*login);
+    game->Kill();  // the next test starts it at its usual size
+}
+
+TEST_F(Broadcaster, SettingsChosenAreUsedByTheNextBroadcastAndKeptInTheConfiguration) {
+    auto login = Login("demo", "strimo-demo");
+    ASSERT_TRUE(login && login->LoggedIn());
+    CCtrMainDlg& main = *login->MainWindow();
+    main.ShowPanel(1, QRect());
+    CDlgProp& prop = main.Panels().Settings();
+    ASSERT_TRUE(prop.isVisible());
+    EXPECT_FALSE(main.isEnabled());
+    // 1000(kb/s): the fourth radio box of the network page.
+    QTest::mouseClick(prop.NetPage(), Qt::LeftButton, {}, QPoint(322, 55));
+    EXPECT_EQ(1000000, prop.NetPage()->Rate());
+    prop.VideoPage()->SizeBox()->setCurrentIndex(0);       // 50%
+    prop.VideoPage()->FrameRateBox()->setCurrentIndex(2);  // 15(f/s)
+    QTest::mouseClick(prop.NetPage()->OkButton(), Qt::LeftButton);
+    EXPECT_FALSE(prop.isVisible());
+    EXPECT_TRUE(main.isEnabled());
+
+    ASSERT_TRUE(StartBroadcast(main, "settings"));
+    const Probe probe = ProbeLive(MY_DATA_SPACE::GetData().PipName());
+    EXPECT_EQ(348, probe.width);  // 700 x 500 at 50 %: 350 and 250 rounded down to multiples of 4
+    EXPECT_EQ(248, probe.height);
+    EXPECT_EQ("15/1", probe.frameRate);
+    QTest::mouseClick(main.StopButton(), Qt::LeftButton);
+    EXPECT_TRUE(WaitForMessage("直播停止", 5000));
+    Quit(*login);
+
+    std::string config;
+    ASSERT_TRUE(LoadEncrypted("config.xml", config));
+    const auto person = config.find("<person name=\"demo\"");
+    ASSERT_NE(std::string::npos, person) << config;
+    const std::string entry = config.substr(person, config.find("</person>", person) - person);
+    EXPECT_NE(std::string::npos, entry.find("<size>50</size>")) << entry;
+    EXPECT_NE(std::string::npos, entry.find("den=\"15\"")) << entry;
+    EXPECT_NE(std::string::npos, entry.find("<speed>1000000</speed>")) << entry;
+}
+
+// The member's settings are on disk from the start of a broadcast: a broadcast that ends
+// badly (or a program that never reaches its end) keeps them.
+void ExpectSettingsOnDisk() {
+    std::string config;
+    ASSERT_TRUE(LoadEncrypted("config.xml", config));
+    EXPECT_NE(std::string::npos, config.find("<person name=\"demo\"")) << config;
+    std::string user;
+    ASSERT_TRUE(LoadEncrypted("usr.xml", user));
+    EXPECT_NE(std::string::npos, user.find("name=\"demo\"")) << user;
+}
+
+TEST_F(Broadcaster, LosingTheStreamingServerEndsWithAnInterruption) {
+    std::filesystem::remove("usr.xml");
+    std::filesystem::remove("config.xml");
+    auto login = Login("demo", "strimo-demo");
+    ASSERT_TRUE(login && login->LoggedIn());
+    CCtrMainDlg& main = *login->MainWindow();
+    ASSERT_TRUE(StartBroadcast(main, "network"));
+    QTest::qWait(1000);
+    env->KillNginx();
+    ASSERT_TRUE(WaitForMessage("直播中断", 40000));
+    EXPECT_FALSE(main.Broadcasting());
+    EXPECT_EQ(1, main.Session().Interrupted());
+    ExpectSettingsOnDisk();
+    ASSERT_TRUE(env->RestartNginx());
+    Quit(*login);
+}
+
+TEST_F(Broadcaster, ClosingTheGameEndsTheBroadcastAsAStop) {
+    std::filesystem::remove("usr.xml");
+    std::filesystem::remove("config.xml");
+    auto login = Login("demo", "strimo-demo");
+    ASSERT_TRUE(login && login->LoggedIn());
+    CCtrMainDlg& main = *login->MainWindow();
+    ASSERT_TRUE(StartBroadcast(main, "game closes"));
+    const std::string lid = MY_DATA_SPACE::GetData().Lid();
+    game->Kill();
+    ASSERT_TRUE(WaitForMessage("直播停止", 15000));
+    EXPECT_FALSE(main.Broadcasting());
+    EXPECT_EQ(2, main.Session().Interrupted());
+    EXPECT_EQ("notice", env->RoomColumn(lid, "end_reason"));
+    ExpectSettingsOnDisk();
+    Quit(*login);
+}
+
+TEST_F(Broadcaster, QuittingWhileBroadcastingEndsTheBroadcastAndWritesBothFiles) {
+    std::filesystem::remove("usr.xml");
+    std::filesystem::remove("config.xml");
+    auto login = Login("demo", "strimo-demo");
+    ASSERT_TRUE(login && login->LoggedIn());
+    login->RememberBox()->setChecked(true);  // read at login already: stays as it was
+    CCtrMainDlg& main = *login->MainWindow();
+    ASSERT_TRUE(StartBroadcast(main, "quit"));
+    const std::string lid = MY_DATA_SPACE::GetData().Lid();
+    Quit(*login);
+    EXPECT_EQ(nullptr, login->MainWindow());
+    EXPECT_EQ("ended", env->RoomColumn(lid, "state"));
+    EXPECT_EQ("notice", env->RoomColumn(lid, "end_reason"));
+    std::string user, config;
+    ASSERT_TRUE(LoadEncrypted("usr.xml", user));
+    ASSERT_TRUE(LoadEncrypted("config.xml", config));
+    EXPECT_NE(std::string::npos, user.find("name=\"demo\"")) << user;
+    EXPECT_NE(std::string::npos, config.find("<person name=\"demo\"")) << config;
+}
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    ::testing::InitGoogleTest(&argc, argv);
+    // Messages and questions are answered here instead of waiting for a click.
+    SetSkinnedMessageHandler([](QWidget*, const QString& text) {
+        messages.push_back(text);
+        return 1;
+    });
+    CCtrMainDlg::SetQuestionHandler([](QWidget*, const QString& question) {
+        questions.push_back(question);
+        return answerYes;
+    });
+    e2e::Environment environment;
+    std::string why;
+    if (!environment.Start(why)) {
+        std::fprintf(stderr, "e2e: the servers did not start: %s\n", why.c_str());
+        return 1;
+    }
+    env = &environment;
+    testsupport::ScopedChdir cd(environment.Installation());
+    SampleGame sample;
+    game = &sample;
+    const int result = RUN_ALL_TESTS();
+    // A test that failed half-way may leave the data object alive: it goes while Qt still runs.
+    MY_DATA_SPACE::DestroyData();
+    game = nullptr;
+    env = nullptr;
+    return result;
+}

@@ -1,0 +1,282 @@
+// The broadcast session without windows: picture sizes, publish address, the stream request, the
+// sender's life, the stop rules and what is kept of the member's settings.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CBroadcastSession.h"
+#include "CData.h"
+#include "CFileCipher.h"
+#include "StreamSettingsBuilder.h"
+#include "TempDir.h"
+
+using MY_DATA_SPACE::CData;
+
+TEST(PictureSizeRules, MultiplesOfFourAndTheFallBack) {
+    const PictureSize a = ComputePictureSize(1001, 601, 75);
+    EXPECT_EQ(1000, a.sourceWidth);
+    EXPECT_EQ(600, a.sourceHeight);
+    EXPECT_EQ(748, a.width);  // 750 and 450 rounded down
+    EXPECT_EQ(448, a.height);
+
+    const PictureSize tiny = ComputePictureSize(6, 6, 50);
+    EXPECT_EQ(4, tiny.sourceWidth);
+    EXPECT_EQ(4, tiny.sourceHeight);
+    EXPECT_EQ(640, tiny.width);
+    EXPECT_EQ(480, tiny.height);
+
+    const PictureSize full = ComputePictureSize(640, 480, 100);
+    EXPECT_EQ(640, full.width);
+    EXPECT_EQ(480, full.height);
+    // One side collapsing is enough for the fall-back.
+    const PictureSize thin = ComputePictureSize(800, 3, 100);
+    EXPECT_EQ(640, thin.width);
+    EXPECT_EQ(480, thin.height);
+}
+
+TEST(PublishUrlRules, ExactlyOneSlashBeforeTheStreamKey) {
+    EXPECT_EQ("rtmp://h:1/live/key", PublishUrl("rtmp://h:1/live", "key"));
+    EXPECT_EQ("rtmp://h:1/live/key", PublishUrl("rtmp://h:1/live/", "key"));
+    EXPECT_EQ("/key", PublishUrl("", "key"));
+}
+
+TEST(LiveStopWords, ByReason) {
+    EXPECT_STREQ("直播中断, 直播中不能改变窗体大小", LiveStopMessage(1));
+    EXPECT_STREQ("直播中断", LiveStopMessage(2));
+    EXPECT_STREQ("直播停止", LiveStopMessage(0));
+    EXPECT_STREQ("直播停止", LiveStopMessage(7));
+}
+
+namespace {
+
+struct World {
+    int streamRequests = 0;
+    bool requestSucceeds = true;
+    int endNotices = 0;
+    bool windowExists = true;
+    platform::ScreenRect client{100, 50, 100 + 1001, 50 + 601};
+    int raised = 0;
+    int sendersMade = 0;
+    int startsAnswer = 1;
+    std::vector<std::pair<platform::WindowId, std::string>> starts;
+    std::vector<std::string> messages;
+    ChosenSettings chosen;
+    std::string lastGame, lastIntro;
+};
+
+class FakeSender : public ILiveSender {
+public:
+    explicit FakeSender(World& w) : w_(w) {}
+    int Start(platform::WindowId window, const std::string& processName) override {
+        w_.starts.emplace_back(window, processName);
+        return w_.startsAnswer;
+    }
+
+private:
+    World& w_;
+};
+
+BroadcastServices Services(World& w, CData& data) {
+    BroadcastServices s;
+    s.requestStreamInfo = [&w, &data](const std::string& game, const std::string& intro) {
+        ++w.streamRequests;
+        w.lastGame = game;
+        w.lastIntro = intro;
+        if (!w.requestSucceeds) return false;
+        data.SetPipName("s00key");
+        data.SetPipUrl("rtmp://streams.example:1935/live");
+        data.SetLid("42");
+        return true;
+    };
+    s.sendEndNotice = [&w] { ++w.endNotices; };
+    s.resolveStreamUrl = [](const std::string& url, std::string& resolved) {
+        if (url.find("streams.example") == std::string::npos) return false;
+        resolved = "rtmp://10.0.0.7:1935/live";
+        return true;
+    };
+    s.raiseAndMeasure = [&w](platform::WindowId, platform::ScreenRect* r) {
+        ++w.raised;
+        if (!w.windowExists) return false;
+        *r = w.client;
+        return true;
+    };
+    s.makeSender = [&w](ILiveOwner*, const CStreamSettings*, platform::WindowId) -> std::unique_ptr<ILiveSender> {
+        ++w.sendersMade;
+        return std::make_unique<FakeSender>(w);
+    };
+    s.readSettings = [&w] { return w.chosen; };
+    s.message = [&w](const std::string& text) { w.messages.push_back(text); };
+    return s;
+}
+
+class Session : public ::testing::Test {
+protected:
+    void SetUp() override {
+        world.chosen.bitRate = 800000;
+        world.chosen.video = {1, 15, 2, 0, 75};
+        world.chosen.audio = {22050, 1, 44100, 1, 1};
+        world.chosen.audioDevice = std::string();
+    }
+    World world;
+    CData data;
+};
+
+}  // namespace
+
+TEST_F(Session, RequestThenStartBuildsTheSettingsAndStoresTheChoice) {
+    CBroadcastSession session(data, Services(world, data), nullptr);
+    ASSERT_EQ(1, session.RequestBroadcast("STRIMO演示游戏", "今晚 & 明天", 0x400001, "strimo-sample-game"));
+    EXPECT_EQ("今晚 & 明天", world.lastIntro);
+    EXPECT_TRUE(world.messages.empty());
+    const CStreamSettings& s = *session.Settings();
+    EXPECT_EQ("rtmp://10.0.0.7:1935/live/s00key", s.url);
+    EXPECT_EQ(1000, s.sourceWidth);
+    EXPECT_EQ(600, s.sourceHeight);
+    EXPECT_EQ(748, s.width);
+    EXPECT_EQ(448, s.height);
+    EXPECT_EQ(15, s.frameRate);
+    EXPECT_EQ(2, s.quality);
+    EXPECT_EQ(1, s.audioEnabled);
+    EXPECT_EQ(22050, s.sampleRate);
+    EXPECT_EQ(16, s.bitsPerSample);
+    EXPECT_EQ(1, s.channels);
+    EXPECT_EQ(800000, s.bitRate);
+    ASSERT_TRUE(s.audioDevice.has_value());
+    EXPECT_EQ("", *s.audioDevice);
+    ASSERT_EQ(1u, world.starts.size());
+    EXPECT_EQ(0x400001u, world.starts[0].first);
+    EXPECT_EQ("strimo-sample-game", world.starts[0].second);
+
+    EXPECT_EQ(1, session.Broadcasting());
+    EXPECT_EQ(1, data.Broadcasting());
+    EXPECT_EQ(800000, data.BitRate());
+    EXPECT_EQ(world.chosen.video, data.Video());
+    EXPECT_EQ(world.chosen.audio, data.Audio());
+}
+
+TEST_F(Session, FailedRequestSaysSoAndStartsNothing) {
+    world.requestSucceeds = false;
+    CBroadcastSession session(data, Services(world, data), nullptr);
+    EXPECT_EQ(0, session.RequestBroadcast("g", "i", 1, "p"));
+    EXPECT_EQ((std::vector<std::string>{"获取信息失败"}), world.messages);
+    EXPECT_EQ(0, world.sendersMade);
+    EXPECT_EQ(0, session.Broadcasting());
+}
+
+TEST_F(Session, UnresolvableServerKeepsTheAddressAndAMissingWindowFailsTheStart) {
+    CBroadcastSession session(data, Services(world, data), nullptr);
+    world.windowExists = false;
+    EXPECT_EQ(0, session.RequestBroadcast("g", "i", 1, "p"));
+    EXPECT_EQ((std::vector<std::string>{"获取游戏界面出错", "连接服务器失败"}), world.messages);
+    EXPECT_EQ(0, world.sendersMade);
+    EXPECT_EQ(0, data.Broadcasting());
+
+    world.windowExists = true;
+    world.messages.clear();
+    data.SetPipUrl("rtmp://unknown.host/live/");
+    data.SetPipName("k");
+    EXPECT_EQ(1, session.StartBroadcast(1, "p"));
+    EXPECT_EQ("rtmp://unknown.host/live/k", session.Settings()->url);
+}
+
+TEST_F(Session, RefusedStartKeepsTheSenderForTheNextTry) {
+    world.startsAnswer = 0;
+    CBroadcastSession session(data, Services(world, data), nullptr);
+    EXPECT_EQ(0, session.RequestBroadcast("g", "i", 1, "p"));
+    EXPECT_EQ((std::vector<std::string>{"连接服务器失败"}), world.messages);
+    EXPECT_EQ(0, data.Broadcasting());
+    world.startsAnswer = 1;
+    EXPECT_EQ(1, session.StartBroadcast(1, "p"));
+    EXPECT_EQ(1, world.sendersMade);
+    EXPECT_EQ(2u, world.starts.size());
+}
+
+TEST_F(Session, InterruptionOffersContinueWithoutANewStreamRequest) {
+    CBroadcastSession session(data, Services(world, data), nullptr);
+    ASSERT_EQ(1, session.RequestBroadcast("g", "i", 7, "game"));
+    const unsigned running = session.Generation();
+    EXPECT_EQ("直播中断, 直播中不能改变窗体大小", session.LiveStop(1));
+    EXPECT_NE(running, session.Generation());
+    EXPECT_EQ(nullptr, session.Sender());
+    EXPECT_EQ(0, session.Broadcasting());
+    EXPECT_EQ(0, data.Broadcasting());
+    EXPECT_EQ(0, world.endNotices);  // the stream broke; the room ends on the server's side
+    EXPECT_TRUE(session.OffersContinue());
+
+    ASSERT_EQ(1, session.ContinueBroadcast());
+    EXPECT_EQ(1, world.streamRequests);
+    EXPECT_EQ(2, world.sendersMade);
+    EXPECT_EQ(7u, world.starts.back().first);
+    EXPECT_EQ("game", world.starts.back().second);
+
+    EXPECT_EQ("直播中断", session.LiveStop(2));
+    session.DeclineContinue();
+    EXPECT_FALSE(session.OffersContinue());
+}
+
+TEST_F(Session, UserStopTellsTheServiceOnceAndOffersNoContinue) {
+    CBroadcastSession session(data, Services(world, data), nullptr);
+    ASSERT_EQ(1, session.RequestBroadcast("g", "i", 7, "game"));
+    EXPECT_EQ("直播停止", session.UserStop());
+    EXPECT_EQ(1, world.endNotices);
+    EXPECT_EQ(2, session.Interrupted());
+    EXPECT_FALSE(session.OffersContinue());
+    // A second stop (a late notification) finds nothing running and tells nobody.
+    session.UserStop();
+    EXPECT_EQ(1, world.endNotices);
+}
+
+TEST_F(Session, EndingWhileBroadcastingTellsTheServiceAndKeepsTheChoiceOnce) {
+    {
+        CBroadcastSession session(data, Services(world, data), nullptr);
+        ASSERT_EQ(1, session.RequestBroadcast("g", "i", 7, "game"));
+        world.chosen.bitRate = 1000000;  // chosen later, read at the end
+        session.End();
+        EXPECT_EQ(1, world.endNotices);
+        EXPECT_EQ(0, data.Broadcasting());
+        EXPECT_EQ(nullptr, session.Settings());
+        world.chosen.bitRate = 300000;  // the destructor's End does nothing more
+    }
+    EXPECT_EQ(1, world.endNotices);
+    EXPECT_EQ(1000000, data.BitRate());
+}
+
+TEST(SessionFiles, TheChoiceIsOnDiskAsSoonAsABroadcastStarts) {
+    testsupport::TempDir dir;
+    testsupport::ScopedChdir cd(dir.path());
+    std::filesystem::create_directory("default");
+    ASSERT_TRUE(SaveEncrypted("default/usr.xml", "<usr version=\"1.0\"/>"));
+    ASSERT_TRUE(SaveEncrypted("default/config.xml",
+                              "<kanvo><server><a>x</a></server><game_list/><system/>"
+                              "<person name=\"\"><video><size>100</size><frame_rate num=\"1\" den=\"10\"/>"
+                              "<quality>0</quality><record>0</record><deviceID>0</deviceID><savefile></savefile>"
+                              "</video><audio><sample_rate>22050</sample_rate><channels>1</channels>"
+                              "<datarate>44100</datarate><record>0</record><deviceID>0</deviceID></audio>"
+                              "<net><streamID>0</streamID><speed>500000</speed></net></person></kanvo>"));
+    World world;
+    world.chosen.bitRate = 1000000;
+    world.chosen.video = {1, 15, 1, 0, 50};
+    world.chosen.audio = {22050, 1, 44100, 0, 0};
+    // The files are read back while the data object still lives, as when the encoder ends the
+    // process before any destructor runs.
+    auto data = std::make_unique<CData>();
+    ASSERT_TRUE(data->LoadUserFile());
+    ASSERT_TRUE(data->LoadConfigFile());
+    data->SetCurrentUser({"demo", "pw", true});
+    ASSERT_TRUE(data->LoadPersonSettings());
+    {
+        CBroadcastSession session(*data, Services(world, *data), nullptr);
+        ASSERT_EQ(1, session.RequestBroadcast("g", "i", 7, "game"));
+        std::string config, user;
+        ASSERT_TRUE(LoadEncrypted("config.xml", config));
+        ASSERT_TRUE(LoadEncrypted("usr.xml", user));
+        EXPECT_NE(std::string::npos, config.find("name=\"demo\"")) << config;
+        EXPECT_NE(std::string::npos, config.find("1000000")) << config;
+        EXPECT_NE(std::string::npos, config.find("den=\"15\"")) << config;
+        EXPECT_NE(std::string::npos, user.find("name=\"demo\"")) << user;
+    }
+}
