@@ -8,14 +8,15 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$root/scripts/ports.env"
 inst="$root/build/installation"
 
-if [[ -z ${DISPLAY:-} ]]; then
-  echo "run.sh: there is no display (\$DISPLAY is empty). strimo is a desktop program: run this" >&2
-  echo "        from a terminal of your X11 desktop (or XWayland), or give DISPLAY=:N." >&2
-  exit 1
-fi
-
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" "$root/build"
+
+if [[ -z ${DISPLAY:-} ]]; then
+  echo "run.sh: built into $inst, but there is no display (\$DISPLAY is empty)." >&2
+  echo "        strimo is a desktop program: run this from a terminal of your X11 desktop" >&2
+  echo "        (or XWayland), or give DISPLAY=:N." >&2
+  exit 1
+fi
 
 if "$root/scripts/service.sh" status | grep -q 'service: running'; then
   echo "run.sh: the reference service already runs"
