@@ -1,5 +1,7 @@
 #include "SkinPainter.h"
 
+#include <QFontMetrics>
+
 #include <algorithm>
 #include <cmath>
 #include <unordered_map>
@@ -148,7 +150,12 @@ QImage SkinPainter::Button(int width, int height, const QString& label, Look loo
     const qreal radius = std::min(4.0, height / 4.0);
     p.drawRoundedRect(QRectF(0.5, 0.5, width - 1, height - 1), radius, radius);
     p.setPen(text);
-    p.setFont(Font(std::clamp(height - 10, 11, 16), height >= 30));
+    // The label keeps a few pixels of the button's face on either side: smaller slots get a
+    // smaller font rather than letters running into the edges.
+    int pixels = std::clamp(height - 10, 11, 16);
+    QFont font = Font(pixels, height >= 30);
+    while (pixels > 9 && QFontMetrics(font).horizontalAdvance(label) > width - 6) font = Font(--pixels, height >= 30);
+    p.setFont(font);
     p.drawText(QRect(0, 0, width, height), Qt::AlignCenter, label);
     return image;
 }
