@@ -105,7 +105,8 @@ CurlConnection::Reply CurlConnection::Send(const std::string& verb, bool secure,
             reply.error = "more than " + std::to_string(kMaxRedirects) + " redirects";
             return reply;
         }
-        const std::string next = EscapeUrl(exchange.location);
+        // A fragment names a place in a page; it is never sent.
+        const std::string next = EscapeUrl(exchange.location.substr(0, exchange.location.find('#')));
         if (url.starts_with("https:") && !next.starts_with("https:")) {
             reply.error = "redirect from https to " + next + " refused";
             return reply;

@@ -50,13 +50,13 @@ public:
         };
         s.Post(R"(/f-([\w-]+))", fixed);
         s.Get(R"(/f-([\w-]+))", fixed);  // what a POST turned into a GET by a redirect asks for
-        // hop-CODE-N-TARGET: N redirects answered with CODE, the last one to /TARGET. Each has a
-        // body of its own, which must never be taken for the reply.
+        // hop-CODE-N-TARGET: N redirects answered with CODE, the last one to /TARGET#end. Each
+        // has a body of its own, which must never be taken for the reply.
         const auto hop = [](const httplib::Request& req, httplib::Response& res) {
             const int left = std::stoi(req.matches[2]);
             const std::string target = req.matches[3];
             res.set_redirect(left > 1 ? "/hop-" + req.matches[1].str() + "-" + std::to_string(left - 1) + "-" + target
-                                      : "/" + target,
+                                      : "/" + target + "#end",
                              std::stoi(req.matches[1]));
             res.set_content("<html>moved</html>", "text/html");
         };
