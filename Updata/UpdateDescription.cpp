@@ -1,5 +1,6 @@
 #include "UpdateDescription.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -24,26 +25,30 @@ std::optional<std::vector<std::string>> Section(const Node* root, const char* na
     if (section == nullptr) return std::nullopt;
     std::vector<std::string> entries;
     for (const Node* e = NextElement(section->first_node()); e != nullptr; e = NextElement(e->next_sibling())) {
-        entries.push_back(Text(e));
-        if (!IsSafeEntry(entries.back())) return std::nullopt;
+        auto entry = NormaliseEntry(Text(e));
+        if (!entry) return std::nullopt;
+        entries.push_back(std::move(*entry));
     }
     return entries;
 }
 
 }  // namespace
 
-bool IsSafeEntry(const std::string& entry) {
+std::optional<std::string> NormaliseEntry(const std::string& entry) {
     if (entry.empty() || entry.front() == '/' || entry.find('\\') != std::string::npos ||
         entry.find('\0') != std::string::npos)
-        return false;
+        return std::nullopt;
+    std::string normal;
     std::size_t start = 0;
     while (start <= entry.size()) {
         const std::size_t end = std::min(entry.find('/', start), entry.size());
         const std::string name = entry.substr(start, end - start);
-        if (name.empty() || name == "." || name == "..") return false;
+        if (name == "..") return std::nullopt;
+        if (!name.empty() && name != ".") normal += (normal.empty() ? "" : "/") + name;
         start = end + 1;
     }
-    return true;
+    if (normal.empty()) return std::nullopt;
+    return normal;
 }
 
 bool ReadVersionFile(const CXmlDocFile& doc, UpdateState& state) {

@@ -66,13 +66,34 @@ bool CopyInto(const std::string& from, const std::string& to) {
     return !in.bad() && out.Commit();
 }
 
+// A program the system can start: an ELF image or a "#!" script.
+bool IsProgram(const std::string& path) {
+    char head[4] = {};
+    std::ifstream in(path, std::ios::binary);
+    in.read(head, sizeof head);
+    const auto got = in.gcount();
+    return (got >= 2 && head[0] == '#' && head[1] == '!') ||
+           (got == 4 && head[0] == '\x7f' && head[1] == 'E' && head[2] == 'L' && head[3] == 'F');
+}
+
+// A download is written with the mode of any new file; installed as it is, a program that
+// replaced `strimo` could no longer be started. The replaced file's permissions are kept, and a
+// file new to the installation is executable exactly when it is a program.
+mode_t InstalledMode(const std::string& staged, const std::string& target) {
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0) return st.st_mode & 07777;
+    return IsProgram(staged) ? 0755 : 0644;
+}
+
 }  // namespace
 
 bool InstallFile(const std::string& staged, const std::string& installDir, const std::string& entry) {
     const std::string target = WithSlash(installDir) + entry;
+    const mode_t mode = InstalledMode(staged, target);
+    if (::chmod(staged.c_str(), mode) != 0) return false;
     if (std::rename(staged.c_str(), target.c_str()) == 0) return true;
     if (errno != EXDEV) return false;
-    if (!CopyInto(staged, target)) return false;
+    if (!CopyInto(staged, target) || ::chmod(target.c_str(), mode) != 0) return false;
     ::unlink(staged.c_str());
     return true;
 }

@@ -35,5 +35,7 @@ UpdateOutcome RunUpdateWorker(const UpdateState& state, UpdateConnection* connec
 bool WriteVersion(const std::string& version, const std::string& versionFile);
 
 // Moves a staged file to installDir/entry, replacing the old one in a single step (a copy when
-// the two lie on different file systems).
+// the two lie on different file systems). The installed file keeps the permission bits of the
+// file it replaces; a file new to the installation gets 0755 when it is a program (ELF or "#!"
+// script) and 0644 otherwise.
 bool InstallFile(const std::string& staged, const std::string& installDir, const std::string& entry);

@@ -128,3 +128,9 @@ unsigned CMMTimers::TimerId() const {
     std::lock_guard lock(state_->mutex);
     return state_->timerId;
 }
+
+unsigned CMMTimers::Period() const {
+    std::lock_guard lock(state_->mutex);
+    if (state_->timerId == 0) return 0;
+    return static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(state_->period).count());
+}

@@ -29,6 +29,8 @@ public:
 
     // Non-zero while a timer is set; a new value on every successful StartTimer.
     unsigned TimerId() const;
+    // The period in ms of the timer that is set; 0 when none is.
+    unsigned Period() const;
     unsigned Resolution() const { return resolution_; }
 
     // Called on every tick; does nothing here.

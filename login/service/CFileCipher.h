@@ -11,6 +11,10 @@
 // shorter, never empty); each unit is enciphered with AES-256-CBC and ends with its own PKCS#7
 // padding, and the CBC chain runs on across units because the contexts are never
 // re-initialised between them. Older installations and other tools read exactly this layout.
+//
+// A limit of this layout: with no length field, a file cut exactly after a unit is itself a
+// complete file. It reads back, without error, as the text of the units before the cut. Only a
+// cut inside a unit is noticed (by the padding of the unit it damages).
 class CFileCipher {
 public:
     static constexpr int kUnitPlain = 32768;

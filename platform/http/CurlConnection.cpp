@@ -1,7 +1,25 @@
 #include "CurlConnection.h"
 
+#include <cstdlib>
+
+#include "CurlUrl.h"
+
 namespace http {
 namespace {
+
+bool IsFollowedRedirect(long status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The redirect target of the response being received, when it is one we follow.
+std::string RedirectTarget(CURL* easy) {
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    if (!IsFollowedRedirect(status)) return {};
+    char* target = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &target);
+    return target != nullptr ? target : std::string();
+}
 
 struct SinkCall {
     CURL* easy;
@@ -12,6 +30,12 @@ size_t ToSink(char* data, size_t size, size_t count, void* user) {
     auto* call = static_cast<SinkCall*>(user);
     long status = 0;
     curl_easy_getinfo(call->easy, CURLINFO_RESPONSE_CODE, &status);
+    // The body of a redirect we follow is nobody's content. (Where it leads is known only once
+    // the transfer is done; that it leads somewhere, from its header.)
+    curl_header* location = nullptr;
+    if (IsFollowedRedirect(status) &&
+        curl_easy_header(call->easy, "Location", 0, CURLH_HEADER, -1, &location) == CURLHE_OK)
+        return size * count;
     return (*call->sink)(data, size * count, status) ? size * count : 0;
 }
 
@@ -43,10 +67,6 @@ CurlConnection::Reply CurlConnection::Send(const std::string& verb, bool secure,
                                            const std::vector<std::string>& headers, const std::string& body,
                                            const BodySink& sink) {
     Reply reply;
-    CURL* easy = easy_.get();
-    const std::string url = std::string(secure ? "https://" : "http://") + host_ + ":" + std::to_string(port_) +
-                            (objectName.starts_with('/') ? "" : "/") + objectName;
-
     CurlSlistPtr list;
     for (const auto& line : headers) {
         curl_slist* grown = curl_slist_append(list.get(), line.c_str());
@@ -63,7 +83,47 @@ CurlConnection::Reply CurlConnection::Send(const std::string& verb, bool secure,
         list.reset(grown);
     }
 
-    char errorText[CURL_ERROR_SIZE] = {};
+    // Followed by hand rather than by libcurl, which checks the scheme of a redirect only
+    // against a fixed list: http -> https -> http would pass it.
+    std::string url = std::string(secure ? "https://" : "http://") + host_ + ":" + std::to_string(port_) +
+                      (objectName.starts_with('/') ? "" : "/") + EscapeRequestTarget(objectName);
+    std::string method = verb;
+    std::string content = body;
+    for (int redirects = 0;; ++redirects) {
+        char errorText[CURL_ERROR_SIZE] = {};
+        const Exchange exchange = Perform(url, method, content, list.get(), sink, errorText);
+        if (exchange.code != CURLE_OK) {
+            reply.error = errorText[0] != '\0' ? errorText : curl_easy_strerror(exchange.code);
+            return reply;
+        }
+        if (exchange.location.empty()) {
+            reply.status = exchange.status;
+            reply.received = true;
+            return reply;
+        }
+        if (redirects == kMaxRedirects) {
+            reply.error = "more than " + std::to_string(kMaxRedirects) + " redirects";
+            return reply;
+        }
+        // A fragment names a place in a page; it is never sent.
+        const std::string next = EscapeUrl(exchange.location.substr(0, exchange.location.find('#')));
+        if (url.starts_with("https:") && !next.starts_with("https:")) {
+            reply.error = "redirect from https to " + next + " refused";
+            return reply;
+        }
+        if ((exchange.status == 303 && method != "HEAD") ||
+            ((exchange.status == 301 || exchange.status == 302) && method == "POST")) {
+            method = "GET";
+            content.clear();
+        }
+        url = next;
+    }
+}
+
+CurlConnection::Exchange CurlConnection::Perform(const std::string& url, const std::string& verb,
+                                                 const std::string& body, curl_slist* headers,
+                                                 const BodySink& sink, char* errorText) {
+    CURL* easy = easy_.get();
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_USERAGENT, agent_.c_str());
     if (verb == "GET" && body.empty()) {
@@ -76,11 +136,12 @@ CurlConnection::Reply CurlConnection::Send(const std::string& verb, bool secure,
         curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, verb == "POST" ? nullptr : verb.c_str());
     }
     SinkCall call{easy, &sink};
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list.get());
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &ToSink);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &call);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, 60000L);
     // The receive and send time-outs of the platform HTTP stack are per operation (30 s without
     // progress), not a bound on the whole exchange.
@@ -88,22 +149,24 @@ CurlConnection::Reply CurlConnection::Send(const std::string& verb, bool secure,
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 30L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    // OpenSSL's own variable, which libcurl leaves unread once it has a built-in bundle.
+    if (const char* trusted = std::getenv("SSL_CERT_FILE"); trusted != nullptr && trusted[0] != '\0')
+        curl_easy_setopt(easy, CURLOPT_CAINFO, trusted);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
 
-    const CURLcode code = curl_easy_perform(easy);
+    Exchange exchange;
+    exchange.code = curl_easy_perform(easy);
 
     // The handle outlives this call: drop pointers into our stack before returning.
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, nullptr);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
 
-    if (code != CURLE_OK) {
-        reply.error = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
-        return reply;
+    if (exchange.code == CURLE_OK) {
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &exchange.status);
+        exchange.location = RedirectTarget(easy);
     }
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &reply.status);
-    reply.received = true;
-    return reply;
+    return exchange;
 }
 
 }  // namespace http

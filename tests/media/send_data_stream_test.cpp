@@ -67,7 +67,25 @@ TEST(CSendDataStreamTest, FrameRateGivesThePeriodAndDepthIsClassed) {
     EXPECT_EQ(8, CSendDataStream::ClassifyDepth(8));
     EXPECT_EQ(24, CSendDataStream::ClassifyDepth(16));
     EXPECT_EQ(32, CSendDataStream::ClassifyDepth(32));
-    EXPECT_EQ(66, 1000 / 15);
+
+    // The sender's timer ticks every 1000 / rate ms, truncated.
+    TempDir dir;
+    const struct {
+        int frameRate;
+        unsigned period;
+    } cases[] = {{15, 66}, {10, 100}, {8, 125}, {7, 142}, {30, 33}};
+    for (const auto& c : cases) {
+        RecordingOwner owner;
+        Rig rig;
+        CStreamSettings s = Settings(dir / ("rate" + std::to_string(c.frameRate) + ".flv"));
+        s.frameRate = c.frameRate;
+        CSendDataStream sender(&owner, &s, kWindow, rig.Platform());
+        EXPECT_EQ(0u, sender.Period());
+        ASSERT_EQ(1, sender.Start(kWindow, "game")) << c.frameRate;
+        EXPECT_EQ(c.period, sender.Period()) << c.frameRate;
+        sender.Stop();
+        EXPECT_EQ(0u, sender.Period());
+    }
 }
 
 // A window moved but not resized keeps broadcasting from its new position; sound off gives

@@ -11,7 +11,9 @@
 #include "CData.h"
 #include "HttpClient.h"
 #include "ServiceRequests.h"
+#include "CurlUrl.h"
 #include "TempDir.h"
+#include "TestCertificate.h"
 #include "TestHttpServer.h"
 
 using MY_DATA_SPACE::CData;
@@ -36,7 +38,7 @@ public:
         s.Post(R"(/bytes-(\d+))", [](const httplib::Request& req, httplib::Response& res) {
             res.set_content(Pattern(std::stoul(req.matches[1])), "text/plain");
         });
-        s.Post(R"(/f-([\w-]+))", [this](const httplib::Request& req, httplib::Response& res) {
+        const auto fixed = [this](const httplib::Request& req, httplib::Response& res) {
             std::lock_guard lock(mutex_);
             const auto it = fixed_.find(req.matches[1]);
             if (it == fixed_.end()) {
@@ -45,7 +47,31 @@ public:
             }
             res.status = it->second.first;
             res.set_content(it->second.second, "text/plain");
+        };
+        s.Post(R"(/f-([\w-]+))", fixed);
+        s.Get(R"(/f-([\w-]+))", fixed);  // what a POST turned into a GET by a redirect asks for
+        // hop-CODE-N-TARGET: N redirects answered with CODE, the last one to /TARGET#end. Each
+        // has a body of its own, which must never be taken for the reply.
+        const auto hop = [](const httplib::Request& req, httplib::Response& res) {
+            const int left = std::stoi(req.matches[2]);
+            const std::string target = req.matches[3];
+            res.set_redirect(left > 1 ? "/hop-" + req.matches[1].str() + "-" + std::to_string(left - 1) + "-" + target
+                                      : "/" + target + "#end",
+                             std::stoi(req.matches[1]));
+            res.set_content("<html>moved</html>", "text/html");
+        };
+        s.Post(R"(/hop-(\d+)-(\d+)-([\w-]+))", hop);
+        s.Get(R"(/hop-(\d+)-(\d+)-([\w-]+))", hop);
+        // A redirect to the absolute URL in "to", keeping the method.
+        s.Post("/away", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_redirect(req.get_param_value("to"), 307);
         });
+        const auto methodEcho = [this](const httplib::Request& req, httplib::Response& res) {
+            Record(req);
+            res.set_content(req.method + " " + req.body, "text/plain");
+        };
+        s.Post("/method-echo", methodEcho);
+        s.Get("/method-echo", methodEcho);
         s.Post("/echo-target.php", [](const httplib::Request& req, httplib::Response& res) {
             res.set_content(req.path + "?x=" + req.get_param_value("x"), "text/plain");
         });
@@ -158,6 +184,21 @@ TEST_F(HttpClientTest, PostsToTheTextAfterTheLastSlashOfTheUrl) {
     EXPECT_EQ(ObjectNameOf("http://h/a/b/login.php?x=1"), "/login.php?x=1");
     EXPECT_EQ(ObjectNameOf("http://h/a/login.php?next=/x/y"), "/y");
     EXPECT_EQ(ObjectNameOf("no-slash"), "no-slash");
+
+    // On the wire, what a URL cannot carry is escaped; delimiters and "%XX" stay as written.
+    const struct {
+        const char* target;
+        const char* wire;
+    } escapes[] = {
+        {"/a/b.php?x=1&y=2", "/a/b.php?x=1&y=2"},
+        {"/my file.png", "/my%20file.png"},
+        {"/res/直播.png", "/res/%E7%9B%B4%E6%92%AD.png"},
+        {"/end?lid=a%20b%2F", "/end?lid=a%20b%2F"},
+        {"/end?lid=50%&x=%4", "/end?lid=50%25&x=%254"},
+        {"/x?\t\"#<>[\\]^`{|}\x7f", "/x?%09%22%23%3C%3E%5B%5C%5D%5E%60%7B%7C%7D%7F"},
+        {"/keep-._~!$'()*+,;:@", "/keep-._~!$'()*+,;:@"},
+    };
+    for (const auto& e : escapes) EXPECT_EQ(http::EscapeRequestTarget(e.target), e.wire) << e.target;
 
     EXPECT_EQ(Post(Url("/dir/sub/echo-target.php?x=1")), "/echo-target.php?x=1");
     // A "/" inside the query starts the object name there.
@@ -275,18 +316,20 @@ TEST_F(HttpClientTest, FormValuesReachTheServiceIntact) {
     EXPECT_EQ(server_->Last().get_param_value("title"), "100% fun & games=yes");
 }
 
-TEST_F(HttpClientTest, SelfSignedHttpsIsRefused) {
-    testsupport::TempDir certs;
-    const std::string key = certs / "key.pem";
-    const std::string cert = certs / "cert.pem";
-    const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
-                                "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " +
-                                key + " -out " + cert + " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0) << "openssl could not make a certificate";
+TEST_F(HttpClientTest, HttpsIsVerifiedAndNeverLeftForHttp) {
+    const testsupport::TestCertificate certificate;
+    ASSERT_TRUE(certificate.Made()) << "openssl could not make a certificate";
 
-    TestHttpServer https(std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str()));
+    TestHttpServer https(std::make_unique<httplib::SSLServer>(certificate.Cert().c_str(), certificate.Key().c_str()));
     https.Server().Post("/secret", [](const httplib::Request&, httplib::Response& res) {
         res.set_content("1", "text/plain");
+    });
+    https.Server().Post("/to-secret", [](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("/secret", 308);
+    });
+    const std::string plain = Url("/method-echo");
+    https.Server().Post("/to-http", [plain](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect(plain, 307);
     });
     https.Start();
 
@@ -305,6 +348,72 @@ TEST_F(HttpClientTest, SelfSignedHttpsIsRefused) {
     (void)testing::internal::GetCapturedStdout();
     EXPECT_EQ(reply, "");
     EXPECT_EQ(data_->Connection(), nullptr);
+
+    // Trusting the certificate, redirects within https and from http to https are followed; one
+    // from https to http is refused, however the request got to https.
+    const testsupport::ScopedTrust trust(certificate.Cert());
+    const auto away = [this](const std::string& to) {
+        std::string query;
+        for (char c : to) query += c == ':' ? std::string("%3A") : c == '/' ? std::string("%2F") : std::string(1, c);
+        return Url("/away?to=" + query);
+    };
+    EXPECT_EQ(Post(https.Url("/secret", "https")), "1");
+    EXPECT_EQ(Post(https.Url("/to-secret", "https")), "1");
+    EXPECT_EQ(Post(away(https.Url("/to-secret", "https"))), "1");
+    const int before = server_->Requests();
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(PostForText(reply, https.Url("/to-http", "https"), "a=1"));
+    EXPECT_FALSE(PostForText(reply, away(https.Url("/to-http", "https")), "a=1"));
+    EXPECT_FALSE(PostLogin(*data_, https.Url("/to-http", "https"), "username=a"));
+    (void)testing::internal::GetCapturedStdout();
+    EXPECT_EQ(server_->Requests(), before);
+    EXPECT_EQ(reply, "");
+    EXPECT_EQ(data_->Connection(), nullptr);
+}
+
+TEST_F(HttpClientTest, RedirectsAreFollowedAsThePlatformStackDoes) {
+    const struct {
+        int code;
+        int hops;
+        bool followed;
+        const char* reply;
+    } cases[] = {
+        // A POST goes on as a GET without its body after 301, 302 and 303, and as itself after
+        // 307 and 308; ten redirects are followed, the eleventh fails the request.
+        {301, 1, true, "GET "},   {302, 1, true, "GET "},       {303, 1, true, "GET "},
+        {307, 1, true, "POST a=1"}, {308, 1, true, "POST a=1"}, {302, 10, true, "GET "},
+        {307, 10, true, "POST a=1"}, {302, 11, false, ""},      {308, 11, false, ""},
+    };
+    for (const auto& c : cases) {
+        const std::string url = Url("/x/hop-" + std::to_string(c.code) + "-" + std::to_string(c.hops) + "-method-echo");
+        std::string reply;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(PostForText(reply, url, "a=1"), c.followed) << url;
+        (void)testing::internal::GetCapturedStdout();
+        EXPECT_EQ(reply, c.reply) << url;
+    }
+
+    // The login behind three 307s keeps its form; the game list behind two 302s is asked for
+    // on the kept connection, with the login's cookie.
+    data_->SetServerAddress(MY_DATA_SPACE::kLoginUrl, Url("/site/hop-307-3-session-login"));
+    ASSERT_TRUE(RequestLogin(*data_, "member", "secret"));
+    EXPECT_EQ(server_->Last().get_param_value("username"), "member");
+    server_->SetFixed("moved-games", R"([{"gname":"Alpha","gid":"1"}])");
+    data_->SetServerAddress(MY_DATA_SPACE::kGameListUrl, Url("/site/hop-302-2-f-moved-games"));
+    GameIdTable table;
+    EXPECT_EQ(RequestGameList(*data_, table), GameListResult::kGood);
+    EXPECT_EQ(table, (GameIdTable{{"Alpha", "1"}}));
+    std::string reply;
+    ASSERT_TRUE(PostOnConnection(reply, data_->Connection(), Url("/hop-308-2-whoami"), ""));
+    EXPECT_EQ(reply, "cookie:sid=member42");
+
+    // Past ten redirects the login is not answered and the game list is a bad reply.
+    testing::internal::CaptureStdout();
+    data_->SetServerAddress(MY_DATA_SPACE::kGameListUrl, Url("/site/hop-302-11-f-moved-games"));
+    EXPECT_EQ(RequestGameList(*data_, table), GameListResult::kBadReply);
+    data_->SetServerAddress(MY_DATA_SPACE::kLoginUrl, Url("/site/hop-307-11-session-login"));
+    EXPECT_FALSE(RequestLogin(*data_, "member", "secret"));
+    (void)testing::internal::GetCapturedStdout();
 }
 
 // --- the service exchanges on the kept connection -------------------------------------------
@@ -423,12 +532,29 @@ TEST_F(HttpClientTest, StreamInformationFailureLeavesTheValues) {
 
 TEST_F(HttpClientTest, EndNoticeNamesTheLiveIdOnAFreshSession) {
     LogIn();
-    data_->SetLid("L42");
-    SendEndNotice(*data_);
-    const auto last = server_->Last();
-    EXPECT_EQ(last.path, "/end");
-    EXPECT_EQ(last.get_param_value("lid"), "L42");
-    EXPECT_EQ(last.get_header_value("Cookie"), "");
+    const struct {
+        const char* lid;
+        const char* received;
+    } cases[] = {
+        {"L42", "L42"},
+        // Characters a URL cannot carry are escaped on the way, so the notice still goes out.
+        {"my live 1", "my live 1"},
+        {"直播#1", "直播#1"},
+        {"tab\there", "tab\there"},
+        {"50%", "50%"},
+        // What is escaped already stays so.
+        {"%41%4a", "AJ"},
+    };
+    for (const auto& c : cases) {
+        const int before = server_->Requests();
+        data_->SetLid(c.lid);
+        SendEndNotice(*data_);
+        ASSERT_EQ(server_->Requests(), before + 1) << c.lid;
+        const auto last = server_->Last();
+        EXPECT_EQ(last.path, "/end");
+        EXPECT_EQ(last.get_param_value("lid"), c.received);
+        EXPECT_EQ(last.get_header_value("Cookie"), "");
+    }
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ public:
         int status = 200;
         std::string body;
         bool cutOff = false;  // announce the full length, send half, drop the connection
+        std::string location;  // with a 3xx status: where the answer redirects to
     };
 
     UpdateHost() {
@@ -39,6 +40,7 @@ public:
                 answer = it->second;
             }
             res.status = answer.status;
+            if (!answer.location.empty()) res.set_header("Location", answer.location);
             if (!answer.cutOff) {
                 res.set_content(answer.body, "application/octet-stream");
                 return;
@@ -68,7 +70,11 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         answers_[path] = std::move(answer);
     }
-    void Set(const std::string& path, const std::string& body) { Set(path, Answer{200, body, false}); }
+    void Set(const std::string& path, const std::string& body) { Set(path, Answer{200, body, false, {}}); }
+    // `path` answers with a redirect (and a body of its own) to `location`.
+    void Redirect(const std::string& path, int status, const std::string& location) {
+        Set(path, Answer{status, "<html>moved</html>", false, location});
+    }
 
     std::vector<std::string> Requests() const {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -3,13 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "CFileCipher.h"
 #include "CXmlDocFile.h"
 #include "TempDir.h"
+#include "TestCertificate.h"
 #include "UpdateDescription.h"
 #include "UpdateHost.h"
 #include "UpdateStartup.h"
@@ -119,6 +124,17 @@ TEST(UpdateDescription, SectionsAreFoundByNameInAnyOrder) {
     UpdateState empty;
     ASSERT_TRUE(ParseUpdateDescription(Description("2", {}, {}), empty));
     EXPECT_TRUE(empty.files.empty());
+
+    // Harmless spellings of a path inside the installation are read in their plain form.
+    UpdateState spelled;
+    ASSERT_TRUE(ParseUpdateDescription(
+        Description("3", {"res/", "./res//skin/", "res/./icons/."}, {"./strimo", "res//skin/b.png", "res/my file.png"},
+                    {"old/"}, {"./x.txt", "res///old.png"}),
+        spelled));
+    EXPECT_EQ((std::vector<std::string>{"res", "res/skin", "res/icons"}), spelled.directories);
+    EXPECT_EQ((std::vector<std::string>{"strimo", "res/skin/b.png", "res/my file.png"}), spelled.files);
+    EXPECT_EQ((std::vector<std::string>{"old"}), spelled.deleteDirectories);
+    EXPECT_EQ((std::vector<std::string>{"x.txt", "res/old.png"}), spelled.deleteFiles);
 }
 
 TEST(UpdateDescription, IncompleteOrHostileDescriptionsAreRefused) {
@@ -132,8 +148,15 @@ TEST(UpdateDescription, IncompleteOrHostileDescriptionsAreRefused) {
         Description("9", {}, {"res/../../outside.txt"}),
         Description("9", {""}, {}),
         Description("9", {}, {}, {".."}),
-        Description("9", {}, {}, {}, {"res//x"}),
         Description("9", {}, {"res\\x.png"}),
+        // Nothing may name the installation itself or lead out of it, however it is spelled.
+        Description("9", {"."}, {}),
+        Description("9", {}, {}, {"./"}),
+        Description("9", {}, {}, {"res/.."}),
+        Description("9", {}, {"./../x"}),
+        Description("9", {}, {"res//../../x"}),
+        Description("9", {}, {}, {}, {"//etc/passwd"}),
+        Description("9", {}, {}, {"/"}),
         std::string(100000, '<').replace(0, 1, "<updata version=\"1\">") ,
     };
     for (const auto& text : bad) {
@@ -163,11 +186,16 @@ TEST_F(Updater, CurrentVersionStartsTheMainProgramWithoutDownloading) {
 }
 
 TEST_F(Updater, OlderVersionIsUpdatedRecordedAndTheNextRunIsCurrent) {
-    host_.Set("/upd/updata.xml", Description("10", {"res", "res/skin"}, {"res/new.png", "res/skin/b.png", "notes.txt"},
+    // Entries spelled "res/" or "./notes.txt", and names a URL cannot carry as they are.
+    host_.Set("/upd/updata.xml", Description("10", {"res/", "res//skin"},
+                                             {"res/new.png", "res/skin/b.png", "./notes.txt", "res/my file #1.png",
+                                              "res/直播.png"},
                                              {"oldfolder", "busyfolder"}, {"obsolete.txt", "res/old.png"}));
     host_.Set("/upd/res/new.png", "NEW PICTURE");
     host_.Set("/upd/res/skin/b.png", std::string(5000, 'b'));
     host_.Set("/upd/notes.txt", "");  // an empty file is a file too
+    host_.Set("/upd/res/my file #1.png", "SPACED");
+    host_.Set("/upd/res/直播.png", "NAMED");
     ASSERT_EQ("", Startup());
     const UpdateOutcome outcome = Work();
     EXPECT_TRUE(outcome.startMainProgram);
@@ -176,12 +204,14 @@ TEST_F(Updater, OlderVersionIsUpdatedRecordedAndTheNextRunIsCurrent) {
     EXPECT_EQ("NEW PICTURE", ReadFile(install_ / "res/new.png"));
     EXPECT_EQ(std::string(5000, 'b'), ReadFile(install_ / "res/skin/b.png"));
     EXPECT_TRUE(fs::exists(install_ / "notes.txt"));
+    EXPECT_EQ("SPACED", ReadFile(install_ / "res/my file #1.png"));
+    EXPECT_EQ("NAMED", ReadFile(install_ / "res/直播.png"));
     EXPECT_FALSE(fs::exists(install_ / "obsolete.txt"));
     EXPECT_FALSE(fs::exists(install_ / "res/old.png"));
     EXPECT_FALSE(fs::exists(install_ / "oldfolder"));
     EXPECT_EQ("still here", ReadFile(install_ / "busyfolder/keep.txt"));  // not empty: stays
     EXPECT_EQ("10", InstalledVersion());
-    EXPECT_EQ((std::vector<int>{0, 1, 2, 3}), progress_.steps);
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5}), progress_.steps);
     EXPECT_TRUE(progress_.shown);
     EXPECT_TRUE(fs::is_empty(temp_.path()));  // staging removed
 
@@ -208,14 +238,109 @@ TEST_F(Updater, WithoutFilesFoldersAndDeletionsStillHappen) {
     EXPECT_EQ((std::vector<int>{0}), progress_.steps);
 }
 
+TEST_F(Updater, InstalledFilesKeepTheirModeAndNewProgramsCanRun) {
+    const std::string elf = std::string("\x7f" "ELF\x02\x01\x01", 7) + std::string(100, '\0');
+    const struct {
+        const char* entry;
+        std::string content;
+        int oldMode;  // -1: new to the installation
+        int mode;
+    } cases[] = {
+        {"strimo", "#!/bin/sh\necho new\n", 0755, 0755},
+        {"private-tool", elf, 0700, 0700},
+        {"secret.dat", elf, 0600, 0600},  // kept, even for a program
+        {"res/skin.png", "PNG", 0664, 0664},
+        {"tools/new-helper", elf, -1, 0755},
+        {"tools/run.sh", "#!/usr/bin/env bash\n", -1, 0755},
+        {"tools/readme.txt", "#not a script", -1, 0644},
+        {"tools/one-byte", "#", -1, 0644},
+        {"tools/empty", "", -1, 0644},
+    };
+    std::vector<std::string> files;
+    for (const auto& c : cases) {
+        files.push_back(c.entry);
+        host_.Set(std::string("/upd/") + c.entry, c.content);
+        if (c.oldMode < 0) continue;
+        WriteFile(install_ / c.entry, "old");
+        fs::permissions(install_ / c.entry, static_cast<fs::perms>(c.oldMode));
+    }
+    host_.Set("/upd/updata.xml", Description("10", {"res", "tools"}, files));
+    ASSERT_EQ("", Startup());
+    // Downloads are made with the process's own file mode: a strict one must not leak through.
+    const mode_t umaskBefore = ::umask(077);
+    const UpdateOutcome outcome = Work();
+    ::umask(umaskBefore);
+    ASSERT_EQ("", outcome.message);
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.content, ReadFile(install_ / c.entry)) << c.entry;
+        EXPECT_EQ(c.mode, static_cast<int>(fs::status(install_ / c.entry).permissions() & fs::perms::mask)) << c.entry;
+    }
+
+    // Across file systems the file is copied in, with the same rule.
+    const fs::path shm = "/dev/shm";
+    struct stat a {}, b {};
+    if (::stat(shm.c_str(), &a) != 0 || ::stat(temp_.path().c_str(), &b) != 0 || a.st_dev == b.st_dev)
+        GTEST_SKIP() << "no second file system to copy across";
+    for (const auto& [name, mode] : {std::pair{"private-tool", 0700}, std::pair{"tools/copied-helper", 0755}}) {
+        char staged[] = "/dev/shm/strimo-install-XXXXXX";
+        const int fd = ::mkstemp(staged);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+        WriteFile(staged, elf);
+        EXPECT_TRUE(InstallFile(staged, install_.path().string(), name)) << name;
+        EXPECT_EQ(mode, static_cast<int>(fs::status(install_ / name).permissions() & fs::perms::mask)) << name;
+        EXPECT_FALSE(fs::exists(staged));
+    }
+}
+
+TEST_F(Updater, RedirectsAreFollowedToTheirEnd) {
+    // The check, the description and the files each behind redirects, to another host (a
+    // mirror) or the same one; one download ten redirects away.
+    UpdateHost mirror;
+    host_.Redirect("/upd/check.html", 302, mirror.Url() + "/mirror/check");
+    mirror.Set("/mirror/check", "1");
+    host_.Redirect("/upd/updata.xml", 301, "/moved/updata.xml");
+    host_.Set("/moved/updata.xml", Description("10", {}, {"a.bin", "far.bin"}));
+    host_.Redirect("/upd/a.bin", 307, mirror.Url() + "/files/a.bin");
+    mirror.Set("/files/a.bin", "AAA");
+    host_.Redirect("/upd/far.bin", 302, mirror.Url() + "/hop/9");
+    for (int hop = 9; hop > 1; --hop) mirror.Redirect("/hop/" + std::to_string(hop), 308, "/hop/" + std::to_string(hop - 1));
+    mirror.Redirect("/hop/1", 303, "/files/far.bin");
+    mirror.Set("/files/far.bin", std::string(3000, 'f'));
+    ASSERT_EQ("", Startup());
+    EXPECT_TRUE(RepeatCheck(connection_.get(), state_));
+    const UpdateOutcome outcome = Work();
+    EXPECT_EQ("", outcome.message);
+    EXPECT_EQ("AAA", ReadFile(install_ / "a.bin"));
+    EXPECT_EQ(std::string(3000, 'f'), ReadFile(install_ / "far.bin"));
+    EXPECT_EQ("10", InstalledVersion());
+
+    // Eleven redirects are one too many: the download fails and nothing is installed.
+    host_.Set("/moved/updata.xml", Description("11", {}, {"too-far.bin"}));
+    host_.Redirect("/upd/too-far.bin", 302, mirror.Url() + "/hop/10");
+    mirror.Redirect("/hop/10", 302, "/hop/9");
+    UpdateState state;
+    std::unique_ptr<UpdateConnection> connection;
+    ASSERT_EQ("", RunUpdateStartup(VersionFile(), state, connection));
+    Recorder progress;
+    EXPECT_EQ("下载文件失败", RunUpdateWorker(state, connection.get(), progress, install_.path().string(),
+                                          temp_.path().string(), VersionFile())
+                                    .message);
+    EXPECT_FALSE(fs::exists(install_ / "too-far.bin"));
+    EXPECT_EQ("10", InstalledVersion());
+    // Kept connections would hold the mirror's stop until they time out.
+    connection.reset();
+    connection_.reset();
+}
+
 TEST_F(Updater, FailedDownloadsLeaveTheInstallationAsItWas) {
     struct Case {
         const char* what;
         UpdateHost::Answer answer;
     } cases[] = {
-        {"missing file (error page)", {404, "<html>Not Found</html>", false}},
-        {"server error", {500, "<html>oops</html>", false}},
-        {"cut off half way", {200, std::string(200000, 'x'), true}},
+        {"missing file (error page)", {404, "<html>Not Found</html>", false, {}}},
+        {"server error", {500, "<html>oops</html>", false, {}}},
+        {"cut off half way", {200, std::string(200000, 'x'), true, {}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -335,11 +460,41 @@ TEST_F(Updater, RepeatedCheckNoticesALostHost) {
     EXPECT_FALSE(RepeatCheck(nullptr, state_));
 }
 
-TEST(UpdateHttps, ASelfSignedHostIsRefused) {
+TEST(UpdateHttps, ASelfSignedHostIsRefusedAndHttpsIsNeverLeftForHttp) {
     // TLS is verified: an https URL to a host that is not a trusted TLS server never passes.
     UpdateHost plain;
     plain.Set("/upd/check.html", "1");
+    plain.Set("/upd/a.bin", "plain");
     std::unique_ptr<UpdateConnection> connection;
     EXPECT_EQ(0, UpdateConnection::ConnectAndCheck("https://127.0.0.1:" + std::to_string(plain.port()),
                                                    "/upd/check.html", connection));
+
+    const testsupport::TestCertificate certificate;
+    ASSERT_TRUE(certificate.Made()) << "openssl could not make a certificate";
+    httplib::SSLServer tls(certificate.Cert().c_str(), certificate.Key().c_str());
+    tls.Get("/upd/check.html", [](const httplib::Request&, httplib::Response& res) { res.set_content("1", "text/plain"); });
+    tls.Get("/upd/moved.html", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/upd/check.html"); });
+    const std::string away = plain.Url();
+    tls.Get(R"(/upd/away/(.*))", [away](const httplib::Request& req, httplib::Response& res) {
+        res.set_redirect(away + "/upd/" + req.matches[1].str());
+    });
+    const int port = tls.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port, 0);
+    std::thread serving([&tls] { tls.listen_after_bind(); });
+    while (!tls.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const std::string server = "https://127.0.0.1:" + std::to_string(port);
+    {
+        const testsupport::ScopedTrust trust(certificate.Cert());
+        EXPECT_EQ(1, UpdateConnection::ConnectAndCheck(server, "/upd/moved.html", connection));
+        const auto before = plain.Requests().size();
+        EXPECT_EQ(0, UpdateConnection::ConnectAndCheck(server, "/upd/away/check.html", connection));
+        ASSERT_EQ(1, UpdateConnection::ConnectAndCheck(server, "/upd/check.html", connection));
+        testsupport::TempDir dir;
+        EXPECT_EQ(0, connection->GetToFile(server, "/upd/away/a.bin", dir / "a.bin"));
+        EXPECT_NE("plain", ReadFile(dir / "a.bin"));
+        EXPECT_EQ(before, plain.Requests().size());
+    }
+    connection.reset();
+    tls.stop();
+    serving.join();
 }

@@ -42,8 +42,16 @@ check() {  # check NAME COMMAND...
 
 "$src/scripts/service.sh" start --data "$data" --port "$port" --rtmp-port "$rtmp" --build "$build" >/dev/null
 
+# The sample release, plus a broadcaster of its own: the one installed must be the one started.
+cat > "$data/updata/strimo" <<'SH'
+#!/bin/sh
+echo "2 $(pwd)" >> started.txt
+SH
+chmod 644 "$data/updata/strimo"
+"$build/service/strimo-service" make-update --version 2 "$data/updata" >/dev/null
+
 # An installation of version 1 whose version file points at this update host, with a stand-in
-# broadcaster that leaves a mark when it is started (and from where).
+# broadcaster that leaves a mark when it is started (its version, and from where).
 inst="$work/installation"
 mkdir -p "$inst"
 cp -r "$build/installation/res" "$inst/res"
@@ -55,7 +63,7 @@ XML
 "$inst/strimo-crypt" encrypt "$work/version.plain" "$inst/version.xml"
 cat > "$inst/strimo" <<'SH'
 #!/bin/sh
-pwd >> started.txt
+echo "1 $(pwd)" >> started.txt
 SH
 chmod +x "$inst/strimo"
 
@@ -81,12 +89,15 @@ check "the new files are installed" cmp -s "$inst/UpdataInfo.txt" "$data/updata/
 check "files in sub-folders are installed" test -f "$inst/res/release-note.txt"
 check "the new version is recorded" test "$(version)" = 'ver="2"'
 check "the broadcaster was started from the installation" wait_started 1
-check "it ran in the installation directory" test "$(head -n 1 "$inst/started.txt")" = "$inst"
+check "the broadcaster started is the new one, in the installation directory" \
+  test "$(head -n 1 "$inst/started.txt")" = "2 $inst"
+check "the new broadcaster is executable" test -x "$inst/strimo"
 
 echo "local edit" > "$inst/UpdataInfo.txt"
 status=$(run_updater)
 check "a current installation exits with status 0" test "$status" = 0
 check "a current installation starts the broadcaster at once" wait_started 2
+check "a current installation starts the new broadcaster" test "$(sed -n 2p "$inst/started.txt")" = "2 $inst"
 check "a current installation downloads nothing" grep -q "local edit" "$inst/UpdataInfo.txt"
 
 # A running broadcaster keeps the updater from running: no window, no start, status 0.
