@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "AudioSourceList.h"
 #include "CBroadcastSession.h"
 #include "CData.h"
 #include "CFileCipher.h"
@@ -49,6 +50,22 @@ TEST(LiveStopWords, ByReason) {
     EXPECT_STREQ("直播中断", LiveStopMessage(2));
     EXPECT_STREQ("直播停止", LiveStopMessage(0));
     EXPECT_STREQ("直播停止", LiveStopMessage(7));
+}
+
+// "不直播声音", the default source, then at most 20 more capture devices.
+TEST(AudioSourceList, NoSoundFirstThenAtMostTwentyDevices) {
+    std::vector<platform::AudioSourceInfo> sources = {{"", "默认设备"}};
+    for (int i = 1; i <= 25; ++i) sources.push_back({"src" + std::to_string(i), "设备" + std::to_string(i)});
+    const auto entries = AudioSourceEntries(sources);
+    ASSERT_EQ(22u, entries.size());
+    EXPECT_EQ("不直播声音", entries[0].label);
+    EXPECT_FALSE(entries[0].source.has_value());
+    EXPECT_EQ("默认设备", entries[1].label);
+    EXPECT_EQ(std::optional<std::string>(""), entries[1].source);
+    EXPECT_EQ("设备20", entries[21].label);
+    EXPECT_EQ(std::optional<std::string>("src20"), entries[21].source);
+
+    EXPECT_EQ(1u, AudioSourceEntries({}).size());  // no sound server: only "不直播声音"
 }
 
 namespace {
