@@ -182,8 +182,8 @@ TEST_F(DataFiles, ExitsOtherThanQuitWriteNothing) {
     };
     EXPECT_EXIT(runThenExit(true, 1), ::testing::ExitedWithCode(1), "");
     EXPECT_EXIT(runThenExit(false, 0), ::testing::ExitedWithCode(0), "");
-    EXPECT_EQ(userBefore, testsupport::ReadFile("usr.xml"));
-    EXPECT_EQ(configBefore, testsupport::ReadFile("config.xml"));
+    EXPECT_TRUE(userBefore == testsupport::ReadFile("usr.xml")) << "usr.xml was written";
+    EXPECT_TRUE(configBefore == testsupport::ReadFile("config.xml")) << "config.xml was written";
 }
 
 TEST_F(DataFiles, StructuralFaultsFailTheLoad) {
