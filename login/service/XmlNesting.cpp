@@ -1,6 +1,7 @@
 #include "XmlNesting.h"
 
-#include <cstring>
+#include <algorithm>
+#include <string_view>
 
 namespace {
 
@@ -9,75 +10,92 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool IsNameChar(char c) { return c != '\0' && !IsSpace(c) && c != '/' && c != '>' && c != '?'; }
 bool IsAttributeNameChar(char c) { return IsNameChar(c) && c != '!' && c != '<' && c != '='; }
 
-void SkipSpace(const char*& p) {
-    while (IsSpace(*p)) ++p;
+// Every search below stops at what it looks for and never measures the rest of the text, so a
+// text of many short nodes is read in one pass.
+struct Text {
+    const char* p;    // the next character to read
+    const char* end;  // the first 0 byte, or the end: where the parser, too, stops
+};
+
+void SkipSpace(Text& t) {
+    while (IsSpace(*t.p)) ++t.p;
 }
 
-// Moves past the next `end`; false when the text ends first.
-bool SkipPast(const char*& p, const char* end) {
-    const char* at = std::strstr(p, end);
-    if (at == nullptr) return false;
-    p = at + std::strlen(end);
+// Moves past the next `mark`; false when the text ends first.
+bool SkipPast(Text& t, std::string_view mark) {
+    const std::size_t at = std::string_view(t.p, static_cast<std::size_t>(t.end - t.p)).find(mark);
+    if (at == std::string_view::npos) return false;
+    t.p += at + mark.size();
     return true;
+}
+
+// Moves to the next `c`; false when the text ends first.
+bool SkipTo(Text& t, char c) {
+    t.p = std::find(t.p, t.end, c);
+    return t.p != t.end;
 }
 
 // A DOCTYPE declaration after "<!DOCTYPE ": up to the first ">" outside square brackets, the
 // brackets counted the way the parser counts them (quotes and comments play no part).
-bool SkipDoctype(const char*& p) {
-    while (*p != '>') {
-        if (*p == '\0') return false;
-        if (*p++ != '[') continue;
-        for (int depth = 1; depth > 0; ++p) {
-            if (*p == '\0') return false;
-            if (*p == '[') ++depth;
-            if (*p == ']') --depth;
+bool SkipDoctype(Text& t) {
+    while (*t.p != '>') {
+        if (*t.p == '\0') return false;
+        if (*t.p++ != '[') continue;
+        for (int depth = 1; depth > 0; ++t.p) {
+            if (*t.p == '\0') return false;
+            if (*t.p == '[') ++depth;
+            if (*t.p == ']') --depth;
         }
     }
-    ++p;
+    ++t.p;
+    return true;
+}
+
+// Moves past `mark` when the text goes on with it.
+bool Skip(Text& t, std::string_view mark) {
+    if (std::string_view(t.p, std::min<std::size_t>(mark.size(), static_cast<std::size_t>(t.end - t.p))) != mark)
+        return false;
+    t.p += mark.size();
     return true;
 }
 
 enum class Tag { kOpened, kClosedItself, kNotElement, kMalformed };
 
+Tag NotElementIf(bool skipped) { return skipped ? Tag::kNotElement : Tag::kMalformed; }
+
 // One node after its "<", as the parser reads it: an element's name and attributes up to ">" or
 // "/>", or a declaration, processing instruction, comment, CDATA section, DOCTYPE or other "<!"
-// node, none of which has children.
-Tag ReadNode(const char*& p) {
-    // Each end is looked for after the opening marks only: "<?>" and "<!-->" do not end there.
-    if (*p == '?') return SkipPast(++p, "?>") ? Tag::kNotElement : Tag::kMalformed;
-    if (*p == '!') {
-        if (std::strncmp(p, "!--", 3) == 0) return SkipPast(p += 3, "-->") ? Tag::kNotElement : Tag::kMalformed;
-        if (std::strncmp(p, "![CDATA[", 8) == 0) return SkipPast(p += 8, "]]>") ? Tag::kNotElement : Tag::kMalformed;
-        if (std::strncmp(p, "!DOCTYPE", 8) == 0 && IsSpace(p[8])) {
-            p += 9;
-            return SkipDoctype(p) ? Tag::kNotElement : Tag::kMalformed;
-        }
-        return SkipPast(p, ">") ? Tag::kNotElement : Tag::kMalformed;
+// node, none of which has children. Each end is looked for after the opening marks only: "<?>"
+// and "<!-->" do not end there.
+Tag ReadNode(Text& t) {
+    if (Skip(t, "?")) return NotElementIf(SkipPast(t, "?>"));
+    if (Skip(t, "!--")) return NotElementIf(SkipPast(t, "-->"));
+    if (Skip(t, "![CDATA[")) return NotElementIf(SkipPast(t, "]]>"));
+    if (std::string_view(t.p, std::min<std::size_t>(8, static_cast<std::size_t>(t.end - t.p))) == "!DOCTYPE" &&
+        IsSpace(t.p[8])) {
+        t.p += 9;
+        return NotElementIf(SkipDoctype(t));
     }
-    const char* name = p;
-    while (IsNameChar(*p)) ++p;
-    if (p == name) return Tag::kMalformed;
-    SkipSpace(p);
-    while (IsAttributeNameChar(*p)) {
-        while (IsAttributeNameChar(*p)) ++p;
-        SkipSpace(p);
-        if (*p++ != '=') return Tag::kMalformed;
-        SkipSpace(p);
-        const char quote = *p;
+    if (*t.p == '!') return NotElementIf(SkipPast(t, ">"));
+
+    const char* name = t.p;
+    while (IsNameChar(*t.p)) ++t.p;
+    if (t.p == name) return Tag::kMalformed;
+    SkipSpace(t);
+    while (IsAttributeNameChar(*t.p)) {
+        while (IsAttributeNameChar(*t.p)) ++t.p;
+        SkipSpace(t);
+        if (*t.p++ != '=') return Tag::kMalformed;
+        SkipSpace(t);
+        const char quote = *t.p;
         if (quote != '"' && quote != '\'') return Tag::kMalformed;
-        p = std::strchr(p + 1, quote);
-        if (p == nullptr) return Tag::kMalformed;
-        ++p;
-        SkipSpace(p);
+        ++t.p;
+        if (!SkipTo(t, quote)) return Tag::kMalformed;
+        ++t.p;
+        SkipSpace(t);
     }
-    if (*p == '>') {
-        ++p;
-        return Tag::kOpened;
-    }
-    if (p[0] == '/' && p[1] == '>') {
-        p += 2;
-        return Tag::kClosedItself;
-    }
+    if (Skip(t, ">")) return Tag::kOpened;
+    if (Skip(t, "/>")) return Tag::kClosedItself;
     return Tag::kMalformed;
 }
 
@@ -89,29 +107,28 @@ Tag ReadNode(const char*& p) {
 // Where the parser would stop with an error, the walk stops and refuses: nothing after that
 // point can be trusted to be read the same way.
 bool XmlNestingWithinLimit(const std::string& text) {
-    const char* p = text.c_str();  // the parser, too, stops at the first 0 byte
-    if (std::strncmp(p, "\xEF\xBB\xBF", 3) == 0) p += 3;
+    const std::size_t nul = text.find('\0');
+    Text t{text.c_str(), text.c_str() + (nul == std::string::npos ? text.size() : nul)};
+    Skip(t, "\xEF\xBB\xBF");
     int depth = 0;
     for (;;) {
-        SkipSpace(p);
-        if (*p == '\0') return depth == 0;
-        if (*p != '<') {
+        SkipSpace(t);
+        if (t.p == t.end) return depth == 0;
+        if (*t.p != '<') {
             if (depth == 0) return false;  // text outside the root
-            p = std::strchr(p, '<');
-            if (p == nullptr) return false;
+            if (!SkipTo(t, '<')) return false;
             continue;
         }
-        if (p[1] == '/') {
+        if (Skip(t, "</")) {
             if (depth == 0) return false;
-            p += 2;
-            while (IsNameChar(*p)) ++p;
-            SkipSpace(p);
-            if (*p++ != '>') return false;
+            while (IsNameChar(*t.p)) ++t.p;
+            SkipSpace(t);
+            if (!Skip(t, ">")) return false;
             --depth;
             continue;
         }
-        ++p;
-        switch (ReadNode(p)) {
+        ++t.p;
+        switch (ReadNode(t)) {
             case Tag::kOpened:
                 if (++depth > kMaxXmlDepth) return false;
                 break;
