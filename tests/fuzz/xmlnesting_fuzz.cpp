@@ -1,13 +1,15 @@
 // The nesting guard together with the parser it protects. The input is a little program that
 // builds a document from pieces meant to mislead a depth count: elements opened and closed,
 // unbalanced closing tags, and closing tags hidden where the parser skips them (a DOCTYPE's
-// internal subset, comments, processing instructions, CDATA, quoted values), with repeats that
-// reach hundreds of thousands of levels. Whatever the guard lets through must parse without
-// nesting deeper than the limit; a guard that can be fooled lets the parser overflow the stack.
+// internal subset, comments, processing instructions, CDATA, quoted values), with repeats of up
+// to 65536 pieces. Whatever the guard lets through is parsed on a thread with a stack of 1 MiB,
+// ample for the limit's 256 levels and soon exhausted by a few thousand: a guard that can be
+// fooled crashes the run, and a parsed document deeper than the limit fails it.
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <pthread.h>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +19,9 @@
 #include "XmlNesting.h"
 
 namespace {
+
+constexpr std::size_t kMaxText = 1u << 20;
+constexpr std::size_t kParserStack = 1u << 20;
 
 // One piece per opcode; the ones that take a count read it from the next byte.
 const char* const kPieces[] = {
@@ -47,7 +52,7 @@ std::string Build(const uint8_t* data, size_t size) {
         std::size_t times = 1;
         if (op == 12) {
             const std::size_t high = next();
-            times = (high << 8 | next()) * 8 + 1;  // up to half a million
+            times = (high << 8 | next()) + 1;
             op = next() % 16;
             if (op == 12) continue;
         }
@@ -59,7 +64,7 @@ std::string Build(const uint8_t* data, size_t size) {
         } else {
             piece = kPieces[op];
         }
-        if (doc.size() + piece.size() * times > (8u << 20)) break;
+        if (doc.size() + piece.size() * times > kMaxText) break;
         for (std::size_t t = 0; t < times; ++t) doc += piece;
     }
     return doc;
@@ -81,22 +86,39 @@ int Depth(const rapidxml::xml_node<char>& root) {
     return deepest;
 }
 
+struct Parse {
+    std::vector<char> text;
+    int depth = -1;  // of the parsed document; -1 when the parser refused it
+};
+
+void* ParseOnThisThread(void* arg) {
+    auto* parse = static_cast<Parse*>(arg);
+    rapidxml::xml_document<char> parsed;
+    try {
+        parsed.parse<rapidxml::parse_default>(parse->text.data());
+    } catch (const rapidxml::parse_error&) {
+        return nullptr;
+    }
+    parse->depth = Depth(parsed);
+    return nullptr;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string doc = Build(data, size);
     if (!XmlNestingWithinLimit(doc)) return 0;
-    std::vector<char> buffer(doc.begin(), doc.end());
-    buffer.push_back('\0');
-    rapidxml::xml_document<char> parsed;
-    try {
-        parsed.parse<rapidxml::parse_default>(buffer.data());
-    } catch (const rapidxml::parse_error&) {
-        return 0;
-    }
-    const int depth = Depth(parsed);
-    if (depth > kMaxXmlDepth) {
-        std::fprintf(stderr, "the guard let through a document %d levels deep\n", depth);
+    Parse parse{std::vector<char>(doc.begin(), doc.end())};
+    parse.text.push_back('\0');
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, kParserStack);
+    pthread_t thread;
+    if (pthread_create(&thread, &attributes, &ParseOnThisThread, &parse) != 0) std::abort();
+    pthread_attr_destroy(&attributes);
+    pthread_join(thread, nullptr);
+    if (parse.depth > kMaxXmlDepth) {
+        std::fprintf(stderr, "the guard let through a document %d levels deep\n", parse.depth);
         std::abort();
     }
     return 0;

@@ -262,7 +262,7 @@ TEST(XmlDocFile, DeeplyNestedTextIsRefusedNotACrash) {
     for (int run = 0; run < 1300; ++run) {
         for (int i = 0; i < 249; ++i) subsets += "<a>";
         subsets += "<!DOCTYPE d [";
-        for (int i = 0; i < 249; ++i) subsets += "</z>";
+        for (int i = 0; i < 250; ++i) subsets += "</z>";
         subsets += "]>";
     }
     std::string closes;
