@@ -1,5 +1,7 @@
 #include "CGameDetector.h"
 
+#include "LowerCaseName.h"
+
 #include "NetworkProbe.h"
 #include "X11GameWindows.h"
 
@@ -8,11 +10,7 @@ CGameDetector::CGameDetector() : CGameDetector(&proc::ListProcesses, std::make_u
 CGameDetector::CGameDetector(ProcessLister processes, std::unique_ptr<IGameWindows> windows)
     : processes_(std::move(processes)), windows_(std::move(windows)) {}
 
-std::string CGameDetector::LowerCase(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
+std::string CGameDetector::LowerCase(std::string text) { return LowerCaseName(text); }
 
 void CGameDetector::EnumRunningProcesses(ProcessTable& table, OfferSet& offers) const {
     (void)SetDebugPrivilege(true);

@@ -51,7 +51,7 @@ public:
     const std::string& SelectedProcess() const { return selectedProcess_; }
     long SelectedPid() const { return selectedPid_; }
 
-    // ASCII lower-casing, the way process names are compared.
+    // The whole name lower-cased (LowerCaseName), the way process names are compared.
     static std::string LowerCase(std::string text);
 
 private:

@@ -99,6 +99,7 @@ void CGameId::RefreshProcesses() {
     processBox_->setCurrentIndex(-1);
     gameNameBox_->clear();
     gameNameBox_->setCurrentIndex(-1);
+    introduction_->clear();
 }
 
 void CGameId::ProcessChosen() {

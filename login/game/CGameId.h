@@ -41,7 +41,8 @@ public:
     explicit CGameId(IMainControl* main, std::unique_ptr<CGameDetector> detector = nullptr, QWidget* parent = nullptr);
     ~CGameId() override;
 
-    // Lists the running processes (games of the game list first) and empties both boxes.
+    // Lists the running processes (games of the game list first) and empties both boxes and
+    // the introduction.
     void RefreshProcesses();
     // The confirm button and Return: runs the checks, then hands the choice over. False when a
     // check failed (its message was shown and the dialog stays open).

@@ -1,5 +1,7 @@
 #include "CStreamEncoder.h"
 
+#include "PublishAddress.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -231,6 +233,13 @@ int CStreamEncoder::Open(const std::string& url, const std::string& formatName) 
         return 0;
     }
     output_.reset(oc);
+    // What the muxer opens by itself (formats that write their own files) is held to the same
+    // protocols as the output below.
+    const char* protocols = OutputProtocolsFor(url);
+    if (av_opt_set(oc, "protocol_whitelist", protocols, 0) < 0) {
+        Close();
+        return 0;
+    }
     abortIo_ = false;
     oc->interrupt_callback.callback = &CStreamEncoder::InterruptCallback;
     oc->interrupt_callback.opaque = this;
@@ -248,6 +257,7 @@ int CStreamEncoder::Open(const std::string& url, const std::string& formatName) 
         AVDictionary* options = nullptr;
         // Bounds a connection that is accepted but never answered, and a stalled send.
         av_dict_set(&options, "rw_timeout", "10000000", 0);
+        av_dict_set(&options, "protocol_whitelist", protocols, 0);
         const int ret = avio_open2(&oc->pb, url.c_str(), AVIO_FLAG_WRITE, &oc->interrupt_callback, &options);
         av_dict_free(&options);
         if (ret < 0) {

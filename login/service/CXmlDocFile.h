@@ -28,6 +28,9 @@ public:
     bool Save();
 
     const std::string& FileName() const { return fileName_; }
+    // Forgets the bound file: from now on the document is written nowhere, not even when the
+    // object is destroyed. For an owner that must not let it replace what is on disk.
+    void Unbind() { fileName_.clear(); }
     Document& Doc() { return *document_; }
     const Document& Doc() const { return *document_; }
 

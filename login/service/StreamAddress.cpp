@@ -1,5 +1,7 @@
 #include "StreamAddress.h"
 
+#include <algorithm>
+
 #include "Ipv4Resolver.h"
 #include "NetworkProbe.h"
 
@@ -33,9 +35,10 @@ bool ResolveStreamUrl(const std::string& url, std::string& resolved) {
 bool ResolveStreamUrl(const std::string& url, std::string& resolved, const AddressResolver& resolve,
                       const AddressProbe& probe) {
     std::string rest = url;
-    // "rtmp://" puts the first "/" at index 5.
+    // "rtmp://" puts the first "/" at index 5. A reply may cut the prefix short ("rtmp:/"):
+    // what is there of it goes, and an empty host resolves to nothing.
     const bool prefixed = rest.find('/') == 5;
-    if (prefixed) rest = rest.substr(7);
+    if (prefixed) rest.erase(0, std::min<std::size_t>(7, rest.size()));
 
     const auto slash = rest.find('/');
     const std::string path = slash == std::string::npos ? std::string() : rest.substr(slash);
@@ -43,6 +46,7 @@ bool ResolveStreamUrl(const std::string& url, std::string& resolved, const Addre
     const auto colon = authority.find(':');
     const std::string portSuffix = colon == std::string::npos ? std::string() : authority.substr(colon);
     const std::string host = authority.substr(0, colon);
+    if (host.empty()) return false;
 
     const std::vector<std::string> addresses = resolve(host);
     if (addresses.empty()) return false;

@@ -7,6 +7,8 @@
 // checked with this before it is parsed; our documents are a handful of levels deep.
 constexpr int kMaxXmlDepth = 256;
 
-// False when elements nest deeper than kMaxXmlDepth. Comments, CDATA, declarations and quoted
-// attribute values are skipped, so a ">" or "<" inside them does not count.
+// False when elements nest deeper than kMaxXmlDepth, and for a text the parser would reject
+// anyway. The text is read with the parser's own grammar: whatever it skips (comments, CDATA,
+// declarations, a DOCTYPE's internal subset, quoted attribute values) is skipped here too, and
+// a closing tag only ever ends an open element, so no text can nest deeper than it counts.
 bool XmlNestingWithinLimit(const std::string& text);

@@ -1,5 +1,6 @@
 #include "CBroadcastSession.h"
 
+#include "PublishAddress.h"
 #include "StreamSettingsBuilder.h"
 
 using MY_DATA_SPACE::CData;
@@ -30,11 +31,13 @@ int CBroadcastSession::BuildStreamSettings(platform::WindowId window, const Chos
     if (!services_.resolveStreamUrl(data_.PipUrl(), server)) server = data_.PipUrl();
 
     platform::ScreenRect client;
-    if (window == 0 || !services_.raiseAndMeasure(window, &client)) {
+    const bool measured = window != 0 && services_.raiseAndMeasure(window, &client);
+    const PictureSize size = ComputePictureSize(client.Width(), client.Height(), chosen.video.sizePercent);
+    // A window too small (or too large) for a picture counts as one that cannot be measured.
+    if (!measured || !PictureSizeUsable(size)) {
         services_.message(kNoGameViewMessage);
         return 0;
     }
-    const PictureSize size = ComputePictureSize(client.Width(), client.Height(), chosen.video.sizePercent);
     s.sourceWidth = size.sourceWidth;
     s.sourceHeight = size.sourceHeight;
     s.width = size.width;
@@ -58,15 +61,19 @@ int CBroadcastSession::StartBroadcast(platform::WindowId window, const std::stri
     const int built = BuildStreamSettings(window, chosen);
     if (built) streamSettings_->audioDevice = chosen.audioDevice;
 
-    // Without a complete record the sender would capture nothing sensible: the start fails the
-    // way a refused connection does.
-    if (built && !sender_) sender_ = services_.makeSender(owner_, streamSettings_.get(), window);
-    broadcasting_ = built && sender_ ? sender_->Start(window, processName) : 0;
+    // Without a complete record the sender would capture nothing sensible, and an address that
+    // is not an RTMP server's (a local path, another protocol) is never handed to the encoder:
+    // either way the start fails the way a refused connection does.
+    const bool usable = built && IsPublishAddress(streamSettings_->url);
+    if (usable && !sender_) sender_ = services_.makeSender(owner_, streamSettings_.get(), window);
+    // Counted before the sender starts: its timer ticks from inside Start, and a stop it posts
+    // from there belongs to this broadcast.
+    ++generation_;
+    broadcasting_ = usable && sender_ ? sender_->Start(window, processName) : 0;
     if (!broadcasting_) {
         services_.message(kConnectFailedMessage);
         return 0;
     }
-    ++generation_;
     StoreSettings(chosen);
     data_.SetRecording(0);
     data_.SetBroadcasting(1);

@@ -16,6 +16,7 @@
 #include <cstdlib>
 
 #include "AppMessageBox.h"
+#include "AudioSourceList.h"
 #include "CDlgMainMenu.h"
 #include "CImageButton.h"
 #include "CMainPanels.h"
@@ -34,8 +35,6 @@ using MY_DATA_SPACE::CData;
 using MY_DATA_SPACE::GetData;
 
 namespace {
-
-constexpr const char* kNoSoundEntry = "不直播声音";
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -183,11 +182,9 @@ void CCtrMainDlg::OnInitDialog() {
 
 void CCtrMainDlg::FillAudioSources() {
     audioSources_.clear();
-    audioSources_.emplace_back(std::nullopt);
-    audioBox_->addItem(QString::fromUtf8(kNoSoundEntry));
-    for (const auto& source : pulse::ListSources()) {
-        audioSources_.emplace_back(source.name);
-        audioBox_->addItem(Q(source.description));
+    for (const auto& entry : AudioSourceEntries(pulse::ListSources())) {
+        audioSources_.push_back(entry.source);
+        audioBox_->addItem(Q(entry.label));
     }
     const int index = GetData().Audio().deviceIndex;
     audioBox_->setCurrentIndex(index >= 0 && index < audioBox_->count() ? index : -1);

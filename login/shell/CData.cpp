@@ -1,7 +1,9 @@
 #include "CData.h"
 
 #include "DecimalText.h"
+#include "FileAside.h"
 
+#include <new>
 #include <optional>
 
 namespace MY_DATA_SPACE {
@@ -94,12 +96,21 @@ std::optional<PersonRecords> ReadPerson(const Node* person, const AudioRecord& a
     return r;
 }
 
+constexpr const char* kRejectedSuffix = ".rejected";
+
 // Loads `plain`, else `fallback`, into `doc` and accepts the first one that `understand` can read.
+// The document is written back to `plain` later: a member's own file that was not accepted (a
+// damaged file, a tenth server, a login without its attributes) still holds every other member's
+// settings and logins, so it goes aside under a name that says why before the defaults can ever
+// replace it. If it cannot be moved, or nothing was accepted, the document is never written.
 template <typename F>
 bool LoadWithFallback(CXmlDocFile& doc, const char* plain, const char* fallback, F&& understand) {
-    for (const char* name : {plain, fallback}) {
-        if (doc.Load(name) && understand()) return true;
+    if (doc.Load(plain) && understand()) return true;
+    if (doc.Load(fallback) && understand()) {
+        if (!MoveFileAside(plain, kRejectedSuffix)) doc.Unbind();
+        return true;
     }
+    doc.Unbind();
     return false;
 }
 
@@ -305,9 +316,15 @@ void CData::UpdateDocuments() {
 }
 
 namespace {
+// The holder itself is never destroyed: the data object ends at Quit (DestroyData) and nowhere
+// else. A process that ends any other way (the encoder's exit(1) on the timer thread while the
+// user-interface thread runs on, the exit after a bad game list, "open configure file error!")
+// must not write the member's files from whatever thread is exiting. The object stays reachable
+// from static storage, so leak checkers do not count it.
 std::unique_ptr<CData>& Instance() {
-    static std::unique_ptr<CData> data;
-    return data;
+    alignas(std::unique_ptr<CData>) static unsigned char storage[sizeof(std::unique_ptr<CData>)];
+    static std::unique_ptr<CData>* const data = ::new (storage) std::unique_ptr<CData>();
+    return *data;
 }
 }  // namespace
 

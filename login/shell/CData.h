@@ -66,7 +66,9 @@ public:
     CData& operator=(const CData&) = delete;
 
     // Each loads the plain file, else its default copy; the document stays bound to the plain
-    // name. False when neither can be read and understood.
+    // name. A plain file that is there but not accepted is first moved to "NAME.rejected" (or
+    // "NAME.rejected.2", ...), so writing the defaults back never destroys it. False when
+    // neither can be read and understood; that document is then never written.
     bool LoadUserFile();
     bool LoadConfigFile();
     // Reads the person entry of the current user, else the default (empty name) entry.
@@ -151,7 +153,8 @@ private:
     std::string version_;
 };
 
-// The one CData of the program, created on the first call.
+// The one CData of the program, created on the first call. It lives until DestroyData(): an
+// exit that does not go through Quit writes no file.
 CData& GetData();
 // Ends the CData's life (the login window's Quit): both files are written back.
 void DestroyData();

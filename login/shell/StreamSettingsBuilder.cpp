@@ -18,6 +18,11 @@ PictureSize ComputePictureSize(int clientWidth, int clientHeight, int sizePercen
     return size;
 }
 
+bool PictureSizeUsable(const PictureSize& size) {
+    const auto within = [](int side) { return side > 0 && side <= kMaxPictureSide; };
+    return within(size.sourceWidth) && within(size.sourceHeight) && within(size.width) && within(size.height);
+}
+
 std::string PublishUrl(const std::string& serverAddress, const std::string& pipName) {
     std::string url = serverAddress;
     if (url.empty() || url.back() != '/') url += '/';

@@ -19,6 +19,14 @@ struct PictureSize {
 // rounds down to 0 in either direction gives 640 × 480.
 PictureSize ComputePictureSize(int clientWidth, int clientHeight, int sizePercent);
 
+// The longest side, in pixels, that the H.264 encoder takes.
+inline constexpr int kMaxPictureSide = 16384;
+
+// False when no broadcast can be set up at these sizes: a capture area under 4 pixels in either
+// direction (nothing left at multiples of 4), or a side longer than the encoder takes. The
+// encoder ends the process when its set-up fails, so this is checked before it is opened.
+bool PictureSizeUsable(const PictureSize& size);
+
 // The publish address: server address, "/" unless it already ends with one, stream key.
 std::string PublishUrl(const std::string& serverAddress, const std::string& pipName);
 

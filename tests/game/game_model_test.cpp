@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -77,6 +78,32 @@ TEST_F(GameModelTest, GameNamesOfferTheGameThenOther) {
     EXPECT_EQ(detector_->GameNamesFor("Alpha"), (Strings{"Alpha", "其他"}));
     EXPECT_EQ(detector_->GameNamesFor("beta"), (Strings{"其他"}));
     EXPECT_EQ(detector_->GameNamesFor("alpha"), (Strings{"其他"}));
+}
+
+// Names are lower-cased whole, not only their ASCII letters: a game entry "éclair" matches the
+// process "Éclair". Bytes that are not UTF-8 stay as they are.
+TEST(ProcessNames, LowerCasedWhole) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Éclair", "éclair"},
+        {"ÅNGSTRÖM.x86_64", "ångström.x86_64"},
+        {"ΣΕΛΗΝΗ", "σεληνη"},
+        {"ДОТА", "дота"},
+        {"ＦＵＬＬ", "ｆｕｌｌ"},
+        {"Straße", "straße"},
+        {"游戏Game", "游戏game"},
+        {"Bad\xFF\xC3(Byte\xC3", "bad\xFF\xC3(byte\xC3"},
+        {"\xC0\xAFOverlong", "\xC0\xAFoverlong"},
+    };
+    for (const auto& [name, lower] : cases) EXPECT_EQ(CGameDetector::LowerCase(name), lower) << name;
+
+    std::vector<proc::ProcessEntry> running = {{5, "Éclair"}, {6, "ÖLAND"}};
+    auto windows = std::make_unique<FakeWindows>(std::map<long, std::vector<CGameDetector::WindowId>>{{5, {0x500}}});
+    CGameDetector detector([&running] { return running; }, std::move(windows));
+    const Strings& choices = detector.RefreshProcesses({Game("Éclair Deluxe", "éclair")}, {"öland"});
+    EXPECT_EQ(choices, (Strings{"Éclair Deluxe"}));
+    ASSERT_TRUE(detector.SelectGameProcess("Éclair Deluxe"));
+    EXPECT_EQ(detector.SelectedPid(), 5);
+    EXPECT_EQ(detector.SelectedProcess(), "éclair");
 }
 
 TEST_F(GameModelTest, ChoosingAGameTakesItsTopWindow) {

@@ -139,10 +139,11 @@ TEST_F(GameIdTest, ConfirmHandsTheChoiceToTheMainWindow) {
     EXPECT_EQ(dialog->GameWindow(), 0x2000u) << "the top window of the process";
     EXPECT_EQ(dialog->ProcessName(), "sample-game");
 
-    // The next refresh starts from empty boxes again.
+    // The next refresh starts from empty boxes and an empty introduction again.
     Refresh();
     EXPECT_EQ(dialog->ProcessBox()->currentIndex(), -1);
     EXPECT_EQ(dialog->GameNameBox()->count(), 0);
+    EXPECT_EQ(dialog->Introduction()->toPlainText(), QString());
 }
 
 TEST_F(GameIdTest, CancelCloseAndContact) {

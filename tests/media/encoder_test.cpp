@@ -205,14 +205,21 @@ TEST_F(EncoderTest, UnknownLevelTunesAsTheFastest) {
     EXPECT_EQ("Constrained Baseline", video->at("profile"));
 }
 
-TEST_F(EncoderTest, NoServerFailsTheOpen) {
-    CStreamSettings s = Settings(0, "rtmp://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/live/none");
-    CStreamEncoder encoder(&s);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(0, encoder.Open(s.url, "flv"));
-    testing::internal::GetCapturedStdout();
-    EXPECT_FALSE(encoder.Running());
-    encoder.Close();
+// No server, or an address whose protocol a broadcast never needs (the output is held to RTMP's
+// protocols, or to plain files for a local recording): the open fails and nothing is written.
+TEST_F(EncoderTest, OpenFailsWithoutServerOrForAForeignProtocol) {
+    for (const std::string url : {"rtmp://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/live/none",
+                                  std::string("pipe:1")}) {
+        SCOPED_TRACE(url);
+        CStreamSettings s = Settings(0, url);
+        CStreamEncoder encoder(&s);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(0, encoder.Open(s.url, "flv"));
+        const std::string printed = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(std::string::npos, printed.find("FLV")) << "the stream header went out";
+        EXPECT_FALSE(encoder.Running());
+        encoder.Close();
+    }
 }
 
 // The server drops the publisher: the writer's next write fails and SendVideo answers 0.

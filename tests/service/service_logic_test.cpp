@@ -139,6 +139,16 @@ TEST(ResolveStreamUrl, RewritesTheHostWithTheChosenAddress) {
     const auto noProbe = [](int, const std::string&) { return -1; };
     ASSERT_TRUE(ResolveStreamUrl("rtmp://live.example:1935/app", out, resolve, noProbe));
     EXPECT_EQ(out, "rtmp://10.0.0.5:1935/app");
+
+    // A prefix cut short, or no host at all: nothing to resolve, and never an exception.
+    for (const char* cut : {"rtmp:/", "abcde/", "rtmp://", "rtmp://:1935/app", "rtmp:///app", ""}) {
+        SCOPED_TRACE(cut);
+        out = "untouched";
+        EXPECT_FALSE(ResolveStreamUrl(cut, out, [](const std::string& host) {
+            return host.empty() ? std::vector<std::string>{} : std::vector<std::string>{"10.0.0.9"};
+        }, probe));
+        EXPECT_EQ(out, "untouched");
+    }
 }
 
 // Real name resolution and real echo requests, on loopback only.

@@ -255,6 +255,33 @@ TEST(XmlDocFile, DeeplyNestedTextIsRefusedNotACrash) {
     CXmlDocFile doc("");
     EXPECT_FALSE(doc.Load(dir / "deep.xml"));
 
+    // Closing tags the parser never sees as such must not pay for opening ones it does see.
+    std::string opens;
+    for (int i = 0; i < 300000; ++i) opens += "<a>";
+    std::string subsets;
+    for (int run = 0; run < 1300; ++run) {
+        for (int i = 0; i < 249; ++i) subsets += "<a>";
+        subsets += "<!DOCTYPE d [";
+        for (int i = 0; i < 250; ++i) subsets += "</z>";
+        subsets += "]>";
+    }
+    std::string closes;
+    for (int i = 0; i < 300000; ++i) closes += "</z>";
+    const struct {
+        const char* what;
+        std::string text;
+    } hostile[] = {
+        {"a DOCTYPE subset full of closing tags", "<!DOCTYPE d [" + closes + "]>" + opens},
+        {"subsets between runs of opening tags", subsets},
+        {"a quote in an element name", "<a'>" + opens},
+        {"brackets inside a quoted entity", "<r><!DOCTYPE d [<!ENTITY e ']'>" + closes + "]>" + opens},
+    };
+    for (const auto& h : hostile) {
+        SCOPED_TRACE(h.what);
+        ASSERT_TRUE(SaveEncrypted(dir / "hostile.xml", h.text));
+        EXPECT_FALSE(doc.Load(dir / "hostile.xml"));
+    }
+
     // Ordinary nesting, comments, CDATA and quoted ">" are not mistaken for depth.
     std::string fine = "<?xml version=\"1.0\"?><!-- <<<< --><r a=\"x>y\" b='/>'>";
     for (int i = 0; i < 200; ++i) fine += "<n><e/><![CDATA[<<]]>";
@@ -262,6 +289,15 @@ TEST(XmlDocFile, DeeplyNestedTextIsRefusedNotACrash) {
     fine += "</r>";
     ASSERT_TRUE(SaveEncrypted(dir / "fine.xml", fine));
     EXPECT_TRUE(doc.Load(dir / "fine.xml"));
+    // Nor are a DOCTYPE with its subset, processing instructions or a byte-order mark.
+    const std::string prolog = "\xEF\xBB\xBF<?xml version='1.0'?><!DOCTYPE r [<!ELEMENT r ANY><!-- [x] -->]><?pi </x> ?>";
+    std::string nested = "<r>";
+    for (int i = 0; i < 255; ++i) nested += "<n a = '</n>' >";
+    for (int i = 0; i < 255; ++i) nested += "</n >";
+    ASSERT_TRUE(SaveEncrypted(dir / "prolog.xml", prolog + nested + "</r>"));
+    EXPECT_TRUE(doc.Load(dir / "prolog.xml"));
+    ASSERT_TRUE(SaveEncrypted(dir / "prolog.xml", prolog + "<r>" + nested + "</r></r>"));
+    EXPECT_FALSE(doc.Load(dir / "prolog.xml"));  // one level more than the limit
 }
 
 TEST(XmlDocFile, NothingIsWrittenWithoutANameOrWithoutContent) {

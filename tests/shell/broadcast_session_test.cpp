@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "AudioSourceList.h"
 #include "CBroadcastSession.h"
 #include "CData.h"
 #include "CFileCipher.h"
@@ -51,6 +52,22 @@ TEST(LiveStopWords, ByReason) {
     EXPECT_STREQ("直播停止", LiveStopMessage(7));
 }
 
+// "不直播声音", the default source, then at most 20 more capture devices.
+TEST(AudioSourceList, NoSoundFirstThenAtMostTwentyDevices) {
+    std::vector<platform::AudioSourceInfo> sources = {{"", "默认设备"}};
+    for (int i = 1; i <= 25; ++i) sources.push_back({"src" + std::to_string(i), "设备" + std::to_string(i)});
+    const auto entries = AudioSourceEntries(sources);
+    ASSERT_EQ(22u, entries.size());
+    EXPECT_EQ("不直播声音", entries[0].label);
+    EXPECT_FALSE(entries[0].source.has_value());
+    EXPECT_EQ("默认设备", entries[1].label);
+    EXPECT_EQ(std::optional<std::string>(""), entries[1].source);
+    EXPECT_EQ("设备20", entries[21].label);
+    EXPECT_EQ(std::optional<std::string>("src20"), entries[21].source);
+
+    EXPECT_EQ(1u, AudioSourceEntries({}).size());  // no sound server: only "不直播声音"
+}
+
 namespace {
 
 struct World {
@@ -66,18 +83,32 @@ struct World {
     std::vector<std::string> messages;
     ChosenSettings chosen;
     std::string lastGame, lastIntro;
+    // When set, the sender's timer posts a stop while Start is still running.
+    bool stopDuringStart = false;
+};
+
+// The window's side of the sender's notices: each stop is stamped with the session's generation
+// at the moment it is posted, as the main window does.
+class StampingOwner : public ILiveOwner {
+public:
+    const CBroadcastSession* session = nullptr;
+    std::vector<unsigned> stamps;
+    void PostLiveStop(int) override { stamps.push_back(session->Generation()); }
+    void PostGameWindowLost() override { stamps.push_back(session->Generation()); }
 };
 
 class FakeSender : public ILiveSender {
 public:
-    explicit FakeSender(World& w) : w_(w) {}
+    FakeSender(World& w, ILiveOwner* owner) : w_(w), owner_(owner) {}
     int Start(platform::WindowId window, const std::string& processName) override {
         w_.starts.emplace_back(window, processName);
+        if (w_.stopDuringStart && owner_ != nullptr) owner_->PostLiveStop(kLiveStopConnection);
         return w_.startsAnswer;
     }
 
 private:
     World& w_;
+    ILiveOwner* owner_;
 };
 
 BroadcastServices Services(World& w, CData& data) {
@@ -104,9 +135,9 @@ BroadcastServices Services(World& w, CData& data) {
         *r = w.client;
         return true;
     };
-    s.makeSender = [&w](ILiveOwner*, const CStreamSettings*, platform::WindowId) -> std::unique_ptr<ILiveSender> {
+    s.makeSender = [&w](ILiveOwner* owner, const CStreamSettings*, platform::WindowId) -> std::unique_ptr<ILiveSender> {
         ++w.sendersMade;
-        return std::make_unique<FakeSender>(w);
+        return std::make_unique<FakeSender>(w, owner);
     };
     s.readSettings = [&w] { return w.chosen; };
     s.message = [&w](const std::string& text) { w.messages.push_back(text); };
@@ -181,6 +212,74 @@ TEST_F(Session, UnresolvableServerKeepsTheAddressAndAMissingWindowFailsTheStart)
     data.SetPipName("k");
     EXPECT_EQ(1, session.StartBroadcast(1, "p"));
     EXPECT_EQ("rtmp://unknown.host/live/k", session.Settings()->url);
+}
+
+// Only an RTMP server's address reaches a sender; anything else from the service fails the start
+// the way a refused connection does.
+TEST_F(Session, OnlyRtmpAddressesArePublishedTo) {
+    CBroadcastSession session(data, Services(world, data), nullptr);
+    data.SetPipName("key");
+    const struct {
+        const char* pipUrl;
+        bool publishes;
+    } cases[] = {
+        {"/home/m", false},           {"file:///home/m", false}, {"http://127.0.0.1/live", false},
+        {"rtmpt://h/live", false},    {"pipe:", false},          {"", false},
+        {"rtmp:/h/live", false},      {"rtmp://h/live", true},   {"RTMP://h/live/", true},
+        {"rtmps://h:443/live", true}, {"RtMpS://h/live", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pipUrl);
+        world.messages.clear();
+        const std::size_t startsBefore = world.starts.size();
+        data.SetPipUrl(c.pipUrl);
+        EXPECT_EQ(c.publishes ? 1 : 0, session.StartBroadcast(1, "p"));
+        EXPECT_EQ(c.publishes ? 1u : 0u, world.starts.size() - startsBefore);
+        if (c.publishes) {
+            EXPECT_TRUE(world.messages.empty());
+            session.UserStop();
+        } else {
+            EXPECT_EQ((std::vector<std::string>{"连接服务器失败"}), world.messages);
+            EXPECT_EQ(0, data.Broadcasting());
+        }
+    }
+}
+
+// A window narrower or lower than 4 pixels, or wider than the encoder takes, cannot be measured:
+// the start fails with the usual words, no sender (and so no encoder) is made, the program goes on.
+TEST_F(Session, WindowsTheEncoderCannotTakeFailTheStart) {
+    CBroadcastSession session(data, Services(world, data), nullptr);
+    for (const platform::ScreenRect rect :
+         {platform::ScreenRect{10, 10, 13, 500}, platform::ScreenRect{10, 10, 900, 13}, platform::ScreenRect{10, 10, 10, 10},
+          platform::ScreenRect{0, 0, 20000, 600}, platform::ScreenRect{0, 0, 600, kMaxPictureSide + 4}}) {
+        world.client = rect;
+        world.messages.clear();
+        EXPECT_EQ(0, session.RequestBroadcast("g", "i", 1, "p"));
+        EXPECT_EQ((std::vector<std::string>{"获取游戏界面出错", "连接服务器失败"}), world.messages);
+        EXPECT_EQ(0, world.sendersMade);
+    }
+    world.client = {10, 10, 14, 14};  // 4 × 4 is the smallest picture
+    world.messages.clear();
+    EXPECT_EQ(1, session.RequestBroadcast("g", "i", 1, "p"));
+    EXPECT_EQ(4, session.Settings()->sourceWidth);
+    EXPECT_EQ(640, session.Settings()->width);
+}
+
+// The sender's timer runs before Start returns: a stop it posts from there belongs to the
+// broadcast being started, not to the one before.
+TEST_F(Session, StopPostedWhileStartingBelongsToTheNewBroadcast) {
+    world.stopDuringStart = true;
+    StampingOwner owner;
+    CBroadcastSession session(data, Services(world, data), &owner);
+    owner.session = &session;
+    ASSERT_EQ(1, session.RequestBroadcast("g", "i", 1, "p"));
+    ASSERT_EQ(1u, owner.stamps.size());
+    EXPECT_EQ(session.Generation(), owner.stamps[0]);
+    session.LiveStop(kLiveStopConnection);
+    ASSERT_EQ(1, session.ContinueBroadcast());
+    ASSERT_EQ(2u, owner.stamps.size());
+    EXPECT_EQ(session.Generation(), owner.stamps[1]);
+    EXPECT_NE(owner.stamps[0], owner.stamps[1]);
 }
 
 TEST_F(Session, RefusedStartKeepsTheSenderForTheNextTry) {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "CData.h"
 #include "CFileCipher.h"
@@ -123,10 +124,66 @@ TEST_F(DataFiles, DamagedPlainFilesFallBackToTheirDefaults) {
     Store("config.xml", "<kanvo><server><s>a</s></server><game_list><g name=\"x\"></game_list></kanvo>");
     Store("default/usr.xml", "<usr version=\"1\"/>");
     Store("default/config.xml", Config(kDefaultPerson));
-    CData data;
-    EXPECT_TRUE(data.LoadUserFile());
-    EXPECT_TRUE(data.LoadConfigFile());
-    EXPECT_EQ("http://svc/8", data.ServerAddress(8));
+    {
+        CData data;
+        EXPECT_TRUE(data.LoadUserFile());
+        EXPECT_TRUE(data.LoadConfigFile());
+        EXPECT_EQ("http://svc/8", data.ServerAddress(8));
+    }
+    // What could not be used is kept, byte for byte, for someone to mend.
+    EXPECT_EQ("torn file", testsupport::ReadFile("usr.xml.rejected"));
+    EXPECT_NE(std::string::npos, Plain("config.xml.rejected").find("<g name=\"x\">"));
+}
+
+// A member's file that parses but is rejected holds other members' settings and logins: running
+// on the defaults must never write them over it.
+TEST_F(DataFiles, RejectedFilesAreKeptAsideBeforeTheDefaultsAreWritten) {
+    Store("default/usr.xml", "<usr version=\"1\"/>");
+    Store("default/config.xml", Config(kDefaultPerson));
+    const std::string config = Config(Person("ann", "50") + Person("bob", "75"), 10);
+    const std::string user =
+        "<usr version=\"1\"><login name=\"ann\" passwd=\"a\" record_passwd=\"1\"/><login name=\"bob\"/></usr>";
+    for (const char* kept : {".rejected", ".rejected.2"}) {  // an earlier one is never replaced
+        SCOPED_TRACE(kept);
+        Store("config.xml", config);
+        Store("usr.xml", user);
+        {
+            CData data;
+            ASSERT_TRUE(data.LoadUserFile());
+            ASSERT_TRUE(data.LoadConfigFile());
+            EXPECT_TRUE(data.RememberedUsers().empty());  // the defaults
+            data.SetCurrentUser({"cid", "pw", true});
+            ASSERT_TRUE(data.LoadPersonSettings());
+            EXPECT_TRUE(data.SaveFiles());  // as at a broadcast start
+        }                                   // and at Quit
+        EXPECT_EQ(config, Plain(std::string("config.xml") + kept));
+        EXPECT_EQ(user, Plain(std::string("usr.xml") + kept));
+        EXPECT_NE(std::string::npos, Plain("config.xml").find("name=\"cid\""));
+        EXPECT_NE(std::string::npos, Plain("usr.xml").find("name=\"cid\""));
+    }
+    EXPECT_EQ(config, Plain("config.xml.rejected"));
+}
+
+// Only Quit (and a broadcast start) write the files. Any other end of the process (the encoder's
+// exit(1) on the timer thread, the exit after a bad game list) leaves them as they were.
+TEST_F(DataFiles, ExitsOtherThanQuitWriteNothing) {
+    Store("usr.xml", "<usr version=\"1\"><login name=\"ann\" passwd=\"a\" record_passwd=\"1\"/></usr>");
+    Store("config.xml", Config(std::string(kDefaultPerson) + Person("ann", "50")));
+    const std::string userBefore = testsupport::ReadFile("usr.xml");
+    const std::string configBefore = testsupport::ReadFile("config.xml");
+    const auto runThenExit = [](bool fromAnotherThread, int status) {
+        CData& data = MY_DATA_SPACE::GetData();
+        if (!data.LoadUserFile() || !data.LoadConfigFile()) std::_Exit(99);
+        data.SetCurrentUser({"newbie", "pw", true});
+        data.LoadPersonSettings();
+        data.SetBitRate(1000000);
+        if (fromAnotherThread) std::thread([status] { std::exit(status); }).join();
+        std::exit(status);
+    };
+    EXPECT_EXIT(runThenExit(true, 1), ::testing::ExitedWithCode(1), "");
+    EXPECT_EXIT(runThenExit(false, 0), ::testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(userBefore == testsupport::ReadFile("usr.xml")) << "usr.xml was written";
+    EXPECT_TRUE(configBefore == testsupport::ReadFile("config.xml")) << "config.xml was written";
 }
 
 TEST_F(DataFiles, StructuralFaultsFailTheLoad) {
