@@ -359,3 +359,51 @@ TEST(SendDataStreamX11Test, SoundReachesThePublishedStream) {
     std::sort(crossings.begin(), crossings.end());
     EXPECT_NEAR(22, crossings[crossings.size() / 2], 1);
 }
+
+// On a Wayland desktop (weston with Xwayland, run by with-weston.sh), where the root window reads
+// back black and the window manager frames every window: the window's picture reaches the
+// streaming server, a new size ends the broadcast with reason 1 and closing the window ends it
+// as a user stop. The pointer is left alone: Xwayland 22 does not survive synthetic input.
+TEST(SendDataStreamXwaylandTest, BroadcastsTheWindowResizeAndClose) {
+    NginxRtmpServer server;
+    ASSERT_TRUE(server.Start());
+    for (const bool close : {false, true}) {
+        SCOPED_TRACE(close ? "closed" : "resized");
+        const std::string name = close ? "closed" : "resized";
+        TestWindowX11 window(40, 40, 320, 240);
+        RecordingOwner owner;
+        const CStreamSettings s = Settings(server.Url(name), 320, 240);
+        {
+            CSendDataStream sender(&owner, &s, window.Id());
+            ASSERT_EQ(320, sender.StartRect().Width());
+            ASSERT_EQ(1, sender.Start(window.Id(), "xterm"));
+            ASSERT_TRUE(WaitFor([&] {
+                window.Pump();
+                return sender.Encoder().VideoFramesEncoded() >= 8;
+            }));
+            if (close) {
+                window.Destroy();
+                EXPECT_EQ(-1, owner.WaitFirst());
+            } else {
+                window.Resize(360, 240);
+                EXPECT_EQ(kLiveStopResized, owner.WaitFirst());
+            }
+        }
+        if (close) continue;
+        // The pictures nginx recorded: the quadrants, not the black of the root window.
+        const std::string recording = server.Recording(name);
+        ASSERT_TRUE(WaitFor([&] { return ProbePackets(recording).size() >= 8; }, 10000ms));
+        for (int frame : {1, 6}) {
+            SCOPED_TRACE(frame);
+            const std::string raw = Capture("ffmpeg -v error -i '" + recording + "' -vf 'select=eq(n\\," +
+                                            std::to_string(frame) +
+                                            ")' -frames:v 1 -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
+            ASSERT_EQ(320u * 240 * 3, raw.size());
+            const std::vector<unsigned char> bgr(raw.begin(), raw.end());
+            ExpectColour(PixelAt(bgr, 960, 80, 60), 255, 0, 0, 40);
+            ExpectColour(PixelAt(bgr, 960, 240, 60), 0, 255, 0, 40);
+            ExpectColour(PixelAt(bgr, 960, 80, 180), 0, 0, 255, 40);
+            ExpectColour(PixelAt(bgr, 960, 240, 180), 255, 255, 255, 40);
+        }
+    }
+}
