@@ -124,6 +124,18 @@ Probe ProbeLive(const std::string& pipName) {
     return p;
 }
 
+// Mean luma of one picture of the live stream, from its Y plane as coded: black is 16. On a
+// Wayland desktop a copy of the screen would be black; the game's own window is not.
+double LiveLuma(const std::string& pipName) {
+    const std::string url = "rtmp://127.0.0.1:" + std::to_string(env->RtmpPort()) + "/live/" + pipName;
+    const std::string luma = e2e::Capture("timeout 60 ffmpeg -v error -i '" + url +
+                                          "' -frames:v 1 -vf extractplanes=y -f rawvideo -pix_fmt gray - 2>/dev/null");
+    if (luma.empty()) return 0;
+    double sum = 0;
+    for (unsigned char y : luma) sum += y;
+    return sum / static_cast<double>(luma.size());
+}
+
 class Broadcaster : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -215,6 +227,7 @@ TEST_F(Broadcaster, BroadcastReachesNginxShowsTheRoomAndStopEndsIt) {
     EXPECT_EQ("aac", probe.audioCodec);
     EXPECT_EQ(700, probe.width);  // a 700 x 500 client area at 100 %
     EXPECT_EQ(500, probe.height);
+    EXPECT_GT(LiveLuma(data.PipName()), 24.0) << "the broadcast picture is black";
 
     EXPECT_EQ("live", env->RoomColumn(lid, "state"));
     EXPECT_EQ("今晚一起看 & 玩", env->RoomColumn(lid, "title"));
