@@ -14,6 +14,7 @@
 struct AVCodecContext;
 struct AVFormatContext;
 struct AVFrame;
+struct AVPacket;
 struct AVStream;
 struct SwrContext;
 struct SwsContext;
@@ -92,6 +93,7 @@ public:
         void operator()(AVFormatContext* p) const;
         void operator()(AVCodecContext* p) const;
         void operator()(AVFrame* p) const;
+        void operator()(AVPacket* p) const;
         void operator()(SwsContext* p) const;
         void operator()(SwrContext* p) const;
     };
@@ -102,7 +104,7 @@ private:
     void OpenAudio();
     SwsContext* Scaler(PixelLayout layout);
     void QueuePacket(int streamIndex, int flags, const unsigned char* data, int size);
-    int DrainEncoder(AVCodecContext* codec, int streamIndex);
+    int DrainEncoder(AVCodecContext* codec, int streamIndex, AVPacket* packet);
     void WriterLoop();
     void FreeOutput();
     static int InterruptCallback(void* opaque);
@@ -130,6 +132,9 @@ private:
     int sourceHeight_ = 0;
     std::unique_ptr<AVFrame, Deleter> videoFrame_;  // the destination picture, YUV 4:2:0
     std::unique_ptr<AVFrame, Deleter> audioFrame_;
+    // Packets taken from the encoders, one per sending thread, kept for the encoder's life.
+    std::unique_ptr<AVPacket, Deleter> videoPacket_;
+    std::unique_ptr<AVPacket, Deleter> audioPacket_;
     std::vector<unsigned char> audioSamples_;
     int audioFrameSamples_ = 0;
     int audioFrameBytes_ = 0;

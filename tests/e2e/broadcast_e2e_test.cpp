@@ -128,8 +128,9 @@ Probe ProbeLive(const std::string& pipName) {
 // Wayland desktop a copy of the screen would be black; the game's own window is not.
 double LiveLuma(const std::string& pipName) {
     const std::string url = "rtmp://127.0.0.1:" + std::to_string(env->RtmpPort()) + "/live/" + pipName;
-    const std::string luma = e2e::Capture("timeout 60 ffmpeg -v error -i '" + url +
-                                          "' -frames:v 1 -vf extractplanes=y -f rawvideo -pix_fmt gray - 2>/dev/null");
+    // Video comes from the next key frame on (see ProbeLive): the stream is analysed long enough.
+    const std::string luma = e2e::Capture("timeout 60 ffmpeg -v error -analyzeduration 40M -probesize 100M -i '" + url +
+                                          "' -an -frames:v 1 -vf extractplanes=y -f rawvideo -pix_fmt gray - 2>/dev/null");
     if (luma.empty()) return 0;
     double sum = 0;
     for (unsigned char y : luma) sum += y;
