@@ -34,6 +34,8 @@
 #include "CloginDlg.h"
 #include "E2eEnvironment.h"
 #include "ShellMessages.h"
+#include "X11WindowList.h"
+#include "XDisplayRetry.h"
 #include "XPComboBox.h"
 
 namespace {
@@ -51,7 +53,13 @@ public:
         process_.start(QString::fromStdString(e2e::Environment::SampleGame()),
                        {QString::number(width), QString::number(height)});
         process_.waitForStarted(10000);
-        QTest::qWait(1500);  // its window is mapped and shows _NET_WM_PID
+        // Until its window is mapped and carries _NET_WM_PID; under a window manager, once the
+        // manager has framed and mapped it.
+        const x11::DisplayPtr display = x11::OpenDisplayRetrying();
+        if (!display) return;
+        const x11::X11WindowList windows(display.get());
+        if (!QTest::qWaitFor([&] { return !windows.VisibleWindowsOf(process_.processId(), 1).empty(); }, 20000))
+            std::fprintf(stderr, "e2e: the sample game shows no window\n");
     }
     void Kill() {
         process_.kill();
