@@ -1,8 +1,11 @@
-// Figures for the broadcast pipeline on this machine: the work of one tick (screen copy, BGR
-// conversion, scaling, encoding) per picture size and quality level, and the CPU time of a whole
-// broadcast of a moving window to a local RTMP server, next to FFmpeg's own command-line tool
-// doing the same job. Run under a display large enough for 1920×1080, e.g.
-//   tests/fixtures/with-xvfb.sh --size 2560x1440x24 build/bench/media_bench [--seconds 30]
+// Figures for the broadcast pipeline on this machine, per picture size and quality level:
+// - the work of one tick, in parts: grab (the window's own contents, or the screen area),
+//   convert+scale (the server's 32-bit pixels to YUV 4:2:0) and encode (x264 and queueing);
+// - the CPU time of a whole broadcast of a moving window to a local RTMP server, by both picture
+//   paths, next to FFmpeg's own command-line tool doing the same job (x11grab) and to "encode
+//   only": x264 fed ready YUV pictures of the same content at the same rate, the floor.
+// Run under a display large enough for 1920×1080, e.g.
+//   tests/fixtures/with-xvfb.sh --size 2560x1440x24 build/bench/media_bench [--seconds 20]
 
 #include <X11/Xlib.h>
 #include <signal.h>
@@ -25,10 +28,12 @@
 #include "ILiveOwner.h"
 #include "NginxRtmpServer.h"
 #include "ScreenGrabberX11.h"
+#include "WindowTrackerX11.h"
 #include "XDisplay.h"
 
 extern "C" {
 #include <libavutil/log.h>
+#include <libswscale/swscale.h>
 }
 
 namespace {
@@ -111,33 +116,112 @@ CStreamSettings Settings(int width, int height, int quality, int fps, const std:
 }
 
 struct TickFigures {
-    double meanMs = 0;
+    double grabMs = 0;
+    double convertMs = 0;
+    double encodeMs = 0;
     double maxMs = 0;
+    double TotalMs() const { return grabMs + convertMs + encodeMs; }
 };
 
-// The work of one tick, done back to back: copy, convert, scale, encode, queue.
-TickFigures MeasureTicks(const CStreamSettings& s, int ticks) {
+// The work of one tick, done back to back at the broadcast's rate: grab, convert and scale,
+// encode and queue, each timed.
+TickFigures MeasureTicks(const CStreamSettings& s, unsigned long window, bool windowContents, int ticks) {
     auto grabber = x11::ScreenGrabberX11::Create();
     CStreamEncoder encoder(&s);
     if (!grabber || encoder.Open(s.url, "flv") != 1) return {};
-    std::vector<unsigned char> frame(static_cast<size_t>(s.sourceWidth) * s.sourceHeight * 3);
-    std::vector<double> ms;
+    if (!windowContents) grabber->DisableComposite();
+    const platform::ScreenRect rect{0, 0, s.sourceWidth, s.sourceHeight};
+    std::vector<TickFigures> samples;
     const auto period = std::chrono::milliseconds(1000 / s.frameRate);
     const auto start = Clock::now();
+    const auto ms = [](Clock::time_point a, Clock::time_point b) {
+        return std::chrono::duration<double, std::milli>(b - a).count();
+    };
     for (int i = 0; i < ticks; ++i) {
         std::this_thread::sleep_until(start + period * i);
         const auto t0 = Clock::now();
-        grabber->Grab(0, 0, s.sourceWidth, s.sourceHeight, frame.data(), s.sourceWidth * 3);
-        encoder.SendVideo(frame.data(), static_cast<unsigned>(frame.size()));
-        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        platform::Picture picture;
+        if (!grabber->Grab(window, rect, s.sourceWidth, s.sourceHeight, &picture)) continue;
+        const auto t1 = Clock::now();
+        const unsigned char* const planes[3] = {picture.pixels, nullptr, nullptr};
+        const int strides[3] = {picture.stride, 0, 0};
+        encoder.ConvertPicture(CStreamEncoder::PixelLayout::Bgrx32, planes, strides);
+        const auto t2 = Clock::now();
+        encoder.EncodePicture();
+        const auto t3 = Clock::now();
+        samples.push_back({ms(t0, t1), ms(t1, t2), ms(t2, t3), ms(t0, t3)});
     }
     encoder.Close();
     // The first pictures include the encoder's warm-up.
-    ms.erase(ms.begin(), ms.begin() + std::min<size_t>(5, ms.size()));
+    samples.erase(samples.begin(), samples.begin() + std::min<size_t>(5, samples.size()));
     TickFigures f;
-    for (double v : ms) f.meanMs += v / static_cast<double>(ms.size());
-    f.maxMs = ms.empty() ? 0 : *std::max_element(ms.begin(), ms.end());
+    const double n = static_cast<double>(samples.size());
+    for (const auto& t : samples) {
+        f.grabMs += t.grabMs / n;
+        f.convertMs += t.convertMs / n;
+        f.encodeMs += t.encodeMs / n;
+        f.maxMs = std::max(f.maxMs, t.maxMs);
+    }
     return f;
+}
+
+// Pictures of the moving window as ready YUV 4:2:0 at the output size, for "encode only".
+struct YuvPictures {
+    int width = 0, height = 0;
+    std::vector<std::vector<unsigned char>> frames;  // Y, then U, then V
+};
+
+YuvPictures GrabYuv(const CStreamSettings& s, unsigned long window, int count) {
+    YuvPictures out{s.width, s.height, {}};
+    auto grabber = x11::ScreenGrabberX11::Create();
+    struct SwsFree {
+        void operator()(SwsContext* c) const { sws_freeContext(c); }
+    };
+    std::unique_ptr<SwsContext, SwsFree> scaler(sws_getContext(s.sourceWidth, s.sourceHeight, AV_PIX_FMT_BGRA,
+                                                                s.width, s.height, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
+                                                                nullptr, nullptr, nullptr));
+    if (!grabber || !scaler) return out;
+    const platform::ScreenRect rect{0, 0, s.sourceWidth, s.sourceHeight};
+    const auto period = std::chrono::milliseconds(1000 / s.frameRate);
+    const auto start = Clock::now();
+    for (int i = 0; i < count; ++i) {
+        std::this_thread::sleep_until(start + period * i);
+        platform::Picture picture;
+        if (!grabber->Grab(window, rect, s.sourceWidth, s.sourceHeight, &picture)) continue;
+        const int w = s.width, h = s.height;
+        std::vector<unsigned char> yuv(static_cast<size_t>(w) * h * 3 / 2);
+        uint8_t* dst[3] = {yuv.data(), yuv.data() + w * h, yuv.data() + w * h + (w / 2) * (h / 2)};
+        const int dstStrides[3] = {w, w / 2, w / 2};
+        const uint8_t* const src[1] = {picture.pixels};
+        const int srcStrides[1] = {picture.stride};
+        sws_scale(scaler.get(), src, srcStrides, 0, s.sourceHeight, dst, dstStrides);
+        out.frames.push_back(std::move(yuv));
+    }
+    return out;
+}
+
+// The floor: the encoder fed ready pictures at the broadcast's rate for `seconds`; CPU seconds.
+double EncodeOnly(const CStreamSettings& s, const YuvPictures& pictures, int seconds) {
+    if (pictures.frames.empty()) return -1;
+    CStreamSettings same = s;
+    same.sourceWidth = pictures.width;  // the pictures are already at the output size
+    same.sourceHeight = pictures.height;
+    CStreamEncoder encoder(&same);
+    const double before = SelfCpu();
+    if (encoder.Open(s.url + "-encode", "flv") != 1) return -1;
+    const int w = pictures.width, h = pictures.height;
+    const int strides[3] = {w, w / 2, w / 2};
+    const auto period = std::chrono::milliseconds(1000 / s.frameRate);
+    const auto start = Clock::now();
+    for (int i = 0; i < seconds * s.frameRate; ++i) {
+        std::this_thread::sleep_until(start + period * i);
+        const auto& yuv = pictures.frames[static_cast<size_t>(i) % pictures.frames.size()];
+        const unsigned char* const planes[3] = {yuv.data(), yuv.data() + w * h, yuv.data() + w * h + (w / 2) * (h / 2)};
+        encoder.ConvertPicture(CStreamEncoder::PixelLayout::Yuv420, planes, strides);
+        encoder.EncodePicture();
+    }
+    encoder.Close();
+    return SelfCpu() - before;
 }
 
 class QuietOwner : public ILiveOwner {
@@ -153,12 +237,18 @@ struct BroadcastFigures {
     int ended = -1;
 };
 
-BroadcastFigures OurBroadcast(const CStreamSettings& s, unsigned long window, int seconds) {
+BroadcastFigures OurBroadcast(const CStreamSettings& s, unsigned long window, bool windowContents, int seconds) {
     QuietOwner owner;
     BroadcastFigures f;
     const double before = SelfCpu();
     {
-        CSendDataStream sender(&owner, &s, window);
+        CSendDataStream::Platform platform;
+        platform.windows = x11::WindowTrackerX11::Create();
+        auto grabber = x11::ScreenGrabberX11::Create();
+        if (grabber && !windowContents) grabber->DisableComposite();
+        platform.grabber = std::move(grabber);
+        platform.audio = std::make_unique<CCaptureAudio>();
+        CSendDataStream sender(&owner, &s, window, std::move(platform));
         if (sender.Start(window, "bench") != 1) return f;
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
         f.frames = sender.Encoder().VideoFramesEncoded();
@@ -227,21 +317,29 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "nginx did not start\n");
         return 1;
     }
-    std::printf("%-10s %5s %12s %11s %11s %10s %10s %7s %12s\n", "size", "level", "tick mean ms", "tick max ms",
-                "period ms", "ours cpu s", "tool cpu s", "ratio", "frames/expect");
+    std::printf("CPU seconds over %d s at %d frames/s; ratio = ours / FFmpeg x11grab; tick parts in ms "
+                "(mean over %d ticks); \"not x264\" = (grab + convert) / tick\n",
+                seconds, fps, 55);
+    std::printf("%-9s %3s %-7s %6s %7s %7s %6s %6s %8s | %7s %7s %6s %7s %9s\n", "size", "lvl", "path", "grab",
+                "convert", "encode", "tick", "max", "not x264", "ours", "ffmpeg", "ratio", "enc-only", "frames");
     for (const auto& [w, h] : sizes) {
         MovingWindow window(w, h);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         for (int level : levels) {
             const std::string name = std::to_string(w) + "x" + std::to_string(h) + "q" + std::to_string(level);
             const CStreamSettings s = Settings(w, h, level, fps, server.Url(name));
-            const TickFigures tick = MeasureTicks(s, 60);
-            const BroadcastFigures ours = OurBroadcast(s, window.Id(), seconds);
             const double tool = ToolBroadcast(s, seconds);
-            std::printf("%4dx%-5d %5d %12.1f %11.1f %11d %10.2f %10.2f %7.2f %6lld/%-6d%s\n", w, h, level, tick.meanMs,
-                        tick.maxMs, 1000 / fps, ours.cpu, tool, tool > 0 ? ours.cpu / tool : 0.0, ours.frames,
-                        seconds * fps, ours.ended >= 0 ? " (ended early)" : "");
-            std::fflush(stdout);
+            const double encodeOnly = EncodeOnly(s, GrabYuv(s, window.Id(), 30), seconds);
+            for (const bool windowContents : {true, false}) {
+                const TickFigures tick = MeasureTicks(s, window.Id(), windowContents, 60);
+                const BroadcastFigures ours = OurBroadcast(s, window.Id(), windowContents, seconds);
+                std::printf("%4dx%-4d %3d %-7s %6.2f %7.2f %7.2f %6.2f %6.1f %7.0f%% | %7.2f %7.2f %6.2f %7.2f %4lld/%-4d%s\n",
+                            w, h, level, windowContents ? "window" : "screen", tick.grabMs, tick.convertMs,
+                            tick.encodeMs, tick.TotalMs(), tick.maxMs,
+                            tick.TotalMs() > 0 ? 100.0 * (tick.grabMs + tick.convertMs) / tick.TotalMs() : 0.0,
+                            ours.cpu, tool, tool > 0 ? ours.cpu / tool : 0.0, encodeOnly, ours.frames, seconds * fps,
+                            ours.ended >= 0 ? " (ended early)" : "");
+                std::fflush(stdout);
+            }
         }
     }
     return 0;

@@ -28,16 +28,26 @@ public:
     virtual void Activate(WindowId window) = 0;
 };
 
-// Copies what the screen shows.
+// A picture held by a grabber: 32-bit pixels, top-down, each the bytes blue, green, red and one
+// unused, rows `stride` bytes apart. It stays valid until the grabber's next Grab.
+struct Picture {
+    const unsigned char* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    int stride = 0;
+};
+
+// Reads the game window's picture.
 class IScreenGrabber {
 public:
     virtual ~IScreenGrabber() = default;
     // Colour depth of the screen in bits per pixel.
     virtual int Depth() = 0;
-    // Fills `rows` rows of `rowBytes` bytes at `out` with the `width` × `rows` pixels whose top
-    // left corner is (left, top) on the screen, as packed top-down BGR, with the standard arrow
-    // drawn in at the pointer. Pixels off the screen are black. False when nothing was copied.
-    virtual bool Grab(int left, int top, int width, int rows, unsigned char* out, int rowBytes) = 0;
+    // Captures the `width` × `rows` pixels at the top left of `window`'s client area, which lies
+    // at `rect` on the screen, with the standard arrow drawn in when the pointer is over that
+    // area. On success `picture` describes the grabber's own pixels. False when nothing was
+    // captured; the picture of an earlier Grab is then no longer valid either.
+    virtual bool Grab(WindowId window, const ScreenRect& rect, int width, int rows, Picture* picture) = 0;
 };
 
 }  // namespace platform

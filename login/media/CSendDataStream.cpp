@@ -60,10 +60,12 @@ int CSendDataStream::OpenPipeline() {
     // Taken here rather than in Start: Stop clears them, and a reopened stream would otherwise
     // copy rows of no length and broadcast a black picture.
     displayBits_ = ClassifyDepth(grabber_->Depth());
-    rowBytes_ = settings_->sourceWidth * 3;
-    frameBuffer_.assign(static_cast<std::size_t>(settings_->sourceWidth) * settings_->sourceHeight * 3, 0);
+    rowBytes_ = settings_->sourceWidth * 4;
+    frameBuffer_.assign(static_cast<std::size_t>(rowBytes_) * settings_->sourceHeight, 0);
+    ForgetPicture();
     if (!encoder_.Open(settings_->url, "flv")) return 0;
-    // The screen is copied, not the window's drawing: the game has to be in front.
+    // The window's own contents are read where the server allows it; where only the screen
+    // can be copied, the game has to be in front.
     windows_->Activate(targetWindow_);
     StartTimer(static_cast<unsigned>(1000 / (settings_->frameRate > 0 ? settings_->frameRate : 1)), false);
 
@@ -88,7 +90,7 @@ void CSendDataStream::OnTimer() {
     if (started_ != 1 || endNotified_) return;
     const int captured = CaptureWindow();
     if (captured >= 0) {
-        if (encoder_.SendVideo(frameBuffer_.data(), static_cast<unsigned>(frameBuffer_.size())) != 0) return;
+        if (encoder_.SendPicture(picture_.pixels, picture_.stride) != 0) return;
         // The stream broke (or the encoder failed): one reopening, then give up.
         Stop();
         started_ = OpenPipeline();
@@ -123,8 +125,20 @@ int CSendDataStream::CaptureWindow() {
 
 bool CSendDataStream::GrabPicture(const platform::ScreenRect& rect) {
     if (frameBuffer_.empty() || rowBytes_ <= 0) return false;
-    return grabber_->Grab(rect.left, rect.top, settings_->sourceWidth, settings_->sourceHeight, frameBuffer_.data(),
-                          rowBytes_);
+    platform::Picture picture;
+    if (grabber_->Grab(targetWindow_, rect, settings_->sourceWidth, settings_->sourceHeight, &picture) &&
+        picture.pixels != nullptr && picture.width == settings_->sourceWidth &&
+        picture.height == settings_->sourceHeight) {
+        picture_ = picture;
+        return true;
+    }
+    // The grabber's earlier picture is gone with a failed grab.
+    ForgetPicture();
+    return false;
+}
+
+void CSendDataStream::ForgetPicture() {
+    picture_ = {frameBuffer_.data(), settings_->sourceWidth, settings_->sourceHeight, rowBytes_};
 }
 
 void CSendDataStream::OnAudioFrame(unsigned char* buffer, int bytes) {
@@ -139,6 +153,7 @@ int CSendDataStream::Stop() {
     started_ = 0;
     audioCapture_->Stop();
     frameBuffer_.clear();
+    picture_ = {};
     encoder_.Close();
     displayBits_ = 0;
     rowBytes_ = 0;

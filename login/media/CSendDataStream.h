@@ -13,8 +13,8 @@
 #include "ILiveOwner.h"
 #include "ScreenCapture.h"
 
-// Drives one broadcast of one game window: every timer tick copies the window's client area
-// from the screen (pointer drawn in) and hands it to the encoder; the audio capture thread hands
+// Drives one broadcast of one game window: every timer tick reads the window's client area
+// (pointer drawn in) and hands the picture to the encoder; the audio capture thread hands
 // it sound blocks, silenced when sound is off or the window is minimised. It watches the window
 // (gone, minimised, resized), reopens the stream once when it breaks, and tells its owner when
 // the broadcast has to end. The owner destroys it in answer, on its own thread.
@@ -58,6 +58,7 @@ private:
     // 1 fresh picture, 0 keep the previous one, -1 nothing to send, -2 resized while visible.
     int CaptureWindow();
     bool GrabPicture(const platform::ScreenRect& rect);
+    void ForgetPicture();
     // After either call the object may already be destroyed: callers return at once.
     void NotifyEnd(int reason);
     void NotifyWindowLost();
@@ -76,7 +77,10 @@ private:
     CStreamEncoder encoder_;
     int displayBits_ = 0;
     int rowBytes_ = 0;
+    // Black 32-bit pixels: the picture sent until the first grab succeeds.
     std::vector<unsigned char> frameBuffer_;
+    // The picture sent on the next tick: the grabber's last one, or frameBuffer_.
+    platform::Picture picture_;
     std::atomic<bool> endNotified_{false};
     std::atomic<int> reopens_{0};
 };

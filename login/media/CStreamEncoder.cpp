@@ -103,11 +103,15 @@ void ApplyTuning(AVCodecContext* c, int quality, int frameRate) {
 void CStreamEncoder::Deleter::operator()(AVFormatContext* p) const { avformat_free_context(p); }
 void CStreamEncoder::Deleter::operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
 void CStreamEncoder::Deleter::operator()(AVFrame* p) const { av_frame_free(&p); }
+void CStreamEncoder::Deleter::operator()(AVPacket* p) const { av_packet_free(&p); }
 void CStreamEncoder::Deleter::operator()(SwsContext* p) const { sws_freeContext(p); }
 void CStreamEncoder::Deleter::operator()(SwrContext* p) const { swr_free(&p); }
 
 CStreamEncoder::CStreamEncoder(const CStreamSettings* settings)
-    : settings_(settings), scaleFlags_(SWS_BILINEAR) {}
+    : settings_(settings),
+      scaleFlags_(SWS_BILINEAR),
+      videoPacket_(av_packet_alloc()),
+      audioPacket_(av_packet_alloc()) {}
 
 CStreamEncoder::~CStreamEncoder() { Close(); }
 
@@ -280,12 +284,9 @@ int CStreamEncoder::Open(const std::string& url, const std::string& formatName) 
     videoFramesEncoded_ = 0;
     forceKeyFrame_ = false;
 
-    if (!scaler_) {
-        scaler_.reset(sws_getContext(sourceWidth_, sourceHeight_, AV_PIX_FMT_BGR24, settings_->width,
-                                     settings_->height, AV_PIX_FMT_YUV420P, scaleFlags_, nullptr, nullptr,
-                                     nullptr));
-        if (!scaler_) Fail("Could not initialize the conversion context\n");
-    }
+    // The scaler of the packed BGR pictures is made now, as a picture can only be dropped
+    // later: a failure here is a set-up failure.
+    if (!Scaler(PixelLayout::Bgr24)) Fail("Could not initialize the conversion context\n");
     running_ = true;
     writerRunning_ = true;
     writer_ = std::thread(&CStreamEncoder::WriterLoop, this);
@@ -303,36 +304,74 @@ void CStreamEncoder::QueuePacket(int streamIndex, int flags, const unsigned char
 }
 
 // Takes every packet the encoder has ready; 0 on an encoder error.
-int CStreamEncoder::DrainEncoder(AVCodecContext* codec, int streamIndex) {
-    PacketPtr packet(av_packet_alloc());
-    if (!packet) return 0;
+int CStreamEncoder::DrainEncoder(AVCodecContext* codec, int streamIndex, AVPacket* packet) {
+    if (packet == nullptr) return 0;
     for (;;) {
-        const int ret = avcodec_receive_packet(codec, packet.get());
+        const int ret = avcodec_receive_packet(codec, packet);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return 1;
         if (ret < 0) return 0;
         // A packet produced after the stream stopped is dropped.
         if (running_) QueuePacket(streamIndex, packet->flags, packet->data, packet->size);
-        av_packet_unref(packet.get());
+        av_packet_unref(packet);
     }
+}
+
+SwsContext* CStreamEncoder::Scaler(PixelLayout layout) {
+    auto& scaler = scalers_[static_cast<int>(layout)];
+    if (!scaler) {
+        // BGRA rather than BGR0 as the X server's layout: swscale has SIMD input paths for the
+        // former, and the unused byte is ignored on the way to YUV, which has no alpha.
+        const AVPixelFormat source = layout == PixelLayout::Bgr24    ? AV_PIX_FMT_BGR24
+                                     : layout == PixelLayout::Bgrx32 ? AV_PIX_FMT_BGRA
+                                                                     : AV_PIX_FMT_YUV420P;
+        // From 32-bit pixels, chroma is read at full width and then filtered down: swscale's
+        // half-width chroma input is plain C, the full-width one has SIMD paths, and the
+        // result is as good (measured at 1920x1080: about 3.3 ms of CPU a picture against 5.5).
+        const int flags = layout == PixelLayout::Bgrx32 ? scaleFlags_ | SWS_FULL_CHR_H_INP : scaleFlags_;
+        scaler.reset(sws_getContext(sourceWidth_, sourceHeight_, source, settings_->width, settings_->height,
+                                    AV_PIX_FMT_YUV420P, flags, nullptr, nullptr, nullptr));
+    }
+    return scaler.get();
+}
+
+int CStreamEncoder::ConvertPicture(PixelLayout layout, const unsigned char* const planes[3], const int strides[3]) {
+    if (!running_ || !videoCodec_) return 0;
+    SwsContext* scaler = Scaler(layout);
+    if (scaler == nullptr) return 0;
+    AVFrame* frame = videoFrame_.get();
+    if (av_frame_make_writable(frame) < 0) return 0;
+    return sws_scale(scaler, planes, strides, 0, sourceHeight_, frame->data, frame->linesize) < 0 ? 0 : 1;
+}
+
+int CStreamEncoder::EncodePicture() {
+    if (!running_ || !videoCodec_) return 0;
+    AVFrame* frame = videoFrame_.get();
+    frame->pts = nextVideoPts_++;
+    frame->pict_type = forceKeyFrame_.exchange(false) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    if (avcodec_send_frame(videoCodec_.get(), frame) < 0) return 0;
+    if (!DrainEncoder(videoCodec_.get(), 0, videoPacket_.get())) return 0;
+    ++videoFramesEncoded_;
+    return 1;
 }
 
 int CStreamEncoder::SendVideo(const unsigned char* bgr, unsigned bytes) {
     if (!sourcePicture_.empty() && bgr != nullptr)
         std::memcpy(sourcePicture_.data(), bgr, std::min<std::size_t>(bytes, sourcePictureBytes_));
     if (!running_ || !videoCodec_) return 0;
+    const unsigned char* const planes[3] = {sourcePicture_.data(), nullptr, nullptr};
+    const int strides[3] = {sourceWidth_ * 3, 0, 0};
+    // A picture the scaler refuses is dropped; the stream goes on.
+    if (ConvertPicture(PixelLayout::Bgr24, planes, strides) == 0) return running_ ? 1 : 0;
+    return EncodePicture();
+}
 
-    AVFrame* frame = videoFrame_.get();
-    if (av_frame_make_writable(frame) < 0) return 0;
-    const uint8_t* const srcPlanes[1] = {sourcePicture_.data()};
-    const int srcStrides[1] = {sourceWidth_ * 3};
-    if (sws_scale(scaler_.get(), srcPlanes, srcStrides, 0, sourceHeight_, frame->data, frame->linesize) < 0)
-        return 1;
-    frame->pts = nextVideoPts_++;
-    frame->pict_type = forceKeyFrame_.exchange(false) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-    if (avcodec_send_frame(videoCodec_.get(), frame) < 0) return 0;
-    if (!DrainEncoder(videoCodec_.get(), 0)) return 0;
-    ++videoFramesEncoded_;
-    return 1;
+int CStreamEncoder::SendPicture(const unsigned char* bgrx, int stride) {
+    if (!running_ || !videoCodec_) return 0;
+    if (bgrx == nullptr || stride < sourceWidth_ * 4) return 1;
+    const unsigned char* const planes[3] = {bgrx, nullptr, nullptr};
+    const int strides[3] = {stride, 0, 0};
+    if (ConvertPicture(PixelLayout::Bgrx32, planes, strides) == 0) return running_ ? 1 : 0;
+    return EncodePicture();
 }
 
 int CStreamEncoder::SendAudio(const unsigned char* pcm, int bytes) {
@@ -349,7 +388,7 @@ int CStreamEncoder::SendAudio(const unsigned char* pcm, int bytes) {
     frame->pts = nextAudioPts_;
     nextAudioPts_ += audioFrameSamples_;
     if (avcodec_send_frame(audioCodec_.get(), frame) < 0) return 0;
-    return DrainEncoder(audioCodec_.get(), 1);
+    return DrainEncoder(audioCodec_.get(), 1, audioPacket_.get());
 }
 
 void CStreamEncoder::WriterLoop() {
@@ -419,7 +458,7 @@ void CStreamEncoder::Close() {
         std::lock_guard lock(queueMutex_);
         queue_.Clear();
     }
-    scaler_.reset();
+    for (auto& scaler : scalers_) scaler.reset();
     sourcePicture_.clear();
     opened_ = false;
 }

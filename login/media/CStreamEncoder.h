@@ -14,6 +14,7 @@
 struct AVCodecContext;
 struct AVFormatContext;
 struct AVFrame;
+struct AVPacket;
 struct AVStream;
 struct SwrContext;
 struct SwsContext;
@@ -44,9 +45,27 @@ public:
     // failures end the process with status 1 after a line on standard error.
     int Open(const std::string& url, const std::string& formatName);
 
+    // How the pixels of a source picture are laid out.
+    enum class PixelLayout {
+        Bgr24,   // packed blue, green, red
+        Bgrx32,  // 32-bit: blue, green, red, unused (the X server's own pixels)
+        Yuv420,  // three planes, YUV 4:2:0
+    };
+
     // Scales, encodes and queues one picture of up to sourceWidth × sourceHeight × 3 bytes.
     // 0 when not running or when the encoder failed; 1 otherwise (also for a dropped picture).
     int SendVideo(const unsigned char* bgr, unsigned bytes);
+
+    // The same for a picture of sourceWidth × sourceHeight 32-bit pixels (Bgrx32) whose rows
+    // lie `stride` bytes apart. The pixels are read in place: nothing is copied before the
+    // scaler converts them.
+    int SendPicture(const unsigned char* bgrx, int stride);
+
+    // The two halves of sending a picture, for callers that time them: the source picture of
+    // sourceWidth × sourceHeight is converted and scaled into the encoder's picture (1, or 0
+    // when not running or the scaler failed); that picture is encoded and queued (as SendVideo).
+    int ConvertPicture(PixelLayout layout, const unsigned char* const planes[3], const int strides[3]);
+    int EncodePicture();
 
     // Encodes and queues one block of AudioFrameBytes() bytes of 16-bit interleaved samples.
     // Blocks of another size, and blocks that would put the sound ahead of the pictures, are
@@ -74,6 +93,7 @@ public:
         void operator()(AVFormatContext* p) const;
         void operator()(AVCodecContext* p) const;
         void operator()(AVFrame* p) const;
+        void operator()(AVPacket* p) const;
         void operator()(SwsContext* p) const;
         void operator()(SwrContext* p) const;
     };
@@ -82,8 +102,9 @@ private:
     AVStream* AddStream(int codecId);
     void OpenVideo();
     void OpenAudio();
+    SwsContext* Scaler(PixelLayout layout);
     void QueuePacket(int streamIndex, int flags, const unsigned char* data, int size);
-    int DrainEncoder(AVCodecContext* codec, int streamIndex);
+    int DrainEncoder(AVCodecContext* codec, int streamIndex, AVPacket* packet);
     void WriterLoop();
     void FreeOutput();
     static int InterruptCallback(void* opaque);
@@ -102,7 +123,8 @@ private:
     std::unique_ptr<AVCodecContext, Deleter> audioCodec_;
 
     int scaleFlags_;
-    std::unique_ptr<SwsContext, Deleter> scaler_;
+    // One scaler per source layout, made on first use after Open.
+    std::unique_ptr<SwsContext, Deleter> scalers_[3];
     std::unique_ptr<SwrContext, Deleter> resampler_;
     std::vector<unsigned char> sourcePicture_;
     std::size_t sourcePictureBytes_ = 0;
@@ -110,6 +132,9 @@ private:
     int sourceHeight_ = 0;
     std::unique_ptr<AVFrame, Deleter> videoFrame_;  // the destination picture, YUV 4:2:0
     std::unique_ptr<AVFrame, Deleter> audioFrame_;
+    // Packets taken from the encoders, one per sending thread, kept for the encoder's life.
+    std::unique_ptr<AVPacket, Deleter> videoPacket_;
+    std::unique_ptr<AVPacket, Deleter> audioPacket_;
     std::vector<unsigned char> audioSamples_;
     int audioFrameSamples_ = 0;
     int audioFrameBytes_ = 0;

@@ -24,7 +24,7 @@ const char* const ArrowCursor::kShape[kHeight] = {
     "       XX   ",
 };
 
-void ArrowCursor::Draw(unsigned char* bgr, int width, int rows, int rowBytes, int x, int y) {
+void ArrowCursor::Draw(unsigned char* pixels, int width, int rows, int stride, int x, int y) {
     const int left = x - kHotX;
     const int top = y - kHotY;
     for (int r = 0; r < kHeight; ++r) {
@@ -33,9 +33,9 @@ void ArrowCursor::Draw(unsigned char* bgr, int width, int rows, int rowBytes, in
         for (int c = 0; c < kWidth; ++c) {
             const int px = left + c;
             const char shape = kShape[r][c];
-            if (px < 0 || px >= width || shape == ' ' || px * 3 + 3 > rowBytes) continue;
+            if (px < 0 || px >= width || shape == ' ' || px * 4 + 4 > stride) continue;
             const unsigned char value = shape == 'X' ? 0 : 255;
-            unsigned char* p = bgr + static_cast<long>(py) * rowBytes + px * 3;
+            unsigned char* p = pixels + static_cast<long>(py) * stride + px * 4;
             p[0] = p[1] = p[2] = value;
         }
     }

@@ -11,8 +11,9 @@ struct ArrowCursor {
     // Row by row: 'X' black, '.' white, ' ' transparent.
     static const char* const kShape[kHeight];
 
-    // Draws the arrow into packed BGR rows with its hot spot at (x, y), clipped to the picture.
-    static void Draw(unsigned char* bgr, int width, int rows, int rowBytes, int x, int y);
+    // Draws the arrow into rows of 32-bit pixels (blue, green, red, unused) `stride` bytes apart,
+    // with its hot spot at (x, y), clipped to the picture.
+    static void Draw(unsigned char* pixels, int width, int rows, int stride, int x, int y);
 };
 
 }  // namespace x11

@@ -3,11 +3,11 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xcomposite.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "ArrowCursor.h"
@@ -33,36 +33,40 @@ int MaskShift(unsigned long mask) {
     return shift;
 }
 
-// Copies an image of the root window into packed BGR at (dx, dy) of the output.
-void ToBgr(XImage* image, int width, int rows, unsigned char* out, int rowBytes, int dx, int dy) {
-    const bool bgrx = image->bits_per_pixel == 32 && image->byte_order == LSBFirst && image->red_mask == 0xff0000 &&
-                      image->green_mask == 0xff00 && image->blue_mask == 0xff;
+// The server's pixels are already blue, green, red, unused. An image of a pixmap carries no
+// visual and so no masks; on a little-endian 32-bit server its layout is the same.
+bool IsBgrx(const XImage* image) {
+    if (image->bits_per_pixel != 32 || image->byte_order != LSBFirst) return false;
+    if (image->red_mask == 0 && image->green_mask == 0 && image->blue_mask == 0) return true;
+    return image->red_mask == 0xff0000 && image->green_mask == 0xff00 && image->blue_mask == 0xff;
+}
+
+// Copies `image` into 32-bit rows at (dx, dy) of `out`.
+void ToBgrx(XImage* image, int width, int rows, unsigned char* out, int stride, int dx, int dy) {
+    if (IsBgrx(image)) {
+        for (int y = 0; y < rows; ++y)
+            std::memcpy(out + static_cast<long>(dy + y) * stride + dx * 4,
+                        image->data + static_cast<long>(y) * image->bytes_per_line, static_cast<size_t>(width) * 4);
+        return;
+    }
+    // Other visuals (16-bit, big-endian servers): slow but exact.
+    const int rs = MaskShift(image->red_mask), gs = MaskShift(image->green_mask), bs = MaskShift(image->blue_mask);
+    const unsigned long rm = image->red_mask >> rs, gm = image->green_mask >> gs, bm = image->blue_mask >> bs;
     for (int y = 0; y < rows; ++y) {
-        unsigned char* dst = out + static_cast<long>(dy + y) * rowBytes + dx * 3;
-        if (bgrx) {
-            const unsigned char* src = reinterpret_cast<const unsigned char*>(image->data) +
-                                       static_cast<long>(y) * image->bytes_per_line;
-            for (int x = 0; x < width; ++x, src += 4, dst += 3) {
-                dst[0] = src[0];
-                dst[1] = src[1];
-                dst[2] = src[2];
-            }
-            continue;
-        }
-        // Other visuals (16-bit, big-endian servers): slow but exact.
-        const int rs = MaskShift(image->red_mask), gs = MaskShift(image->green_mask), bs = MaskShift(image->blue_mask);
-        const unsigned long rm = image->red_mask >> rs, gm = image->green_mask >> gs, bm = image->blue_mask >> bs;
-        for (int x = 0; x < width; ++x, dst += 3) {
+        unsigned char* dst = out + static_cast<long>(dy + y) * stride + dx * 4;
+        for (int x = 0; x < width; ++x, dst += 4) {
             const unsigned long p = XGetPixel(image, x, y);
             dst[0] = static_cast<unsigned char>(bm ? ((p >> bs) & bm) * 255 / bm : 0);
             dst[1] = static_cast<unsigned char>(gm ? ((p >> gs) & gm) * 255 / gm : 0);
             dst[2] = static_cast<unsigned char>(rm ? ((p >> rs) & rm) * 255 / rm : 0);
+            dst[3] = 0;
         }
     }
 }
 
 }  // namespace
 
+// One shared image of 32-bit pixels: the server writes into it and the encoder reads from it.
 struct ScreenGrabberX11::Shm {
     Display* display = nullptr;
     XShmSegmentInfo info{};
@@ -87,14 +91,117 @@ std::unique_ptr<ScreenGrabberX11> ScreenGrabberX11::Create() {
 }
 
 ScreenGrabberX11::ScreenGrabberX11(DisplayPtr display) : display_(std::move(display)) {
-    shmAvailable_ = XShmQueryExtension(display_.get()) != 0;
+    Display* d = display_.get();
+    shmAvailable_ = XShmQueryExtension(d) != 0;
+    int eventBase = 0, errorBase = 0, major = 0, minor = 2;
+    // Naming a window's pixmap came with version 0.2.
+    compositeAvailable_ = XCompositeQueryExtension(d, &eventBase, &errorBase) != 0 &&
+                          XCompositeQueryVersion(d, &major, &minor) != 0 && (major > 0 || minor >= 2);
 }
 
-ScreenGrabberX11::~ScreenGrabberX11() = default;
+ScreenGrabberX11::~ScreenGrabberX11() {
+    Forget();
+    shm_.reset();
+}
 
 int ScreenGrabberX11::Depth() { return DefaultDepth(display_.get(), DefaultScreen(display_.get())); }
 
-bool ScreenGrabberX11::GrabShm(int left, int top, int width, int rows, unsigned char* out, int rowBytes) {
+void ScreenGrabberX11::DisableShm() {
+    shmAvailable_ = false;
+    shm_.reset();
+}
+
+void ScreenGrabberX11::DisableComposite() {
+    Forget();
+    compositeAvailable_ = false;
+}
+
+void ScreenGrabberX11::Forget() {
+    Display* d = display_.get();
+    XErrorTrap trap(d);
+    if (pixmap_ != 0) XFreePixmap(d, pixmap_);
+    if (window_ != 0) {
+        XSelectInput(d, window_, NoEventMask);
+        if (redirected_) XCompositeUnredirectWindow(d, window_, CompositeRedirectAutomatic);
+    }
+    trap.GetLastErrorAndDisable();  // the window may be gone already
+    pixmap_ = 0;
+    window_ = 0;
+    redirected_ = false;
+    needName_ = true;
+}
+
+void ScreenGrabberX11::Follow(platform::WindowId window) {
+    if (window == window_) return;
+    Forget();
+    window_ = window;
+    if (!compositeAvailable_ || window == 0) return;
+    Display* d = display_.get();
+    XErrorTrap trap(d);
+    // Map, size and parent changes say when the window's pixmap has to be named again.
+    XSelectInput(d, window, StructureNotifyMask);
+    // Automatic redirection: the server keeps drawing the window on the screen as before, and
+    // its contents stay in a pixmap of their own even where other windows cover it. The
+    // window itself is redirected, not its parent's subwindows: under a reparenting window
+    // manager only the client window (inside the frame) holds the game's picture.
+    XCompositeRedirectWindow(d, window, CompositeRedirectAutomatic);
+    redirected_ = trap.GetLastErrorAndDisable() == 0;
+    needName_ = true;
+}
+
+void ScreenGrabberX11::ReadEvents() {
+    Display* d = display_.get();
+    while (XPending(d) > 0) {
+        XEvent event;
+        XNextEvent(d, &event);
+        if (event.xany.window != window_) continue;
+        switch (event.type) {
+        case ConfigureNotify:
+            // A move alone keeps the pixmap; a new size or border gets a new one.
+            if (event.xconfigure.width != clientWidth_ || event.xconfigure.height != clientHeight_ ||
+                event.xconfigure.border_width != border_)
+                needName_ = true;
+            break;
+        case MapNotify:
+        case ReparentNotify:
+            needName_ = true;
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+bool ScreenGrabberX11::NamePixmap() {
+    Display* d = display_.get();
+    XErrorTrap trap(d);
+    XWindowAttributes attributes{};
+    if (XGetWindowAttributes(d, window_, &attributes) == 0 || attributes.map_state != IsViewable) {
+        trap.GetLastErrorAndDisable();
+        return false;  // an unmapped window has no pixmap to name
+    }
+    const Pixmap pixmap = XCompositeNameWindowPixmap(d, window_);
+    if (trap.GetLastErrorAndDisable() != 0 || pixmap == 0) return false;
+    if (pixmap_ != 0) XFreePixmap(d, pixmap_);
+    pixmap_ = pixmap;
+    pixmapDepth_ = attributes.depth;
+    border_ = attributes.border_width;
+    clientWidth_ = attributes.width;
+    clientHeight_ = attributes.height;
+    needName_ = false;
+    return true;
+}
+
+platform::Picture ScreenGrabberX11::Converted(int width, int rows, bool clear) {
+    const size_t bytes = static_cast<size_t>(width) * rows * 4;
+    if (converted_.size() != bytes)
+        converted_.assign(bytes, 0);
+    else if (clear)
+        std::fill(converted_.begin(), converted_.end(), 0);
+    return {converted_.data(), width, rows, width * 4};
+}
+
+bool ScreenGrabberX11::ShmRead(unsigned long drawable, int x, int y, int width, int rows, platform::Picture* picture) {
     Display* d = display_.get();
     const int screen = DefaultScreen(d);
     if (!shm_ || shm_->image->width != width || shm_->image->height != rows) {
@@ -104,7 +211,10 @@ bool ScreenGrabberX11::GrabShm(int left, int top, int width, int rows, unsigned 
         shm->image.reset(XShmCreateImage(d, DefaultVisual(d, screen), static_cast<unsigned>(DefaultDepth(d, screen)),
                                          ZPixmap, nullptr, &shm->info, static_cast<unsigned>(width),
                                          static_cast<unsigned>(rows)));
-        if (!shm->image) return false;
+        if (!shm->image || !IsBgrx(shm->image.get())) {
+            shmAvailable_ = false;  // a layout the encoder does not read: the plain path converts
+            return false;
+        }
         shm->info.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(shm->image->bytes_per_line) * rows, IPC_CREAT | 0600);
         if (shm->info.shmid < 0) return false;
         shm->info.shmaddr = static_cast<char*>(shmat(shm->info.shmid, nullptr, 0));
@@ -124,48 +234,85 @@ bool ScreenGrabberX11::GrabShm(int left, int top, int width, int rows, unsigned 
         shm_ = std::move(shm);
     }
     XErrorTrap trap(d);
-    const Bool ok = XShmGetImage(d, RootWindow(d, screen), shm_->image.get(), left, top, AllPlanes);
+    const Bool ok = XShmGetImage(d, drawable, shm_->image.get(), x, y, AllPlanes);
     if (trap.GetLastErrorAndDisable() != 0 || !ok) return false;
-    ToBgr(shm_->image.get(), width, rows, out, rowBytes, 0, 0);
+    *picture = {reinterpret_cast<const unsigned char*>(shm_->image->data), width, rows, shm_->image->bytes_per_line};
     return true;
 }
 
-bool ScreenGrabberX11::GrabPlain(int left, int top, int width, int rows, unsigned char* out, int rowBytes) {
+bool ScreenGrabberX11::PlainRead(unsigned long drawable, int x, int y, int width, int rows, int dx, int dy,
+                                 platform::Picture* picture) {
     Display* d = display_.get();
-    const int screen = DefaultScreen(d);
-    const int x0 = std::max(left, 0);
-    const int y0 = std::max(top, 0);
-    const int x1 = std::min(left + width, DisplayWidth(d, screen));
-    const int y1 = std::min(top + rows, DisplayHeight(d, screen));
-    for (int y = 0; y < rows; ++y) std::memset(out + static_cast<long>(y) * rowBytes, 0, static_cast<size_t>(width) * 3);
-    if (x1 <= x0 || y1 <= y0) return true;  // wholly off the screen: black
     XErrorTrap trap(d);
-    ImagePtr image(XGetImage(d, RootWindow(d, screen), x0, y0, static_cast<unsigned>(x1 - x0),
-                             static_cast<unsigned>(y1 - y0), AllPlanes, ZPixmap));
+    ImagePtr image(XGetImage(d, drawable, x, y, static_cast<unsigned>(width), static_cast<unsigned>(rows), AllPlanes,
+                             ZPixmap));
     if (trap.GetLastErrorAndDisable() != 0 || !image) return false;
-    ToBgr(image.get(), x1 - x0, y1 - y0, out, rowBytes, x0 - left, y0 - top);
+    ToBgrx(image.get(), width, rows, const_cast<unsigned char*>(picture->pixels), picture->stride, dx, dy);
     return true;
 }
 
-bool ScreenGrabberX11::Grab(int left, int top, int width, int rows, unsigned char* out, int rowBytes) {
-    if (width <= 0 || rows <= 0 || out == nullptr || rowBytes < width * 3) return false;
-    Display* d = display_.get();
-    const int screen = DefaultScreen(d);
-    const bool inside = left >= 0 && top >= 0 && left + width <= DisplayWidth(d, screen) &&
-                        top + rows <= DisplayHeight(d, screen);
-    usedShm_ = false;
-    // The shared image must lie wholly on the screen; a window partly off it takes the plain path.
-    if (inside && shmAvailable_ && GrabShm(left, top, width, rows, out, rowBytes)) {
-        usedShm_ = true;
-    } else if (!GrabPlain(left, top, width, rows, out, rowBytes)) {
+bool ScreenGrabberX11::GrabWindow(int width, int rows, platform::Picture* picture) {
+    if (!redirected_) return false;
+    ReadEvents();
+    if (needName_ && !NamePixmap() && pixmap_ == 0) return false;
+    if (pixmapDepth_ != 24 && pixmapDepth_ != 32) return false;  // the screen copy converts any depth
+    // The pixmap holds the border too; the client area starts inside it.
+    if (width <= clientWidth_ && rows <= clientHeight_ && shmAvailable_ &&
+        ShmRead(pixmap_, border_, border_, width, rows, picture)) {
+        lastSource_ = Source::WindowShm;
+        return true;
+    }
+    const int w = std::min(width, clientWidth_);
+    const int h = std::min(rows, clientHeight_);
+    if (w <= 0 || h <= 0) return false;
+    *picture = Converted(width, rows, w < width || h < rows);
+    if (!PlainRead(pixmap_, border_, border_, w, h, 0, 0, picture)) {
+        needName_ = true;  // a stale pixmap (a change we have not heard of yet): name it again
         return false;
     }
+    lastSource_ = Source::WindowPlain;
+    return true;
+}
 
+bool ScreenGrabberX11::GrabScreen(const platform::ScreenRect& rect, int width, int rows, platform::Picture* picture) {
+    Display* d = display_.get();
+    const int screen = DefaultScreen(d);
+    const Window root = RootWindow(d, screen);
+    const int x0 = std::max(rect.left, 0);
+    const int y0 = std::max(rect.top, 0);
+    const int x1 = std::min(rect.left + width, DisplayWidth(d, screen));
+    const int y1 = std::min(rect.top + rows, DisplayHeight(d, screen));
+    const bool inside = x0 == rect.left && y0 == rect.top && x1 == rect.left + width && y1 == rect.top + rows;
+    // The shared image must lie wholly on the screen; a window partly off it takes the plain path.
+    if (inside && shmAvailable_ && ShmRead(root, rect.left, rect.top, width, rows, picture)) {
+        lastSource_ = Source::ScreenShm;
+        return true;
+    }
+    *picture = Converted(width, rows, !inside);
+    lastSource_ = Source::ScreenPlain;
+    if (x1 <= x0 || y1 <= y0) return true;  // wholly off the screen: black
+    return PlainRead(root, x0, y0, x1 - x0, y1 - y0, x0 - rect.left, y0 - rect.top, picture);
+}
+
+bool ScreenGrabberX11::Grab(platform::WindowId window, const platform::ScreenRect& rect, int width, int rows,
+                            platform::Picture* picture) {
+    lastSource_ = Source::Nothing;
+    if (width <= 0 || rows <= 0 || picture == nullptr) return false;
+    Display* d = display_.get();
+    Follow(window);
+    if (!GrabWindow(width, rows, picture) && !GrabScreen(rect, width, rows, picture)) return false;
+
+    // The arrow, where the pointer is over the client area. XQueryPointer tells where the
+    // pointer is, whatever its shape; the standard arrow is drawn whatever the game shows.
     Window root = 0, child = 0;
     int rootX = 0, rootY = 0, winX = 0, winY = 0;
     unsigned mask = 0;
-    if (XQueryPointer(d, RootWindow(d, screen), &root, &child, &rootX, &rootY, &winX, &winY, &mask))
-        ArrowCursor::Draw(out, width, rows, rowBytes, rootX - left, rootY - top);
+    if (XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rootX, &rootY, &winX, &winY, &mask)) {
+        const int x = rootX - rect.left;
+        const int y = rootY - rect.top;
+        if (x >= 0 && y >= 0 && x < rect.Width() && y < rect.Height())
+            ArrowCursor::Draw(const_cast<unsigned char*>(picture->pixels), width, rows, picture->stride, x, y);
+    }
     return true;
 }
 

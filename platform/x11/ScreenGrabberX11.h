@@ -1,38 +1,76 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "ScreenCapture.h"
 #include "XDisplay.h"
 
 namespace x11 {
 
-// Copies the root window: MIT-SHM (XShmGetImage) when the server offers it, else XGetImage.
-// Owns its display connection and the shared segment; used from one thread at a time.
+// Reads the game window's own contents: the window is redirected with the Composite extension
+// (automatic redirection, so the screen shows what it showed before) and its pixmap is read
+// with MIT-SHM, or XGetImage where the server offers no shared memory. Under Xwayland (the
+// Wayland sessions of current desktops) the root window reads back black and only the window
+// itself holds the game; and reading the window keeps whatever lies over it (other windows,
+// notifications, our own main window) out of the broadcast. Where Composite is missing or the
+// window cannot be read, the screen area of the root window is copied instead, as on a plain
+// X server.
+//
+// The pixels handed out are the server's 32-bit pixels where its layout is blue, green, red,
+// unused (the usual 24- and 32-bit TrueColor visuals): the shared segment is the picture, so
+// nothing is repacked on our side. Owns its display connection, the shared segment and the
+// named pixmap; used from one thread at a time.
 class ScreenGrabberX11 final : public platform::IScreenGrabber {
 public:
+    // Where the last picture came from.
+    enum class Source { Nothing, WindowShm, WindowPlain, ScreenShm, ScreenPlain };
+
     // Null when no display can be opened.
     static std::unique_ptr<ScreenGrabberX11> Create();
     ~ScreenGrabberX11() override;
 
     int Depth() override;
-    bool Grab(int left, int top, int width, int rows, unsigned char* out, int rowBytes) override;
+    bool Grab(platform::WindowId window, const platform::ScreenRect& rect, int width, int rows,
+              platform::Picture* picture) override;
 
-    // True when the last grab came through the shared segment.
-    bool UsedShm() const { return usedShm_; }
+    Source LastSource() const { return lastSource_; }
     // Never use the shared segment (to exercise the plain path).
-    void DisableShm() { shmAvailable_ = false; }
+    void DisableShm();
+    // Never read the window itself: always the screen area (the path of servers without
+    // Composite; also the screen-copy figures of the benchmark).
+    void DisableComposite();
 
 private:
     struct Shm;
     explicit ScreenGrabberX11(DisplayPtr display);
-    bool GrabShm(int left, int top, int width, int rows, unsigned char* out, int rowBytes);
-    bool GrabPlain(int left, int top, int width, int rows, unsigned char* out, int rowBytes);
+    void Follow(platform::WindowId window);
+    void Forget();
+    void ReadEvents();
+    bool NamePixmap();
+    bool GrabWindow(int width, int rows, platform::Picture* picture);
+    bool GrabScreen(const platform::ScreenRect& rect, int width, int rows, platform::Picture* picture);
+    bool ShmRead(unsigned long drawable, int x, int y, int width, int rows, platform::Picture* picture);
+    bool PlainRead(unsigned long drawable, int x, int y, int width, int rows, int dx, int dy,
+                   platform::Picture* picture);
+    platform::Picture Converted(int width, int rows, bool clear);
 
     DisplayPtr display_;
     bool shmAvailable_ = false;
-    bool usedShm_ = false;
+    bool compositeAvailable_ = false;
+    Source lastSource_ = Source::Nothing;
     std::unique_ptr<Shm> shm_;
+    std::vector<unsigned char> converted_;  // pictures that cannot be read in place
+
+    // The window followed, its redirection and its named pixmap.
+    platform::WindowId window_ = 0;
+    bool redirected_ = false;
+    bool needName_ = true;
+    unsigned long pixmap_ = 0;
+    int pixmapDepth_ = 0;
+    int border_ = 0;
+    int clientWidth_ = 0;
+    int clientHeight_ = 0;
 };
 
 }  // namespace x11

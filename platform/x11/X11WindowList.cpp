@@ -49,6 +49,25 @@ std::vector<Window> Children(Display* display, Window window) {
     return std::vector<Window>(children.get(), children.get() + count);
 }
 
+// The client window of a top-level window: the window itself when it carries WM_STATE or
+// _NET_WM_PID, else the first such window inside it. Reparenting managers put the client in a
+// frame, some with a wrapper window between them; the search stops a few levels down. None
+// when there is no such window (an override-redirect menu, a manager's own window).
+Window ClientWindow(Display* display, Window window, Atom wmState, Atom pidAtom, int depth) {
+    int count = 0;
+    XErrorTrap trap(display);
+    std::unique_ptr<Atom, XFreeDeleter> properties(XListProperties(display, window, &count));
+    if (trap.GetLastErrorAndDisable() != 0) return None;  // gone meanwhile
+    for (int i = 0; properties && i < count; ++i)
+        if (properties.get()[i] == wmState || properties.get()[i] == pidAtom) return window;
+    if (depth == 0) return None;
+    const std::vector<Window> inner = Children(display, window);
+    for (auto it = inner.rbegin(); it != inner.rend(); ++it)
+        if (const Window client = ClientWindow(display, *it, wmState, pidAtom, depth - 1); client != None)
+            return client;
+    return None;
+}
+
 }  // namespace
 
 std::vector<X11WindowList::TopLevel> X11WindowList::TopLevelWindows() const {
@@ -63,23 +82,15 @@ std::vector<X11WindowList::TopLevel> X11WindowList::TopLevelWindows() const {
     };
 
     // Bottom-to-top candidates: the manager's own list of client windows when it keeps one;
-    // else the root's children, looking one level into frames of a reparenting manager.
+    // else the root's children, looking through the frames of a reparenting manager (weston's
+    // among them, which keeps no such list) to the client window inside.
     std::vector<Window> clients;
     for (long w : LongProperty(d, root, stackingAtom, XA_WINDOW)) clients.push_back(static_cast<Window>(w));
     if (clients.empty()) {
+        const Atom wmStateAtom = XInternAtom(d, "WM_STATE", False);
         for (Window child : Children(d, root)) {
-            if (pidOf(child) >= 0) {
-                clients.push_back(child);
-                continue;
-            }
-            bool framed = false;
-            for (Window inner : Children(d, child)) {
-                if (pidOf(inner) >= 0) {
-                    clients.push_back(inner);
-                    framed = true;
-                }
-            }
-            if (!framed) clients.push_back(child);
+            const Window client = ClientWindow(d, child, wmStateAtom, pidAtom, 3);
+            clients.push_back(client != None ? client : child);
         }
     }
 

@@ -34,6 +34,8 @@
 #include "CloginDlg.h"
 #include "E2eEnvironment.h"
 #include "ShellMessages.h"
+#include "X11WindowList.h"
+#include "XDisplayRetry.h"
 #include "XPComboBox.h"
 
 namespace {
@@ -51,7 +53,13 @@ public:
         process_.start(QString::fromStdString(e2e::Environment::SampleGame()),
                        {QString::number(width), QString::number(height)});
         process_.waitForStarted(10000);
-        QTest::qWait(1500);  // its window is mapped and shows _NET_WM_PID
+        // Until its window is mapped and carries _NET_WM_PID; under a window manager, once the
+        // manager has framed and mapped it.
+        const x11::DisplayPtr display = x11::OpenDisplayRetrying();
+        if (!display) return;
+        const x11::X11WindowList windows(display.get());
+        if (!QTest::qWaitFor([&] { return !windows.VisibleWindowsOf(process_.processId(), 1).empty(); }, 20000))
+            std::fprintf(stderr, "e2e: the sample game shows no window\n");
     }
     void Kill() {
         process_.kill();
@@ -122,6 +130,19 @@ Probe ProbeLive(const std::string& pipName) {
         }
     }
     return p;
+}
+
+// Mean luma of one picture of the live stream, from its Y plane as coded: black is 16. On a
+// Wayland desktop a copy of the screen would be black; the game's own window is not.
+double LiveLuma(const std::string& pipName) {
+    const std::string url = "rtmp://127.0.0.1:" + std::to_string(env->RtmpPort()) + "/live/" + pipName;
+    // Video comes from the next key frame on (see ProbeLive): the stream is analysed long enough.
+    const std::string luma = e2e::Capture("timeout 60 ffmpeg -v error -analyzeduration 40M -probesize 100M -i '" + url +
+                                          "' -an -frames:v 1 -vf extractplanes=y -f rawvideo -pix_fmt gray - 2>/dev/null");
+    if (luma.empty()) return 0;
+    double sum = 0;
+    for (unsigned char y : luma) sum += y;
+    return sum / static_cast<double>(luma.size());
 }
 
 class Broadcaster : public ::testing::Test {
@@ -215,6 +236,7 @@ TEST_F(Broadcaster, BroadcastReachesNginxShowsTheRoomAndStopEndsIt) {
     EXPECT_EQ("aac", probe.audioCodec);
     EXPECT_EQ(700, probe.width);  // a 700 x 500 client area at 100 %
     EXPECT_EQ(500, probe.height);
+    EXPECT_GT(LiveLuma(data.PipName()), 24.0) << "the broadcast picture is black";
 
     EXPECT_EQ("live", env->RoomColumn(lid, "state"));
     EXPECT_EQ("今晚一起看 & 玩", env->RoomColumn(lid, "title"));

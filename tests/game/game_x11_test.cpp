@@ -2,11 +2,17 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <set>
+#include <thread>
+#include <chrono>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -18,8 +24,10 @@
 #include "CGameDetector.h"
 #include "CMainWindowIterator.h"
 #include "TempDir.h"
+#include "WindowTrackerX11.h"
 #include "X11WindowList.h"
 #include "XDisplay.h"
+#include "XDisplayRetry.h"
 
 extern char** environ;
 
@@ -86,7 +94,7 @@ private:
 class GameX11Test : public testing::Test {
 protected:
     void SetUp() override {
-        display_ = x11::OpenDisplay();
+        display_ = x11::OpenDisplayRetrying();
         ASSERT_TRUE(display_) << "no X display: run under tests/fixtures/with-xvfb.sh";
     }
 
@@ -178,6 +186,61 @@ TEST_F(GameX11Test, RunningGamesAreOfferedAndTheirWindowChosen) {
     const auto firstMapped = std::find_if(top.begin(), top.end(), [](const auto& w) { return w.viewable; });
     ASSERT_NE(firstMapped, top.end());
     EXPECT_EQ(firstMapped->window, game.Windows()[0]);
+}
+
+// Run under Xvfb (no window manager) and under weston's window manager, which frames every
+// window and keeps no _NET_CLIENT_LIST_STACKING: the game's own window is found inside its
+// frame and measured; and where a manager does keep that list, its order is the one used.
+TEST_F(GameX11Test, TheGameWindowIsFoundInsideFramesAndMeasured) {
+    HelperProcess game(dir_, Unique("FramedGame"), "two");
+    ASSERT_EQ(game.Windows().size(), 2u);
+    Display* d = display_.get();
+    const Window root = DefaultRootWindow(d);
+    // The helper's windows are mapped, but a manager maps them (framed) in its own time.
+    x11::X11WindowList list(d);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (list.VisibleWindowsOf(game.Pid(), 2).size() < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const auto visible = list.VisibleWindowsOf(game.Pid(), 1024);
+    ASSERT_EQ(visible.size(), 2u);
+    EXPECT_EQ(std::set<WindowId>(visible.begin(), visible.end()),
+              std::set<WindowId>(game.Windows().begin(), game.Windows().end()));
+
+    Window parentRoot = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    ASSERT_NE(0, XQueryTree(d, game.Windows()[1], &parentRoot, &parent, &children, &count));
+    if (children != nullptr) XFree(children);
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(d, root, XInternAtom(d, "_NET_SUPPORTING_WM_CHECK", False), 0, 1, False, XA_WINDOW, &type,
+                       &format, &items, &after, &data);
+    if (data != nullptr) XFree(data);
+    // A manager that reparents has put the window in a frame; without one it is the root's child.
+    EXPECT_EQ(items == 1, parent != root);
+
+    CGameDetector detector;
+    const std::vector<GameRecord> games = {{"Framed", Unique("framedgame"), "", ""}};
+    detector.RefreshProcesses(games, {});
+    ASSERT_TRUE(detector.SelectGameProcess("Framed"));
+    EXPECT_EQ(detector.SelectedWindow(), visible.front());
+    auto tracker = x11::WindowTrackerX11::Create();
+    ASSERT_NE(tracker, nullptr);
+    platform::ScreenRect rect;
+    ASSERT_TRUE(tracker->ClientRect(detector.SelectedWindow(), &rect));
+    EXPECT_EQ(200, rect.Width());
+    EXPECT_EQ(150, rect.Height());
+
+    // A manager's own stacking list, bottom to top, decides the order when it is there.
+    const Atom stacking = XInternAtom(d, "_NET_CLIENT_LIST_STACKING", False);
+    const long order[2] = {static_cast<long>(visible[0]), static_cast<long>(visible[1])};  // first one at the bottom
+    XChangeProperty(d, root, stacking, XA_WINDOW, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(order),
+                    2);
+    XSync(d, False);
+    EXPECT_EQ(list.VisibleWindowsOf(game.Pid(), 1024), (std::vector<WindowId>{visible[1], visible[0]}));
+    XDeleteProperty(d, root, stacking);
+    XSync(d, False);
 }
 
 }  // namespace

@@ -75,16 +75,21 @@ class FakeGrabber : public platform::IScreenGrabber {
 public:
     explicit FakeGrabber(std::shared_ptr<GrabLog> log) : log_(std::move(log)) {}
     int Depth() override { return 24; }
-    bool Grab(int left, int top, int width, int rows, unsigned char* out, int rowBytes) override {
+    bool Grab(platform::WindowId, const platform::ScreenRect& rect, int width, int rows,
+              platform::Picture* picture) override {
         const int n = ++log_->grabs;
-        log_->lastLeft = left;
-        log_->lastTop = top;
-        for (int y = 0; y < rows; ++y) std::memset(out + static_cast<long>(y) * rowBytes, (n * 7 + y) & 0xff, width * 3);
+        log_->lastLeft = rect.left;
+        log_->lastTop = rect.top;
+        pixels_.resize(static_cast<size_t>(width) * rows * 4);
+        for (int y = 0; y < rows; ++y)
+            std::memset(pixels_.data() + static_cast<long>(y) * width * 4, (n * 7 + y) & 0xff, width * 4);
+        *picture = {pixels_.data(), width, rows, width * 4};
         return true;
     }
 
 private:
     std::shared_ptr<GrabLog> log_;
+    std::vector<unsigned char> pixels_;
 };
 
 // Sound source factory for a machine without a capture device.

@@ -7,6 +7,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <poll.h>
+
 #include <chrono>
 #include <stdexcept>
 #include <thread>
@@ -26,8 +28,12 @@ public:
         window_ = XCreateWindow(d, DefaultRootWindow(d), x, y, static_cast<unsigned>(width),
                                 static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
                                 CWBackPixel, &attributes);
+        // Under a window manager the window is mapped when the manager has framed it, and
+        // whatever was drawn before is lost: paint once it is mapped, and again when exposed.
+        XSelectInput(d, window_, StructureNotifyMask | ExposureMask);
         XMapRaised(d, window_);
         XSync(d, False);
+        WaitForEvent(MapNotify);
         Paint();
     }
     ~TestWindowX11() { Destroy(); }
@@ -90,6 +96,34 @@ public:
         window_ = 0;
     }
     unsigned long Id() const { return window_; }
+
+    // Repaints when the server asks for it (a window manager's frame, a cover removed).
+    void Pump() {
+        Display* d = display_.get();
+        bool exposed = false;
+        while (XPending(d) > 0) {
+            XEvent event;
+            XNextEvent(d, &event);
+            exposed |= event.type == Expose;
+        }
+        if (exposed && window_ != 0) Paint();
+    }
+
+    // Waits (at most 5 s) for an event of `type` on the window.
+    bool WaitForEvent(int type) {
+        Display* d = display_.get();
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (std::chrono::steady_clock::now() < end) {
+            while (XPending(d) > 0) {
+                XEvent event;
+                XNextEvent(d, &event);
+                if (event.type == type) return true;
+            }
+            pollfd pfd{ConnectionNumber(d), POLLIN, 0};
+            poll(&pfd, 1, 50);
+        }
+        return false;
+    }
 
 private:
     void Settle() {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <thread>
 
 #include "ArrowCursor.h"
@@ -59,41 +60,145 @@ CStreamSettings Settings(const std::string& url, int width, int height) {
     return s;
 }
 
+bool ServerHasComposite() {
+    auto display = x11::OpenDisplayRetrying();
+    int opcode = 0, event = 0, error = 0;
+    return display && XQueryExtension(display.get(), "Composite", &opcode, &event, &error);
+}
+
+// The grabber's picture as top-down BGR, for the checks below.
+std::vector<unsigned char> ToBgr(const platform::Picture& picture) {
+    std::vector<unsigned char> bgr(static_cast<size_t>(picture.width) * picture.height * 3);
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x)
+            std::memcpy(&bgr[(static_cast<size_t>(y) * picture.width + x) * 3],
+                        picture.pixels + static_cast<long>(y) * picture.stride + x * 4, 3);
+    return bgr;
+}
+
+// A window of other colours, laid over part of the test window.
+class CoverWindow {
+public:
+    CoverWindow(int x, int y, int width, int height) : display_(x11::OpenDisplayRetrying()) {
+        Display* d = display_.get();
+        XSetWindowAttributes attributes{};
+        attributes.background_pixel = 0xffff00;  // yellow
+        window_ = XCreateWindow(d, DefaultRootWindow(d), x, y, static_cast<unsigned>(width),
+                                static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
+                                CWBackPixel, &attributes);
+        XMapRaised(d, window_);
+        XClearWindow(d, window_);
+        XSync(d, False);
+    }
+    ~CoverWindow() {
+        XDestroyWindow(display_.get(), window_);
+        XSync(display_.get(), False);
+    }
+
+private:
+    x11::DisplayPtr display_;
+    Window window_ = 0;
+};
+
 }  // namespace
 
-// The window's pixels as packed top-down BGR, through MIT-SHM and through XGetImage, with the
-// arrow drawn in at the pointer.
-TEST(ScreenGrabberX11Test, CopiesTheWindowAndDrawsTheArrow) {
+// Every path to the picture: the window's own contents (through MIT-SHM or XGetImage) where the
+// server offers Composite, else the screen area. Each gives 32-bit top-down pixels of the client
+// area with the arrow where the pointer is over it, and no arrow when it is elsewhere. Run
+// twice: on a server with Composite and on one started without it.
+TEST(ScreenGrabberX11Test, EveryPathReadsTheWindowAndDrawsTheArrow) {
+    using Source = x11::ScreenGrabberX11::Source;
+    const bool composite = ServerHasComposite();
+    struct Case {
+        const char* name;
+        bool useComposite;
+        bool useShm;
+        Source expected;
+    };
+    const Case cases[] = {
+        {"window, MIT-SHM", true, true, composite ? Source::WindowShm : Source::ScreenShm},
+        {"window, XGetImage", true, false, composite ? Source::WindowPlain : Source::ScreenPlain},
+        {"screen, MIT-SHM", false, true, Source::ScreenShm},
+        {"screen, XGetImage", false, false, Source::ScreenPlain},
+    };
     TestWindowX11 window(50, 60, 200, 100);
-    window.WarpPointer(50 + 20, 60 + 20);
-    auto grabber = x11::ScreenGrabberX11::Create();
-    ASSERT_NE(grabber, nullptr);
-    EXPECT_EQ(24, grabber->Depth());
-    for (bool shm : {true, false}) {
-        SCOPED_TRACE(shm ? "MIT-SHM" : "XGetImage");
-        if (!shm) grabber->DisableShm();
-        const int rowBytes = 200 * 3;
-        std::vector<unsigned char> bgr(static_cast<size_t>(rowBytes) * 100, 0x55);
-        ASSERT_TRUE(grabber->Grab(50, 60, 200, 100, bgr.data(), rowBytes));
-        EXPECT_EQ(shm, grabber->UsedShm());
-        ExpectColour(PixelAt(bgr, rowBytes, 60, 5), 255, 0, 0);      // red, right of the arrow
-        ExpectColour(PixelAt(bgr, rowBytes, 150, 20), 0, 255, 0);    // green
-        ExpectColour(PixelAt(bgr, rowBytes, 50, 80), 0, 0, 255);     // blue
-        ExpectColour(PixelAt(bgr, rowBytes, 199, 99), 255, 255, 255);  // white, last pixel
+    const platform::ScreenRect rect{50, 60, 250, 160};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto grabber = x11::ScreenGrabberX11::Create();
+        ASSERT_NE(grabber, nullptr);
+        EXPECT_EQ(24, grabber->Depth());
+        if (!c.useComposite) grabber->DisableComposite();
+        if (!c.useShm) grabber->DisableShm();
+
+        window.WarpPointer(50 + 20, 60 + 20);
+        platform::Picture picture;
+        ASSERT_TRUE(grabber->Grab(window.Id(), rect, 200, 100, &picture));
+        EXPECT_EQ(c.expected, grabber->LastSource());
+        ASSERT_EQ(200, picture.width);
+        ASSERT_EQ(100, picture.height);
+        ASSERT_GE(picture.stride, 200 * 4);
+        auto bgr = ToBgr(picture);
+        ExpectColour(PixelAt(bgr, 600, 60, 5), 255, 0, 0);        // red, right of the arrow
+        ExpectColour(PixelAt(bgr, 600, 150, 20), 0, 255, 0);      // green
+        ExpectColour(PixelAt(bgr, 600, 50, 80), 0, 0, 255);       // blue
+        ExpectColour(PixelAt(bgr, 600, 199, 99), 255, 255, 255);  // white, last pixel
         // The arrow: its tip (the hot spot) black at the pointer, white inside, red around.
-        ExpectColour(PixelAt(bgr, rowBytes, 20, 20), 0, 0, 0);
-        ExpectColour(PixelAt(bgr, rowBytes, 21, 22), 255, 255, 255);
-        ExpectColour(PixelAt(bgr, rowBytes, 19, 22), 255, 0, 0);
-        ExpectColour(PixelAt(bgr, rowBytes, 20 + x11::ArrowCursor::kWidth, 25), 255, 0, 0);
+        ExpectColour(PixelAt(bgr, 600, 20, 20), 0, 0, 0);
+        ExpectColour(PixelAt(bgr, 600, 21, 22), 255, 255, 255);
+        ExpectColour(PixelAt(bgr, 600, 19, 22), 255, 0, 0);
+        ExpectColour(PixelAt(bgr, 600, 20 + x11::ArrowCursor::kWidth, 25), 255, 0, 0);
+
+        // The pointer just outside the window, above and left of it: the arrow would reach
+        // into the picture, but the pointer is not over the game, so none is drawn.
+        window.WarpPointer(45, 55);
+        ASSERT_TRUE(grabber->Grab(window.Id(), rect, 200, 100, &picture));
+        bgr = ToBgr(picture);
+        ExpectColour(PixelAt(bgr, 600, 0, 0), 255, 0, 0);
+        ExpectColour(PixelAt(bgr, 600, 6, 8), 255, 0, 0);
+        ExpectColour(PixelAt(bgr, 600, 20, 20), 255, 0, 0);
     }
-    // A rectangle partly off the screen: the part outside is black.
-    const int rowBytes = 100 * 3;
-    std::vector<unsigned char> bgr(static_cast<size_t>(rowBytes) * 50, 0x55);
-    window.Move(0, 0);
-    window.WarpPointer(500, 500);
-    ASSERT_TRUE(grabber->Grab(-20, 0, 100, 50, bgr.data(), rowBytes));
-    ExpectColour(PixelAt(bgr, rowBytes, 5, 10), 0, 0, 0);
-    ExpectColour(PixelAt(bgr, rowBytes, 30, 10), 255, 0, 0);
+}
+
+// The window's own contents keep what lies over it out of the picture, and a window partly off
+// the screen is read whole; a screen copy shows the cover and blacks out what is off the screen.
+TEST(ScreenGrabberX11Test, CoveredAndPartlyOffScreenWindows) {
+    using Source = x11::ScreenGrabberX11::Source;
+    const bool composite = ServerHasComposite();
+    for (bool useComposite : {true, false}) {
+        const bool ownContents = useComposite && composite;
+        SCOPED_TRACE(ownContents ? "window contents" : "screen area");
+        TestWindowX11 window(300, 300, 200, 100);
+        window.WarpPointer(1200, 1000);  // out of the way
+        auto grabber = x11::ScreenGrabberX11::Create();
+        ASSERT_NE(grabber, nullptr);
+        if (!useComposite) grabber->DisableComposite();
+        platform::Picture picture;
+        ASSERT_TRUE(grabber->Grab(window.Id(), {300, 300, 500, 400}, 200, 100, &picture));
+
+        {
+            // The right half covered.
+            CoverWindow cover(400, 290, 150, 130);
+            ASSERT_TRUE(grabber->Grab(window.Id(), {300, 300, 500, 400}, 200, 100, &picture));
+            const auto bgr = ToBgr(picture);
+            ExpectColour(PixelAt(bgr, 600, 50, 25), 255, 0, 0);
+            if (ownContents) {
+                ExpectColour(PixelAt(bgr, 600, 150, 25), 0, 255, 0);
+                ExpectColour(PixelAt(bgr, 600, 150, 75), 255, 255, 255);
+            } else {
+                ExpectColour(PixelAt(bgr, 600, 150, 25), 255, 255, 0);
+            }
+        }
+
+        // 60 pixels left of the screen and 30 above it; the window repaints once moved.
+        window.Move(-60, -30);
+        ASSERT_TRUE(grabber->Grab(window.Id(), {-60, -30, 140, 70}, 200, 100, &picture));
+        EXPECT_EQ(ownContents ? Source::WindowShm : Source::ScreenPlain, grabber->LastSource());
+        const auto bgr = ToBgr(picture);
+        ExpectColour(PixelAt(bgr, 600, 10, 10), ownContents ? 255 : 0, 0, 0);  // off the screen
+        ExpectColour(PixelAt(bgr, 600, 80, 40), 255, 0, 0);
+        ExpectColour(PixelAt(bgr, 600, 150, 75), 255, 255, 255);
+    }
 }
 
 TEST(WindowTrackerX11Test, ClientRectangleMinimisedAndGone) {
@@ -131,10 +236,12 @@ TEST(WindowTrackerX11Test, ClientRectangleMinimisedAndGone) {
     EXPECT_FALSE(tracker->Exists(0));
 }
 
-// The whole sender on a real X server: the window's picture is what arrives; moving keeps
-// broadcasting; minimising pauses and restoring resumes; resizing ends with reason 1.
+// The whole sender on a real X server: the window's picture is what arrives, and a window
+// laid over it does not; moving keeps broadcasting; minimising pauses and restoring resumes;
+// resizing ends with reason 1.
 TEST(SendDataStreamX11Test, FollowsTheWindow) {
     TempDir dir;
+    long long coveredFrame = 0;
     TestWindowX11 window(100, 100, 200, 100);
     window.WarpPointer(1000, 900);  // out of the way
     RecordingOwner owner;
@@ -144,6 +251,12 @@ TEST(SendDataStreamX11Test, FollowsTheWindow) {
         EXPECT_EQ(100, sender.StartRect().left);
         ASSERT_EQ(1, sender.Start(window.Id(), "xterm"));
         ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= 4; }));
+        {
+            // A window laid over the right half stays out of the broadcast.
+            CoverWindow cover(200, 90, 120, 120);
+            coveredFrame = sender.Encoder().VideoFramesEncoded() + 1;
+            ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= coveredFrame + 2; }));
+        }
         window.Move(400, 300);
         const auto frames = sender.Encoder().VideoFramesEncoded();
         ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= frames + 4; }));
@@ -160,15 +273,20 @@ TEST(SendDataStreamX11Test, FollowsTheWindow) {
         EXPECT_EQ(kLiveStopResized, owner.WaitFirst());
         EXPECT_EQ(1, sender.Started());
     }
-    // The first picture decoded from the stream shows the quadrants.
-    const std::string raw = Capture("ffmpeg -v error -i '" + (dir / "x11.flv") +
-                                    "' -frames:v 1 -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
-    ASSERT_EQ(200u * 100 * 3, raw.size());
-    const std::vector<unsigned char> bgr(raw.begin(), raw.end());
-    ExpectColour(PixelAt(bgr, 600, 50, 25), 255, 0, 0, 40);
-    ExpectColour(PixelAt(bgr, 600, 150, 25), 0, 255, 0, 40);
-    ExpectColour(PixelAt(bgr, 600, 50, 75), 0, 0, 255, 40);
-    ExpectColour(PixelAt(bgr, 600, 150, 75), 255, 255, 255, 40);
+    // The first picture decoded from the stream, and one sent while the cover lay over the
+    // window, show the quadrants.
+    for (long long frame : {0LL, coveredFrame}) {
+        SCOPED_TRACE(frame);
+        const std::string raw = Capture("ffmpeg -v error -i '" + (dir / "x11.flv") + "' -vf 'select=eq(n\\," +
+                                        std::to_string(frame) +
+                                        ")' -frames:v 1 -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
+        ASSERT_EQ(200u * 100 * 3, raw.size());
+        const std::vector<unsigned char> bgr(raw.begin(), raw.end());
+        ExpectColour(PixelAt(bgr, 600, 50, 25), 255, 0, 0, 40);
+        ExpectColour(PixelAt(bgr, 600, 150, 25), 0, 255, 0, 40);
+        ExpectColour(PixelAt(bgr, 600, 50, 75), 0, 0, 255, 40);
+        ExpectColour(PixelAt(bgr, 600, 150, 75), 255, 255, 255, 40);
+    }
 }
 
 TEST(SendDataStreamX11Test, ClosedWindowEndsAsAUserStop) {
@@ -240,4 +358,52 @@ TEST(SendDataStreamX11Test, SoundReachesThePublishedStream) {
     ASSERT_FALSE(crossings.empty());
     std::sort(crossings.begin(), crossings.end());
     EXPECT_NEAR(22, crossings[crossings.size() / 2], 1);
+}
+
+// On a Wayland desktop (weston with Xwayland, run by with-weston.sh), where the root window reads
+// back black and the window manager frames every window: the window's picture reaches the
+// streaming server, a new size ends the broadcast with reason 1 and closing the window ends it
+// as a user stop. The pointer is left alone: Xwayland 22 does not survive synthetic input.
+TEST(SendDataStreamXwaylandTest, BroadcastsTheWindowResizeAndClose) {
+    NginxRtmpServer server;
+    ASSERT_TRUE(server.Start());
+    for (const bool close : {false, true}) {
+        SCOPED_TRACE(close ? "closed" : "resized");
+        const std::string name = close ? "closed" : "resized";
+        TestWindowX11 window(40, 40, 320, 240);
+        RecordingOwner owner;
+        const CStreamSettings s = Settings(server.Url(name), 320, 240);
+        {
+            CSendDataStream sender(&owner, &s, window.Id());
+            ASSERT_EQ(320, sender.StartRect().Width());
+            ASSERT_EQ(1, sender.Start(window.Id(), "xterm"));
+            ASSERT_TRUE(WaitFor([&] {
+                window.Pump();
+                return sender.Encoder().VideoFramesEncoded() >= 8;
+            }));
+            if (close) {
+                window.Destroy();
+                EXPECT_EQ(-1, owner.WaitFirst());
+            } else {
+                window.Resize(360, 240);
+                EXPECT_EQ(kLiveStopResized, owner.WaitFirst());
+            }
+        }
+        if (close) continue;
+        // The pictures nginx recorded: the quadrants, not the black of the root window.
+        const std::string recording = server.Recording(name);
+        ASSERT_TRUE(WaitFor([&] { return ProbePackets(recording).size() >= 8; }, 10000ms));
+        for (int frame : {1, 6}) {
+            SCOPED_TRACE(frame);
+            const std::string raw = Capture("ffmpeg -v error -i '" + recording + "' -vf 'select=eq(n\\," +
+                                            std::to_string(frame) +
+                                            ")' -frames:v 1 -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
+            ASSERT_EQ(320u * 240 * 3, raw.size());
+            const std::vector<unsigned char> bgr(raw.begin(), raw.end());
+            ExpectColour(PixelAt(bgr, 960, 80, 60), 255, 0, 0, 40);
+            ExpectColour(PixelAt(bgr, 960, 240, 60), 0, 255, 0, 40);
+            ExpectColour(PixelAt(bgr, 960, 80, 180), 0, 0, 255, 40);
+            ExpectColour(PixelAt(bgr, 960, 240, 180), 255, 255, 255, 40);
+        }
+    }
 }
