@@ -15,19 +15,22 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
+// The windows of a display, top first, each with the process that shows it.
 class FakeWindows : public IGameWindows {
 public:
-    explicit FakeWindows(std::map<long, std::vector<WindowId>> windows) : windows_(std::move(windows)) {}
-    std::vector<WindowId> VisibleWindowsOf(long pid) override {
-        const auto it = windows_.find(pid);
-        return it == windows_.end() ? std::vector<WindowId>{} : it->second;
+    explicit FakeWindows(std::vector<OwnedWindow> stack) : stack_(std::move(stack)) {}
+    std::vector<OwnedWindow> VisibleWindowsOf(const std::vector<long>& pids) override {
+        std::vector<OwnedWindow> found;
+        for (const auto& w : stack_)
+            if (std::find(pids.begin(), pids.end(), w.pid) != pids.end()) found.push_back(w);
+        return found;
     }
     void BringToFront(WindowId window) override { raised.push_back(window); }
 
     std::vector<WindowId> raised;
 
 private:
-    std::map<long, std::vector<WindowId>> windows_;
+    std::vector<OwnedWindow> stack_;
 };
 
 GameRecord Game(std::string name, std::string main) { return {std::move(name), std::move(main), "", ""}; }
@@ -35,8 +38,8 @@ GameRecord Game(std::string name, std::string main) { return {std::move(name), s
 class GameModelTest : public testing::Test {
 protected:
     GameModelTest() {
-        auto windows = std::make_unique<FakeWindows>(std::map<long, std::vector<CGameDetector::WindowId>>{
-            {10, {0x100, 0x101}}, {13, {0x130}}, {15, {0x150}}});
+        auto windows = std::make_unique<FakeWindows>(std::vector<IGameWindows::OwnedWindow>{
+            {0x150, 15}, {0x100, 10}, {0x220, 22}, {0x130, 13}, {0x210, 21}, {0x101, 10}, {0x300, 30}});
         windows_ = windows.get();
         detector_ = std::make_unique<CGameDetector>(
             [this] { return processes_; }, std::move(windows));
@@ -44,6 +47,9 @@ protected:
 
     std::vector<proc::ProcessEntry> processes_ = {
         {10, "Alpha.exe"}, {11, "zeta"}, {12, "beta"}, {13, "Beta"}, {14, "systemd"}, {15, "gamma"}, {16, "Omega"},
+        // Copies sharing a name: a launcher without a window, a copy lower down, a copy on top;
+        // and a windowed copy followed by one without a window.
+        {20, "twin"}, {21, "Twin"}, {22, "twin"}, {30, "pair"}, {31, "pair"},
     };
     const std::vector<GameRecord> games_ = {
         Game("Gamma", "gamma"), Game("Alpha", "alpha.exe"), Game("Never", "never-running"),
@@ -59,17 +65,38 @@ TEST_F(GameModelTest, KnownGamesComeFirstThenTheRestAlphabetically) {
     const Strings& choices = detector_->RefreshProcesses(games_, system_);
     // Games in game-list order under their display names; "zeta" stays because the exclusion
     // entry "Zeta" is not lower case; "beta" runs twice and is listed once.
-    EXPECT_EQ(choices, (Strings{"Gamma", "Alpha", "Omega again", "beta", "zeta"}));
+    EXPECT_EQ(choices, (Strings{"Gamma", "Alpha", "Omega again", "beta", "pair", "twin", "zeta"}));
 }
 
-TEST_F(GameModelTest, TheProcessEnumeratedLastSuppliesTheId) {
+TEST_F(GameModelTest, EveryProcessOfANameIsKeptInListOrder) {
     CGameDetector::ProcessTable table;
     CGameDetector::OfferSet offers;
     detector_->EnumRunningProcesses(table, offers);
-    EXPECT_EQ(table.at("beta"), 13);
-    EXPECT_EQ(table.at("alpha.exe"), 10);
+    EXPECT_EQ(table.at("beta"), (std::vector<long>{12, 13}));
+    EXPECT_EQ(table.at("twin"), (std::vector<long>{20, 21, 22}));
+    EXPECT_EQ(table.at("alpha.exe"), (std::vector<long>{10}));
     EXPECT_EQ(offers.count("Alpha.exe"), 0u);
-    EXPECT_EQ(offers.size(), 6u);
+    EXPECT_EQ(offers.size(), 8u);
+}
+
+TEST_F(GameModelTest, OfProcessesSharingANameTheOneWithTheTopWindowIsChosen) {
+    detector_->RefreshProcesses(games_, system_);
+    const struct {
+        const char* text;
+        CGameDetector::WindowId window;
+        long pid;
+    } cases[] = {
+        {"twin", 0x220, 22},  // above the other copy's window; the launcher (20) shows none
+        {"TWIN", 0x220, 22},
+        {"pair", 0x300, 30},  // listed first, but the only one with a window
+        {"beta", 0x130, 13},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(detector_->SelectGameProcess(c.text)) << c.text;
+        EXPECT_EQ(detector_->SelectedWindow(), c.window) << c.text;
+        EXPECT_EQ(detector_->SelectedPid(), c.pid) << c.text;
+        EXPECT_EQ(windows_->raised.back(), c.window) << c.text;
+    }
 }
 
 TEST_F(GameModelTest, GameNamesOfferTheGameThenOther) {
