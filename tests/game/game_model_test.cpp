@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,45 @@ TEST_F(GameModelTest, NoProcessesMeansNoChoices) {
     processes_.clear();
     EXPECT_TRUE(detector_->RefreshProcesses(games_, system_).empty());
     EXPECT_FALSE(detector_->SelectGameProcess("Alpha"));
+}
+
+}  // namespace
+
+namespace {
+
+// The name of a program from its /proc entries: executable link, raw command line, comm.
+TEST(ProgramNames, FromWhatProcSays) {
+    using namespace std::string_literals;
+    const struct {
+        std::string executable, commandLine, comm;
+        std::optional<std::string> name;
+    } cases[] = {
+        {"/usr/games/supertuxkart", "supertuxkart\0"s, "supertuxkart\n", "supertuxkart"},
+        {"/opt/game/bin/Game (deleted)", "", "", "Game"},
+        {"/memfd:sealed-1234 (deleted)", "", "", std::nullopt},
+        {"/memfd:game", "", "", std::nullopt},
+        {"/", "", "", std::nullopt},
+        // Wine's own processes and a game, as Debian's wine64 shows them.
+        {"/usr/lib/wine/wine64", "C:\\windows\\system32\\services.exe\0\0\0\0"s, "services.exe\n", "services.exe"},
+        {"/usr/lib/wine/wine64", "./TestGame.exe\0\0\0"s, "TestGame.exe\n", "TestGame.exe"},
+        // Proton's loader, a Windows name longer than comm's 15 bytes, spaces kept.
+        {"/home/m/.steam/steamapps/common/Proton 8.0/dist/bin/wine64-preloader",
+         "Z:\\home\\m\\Games\\Space Trader Deluxe.exe\0"s, "Space Trader De\n", "Space Trader Deluxe.exe"},
+        {"/usr/lib/wine/wine", "C:/Games/Mixed\\Path/Game.exe\0"s, "Game.exe\n", "Game.exe"},
+        // Still starting: the loaders on the command line are passed over.
+        {"/usr/lib/wine/wine64-preloader", "/usr/lib/wine/wine64-preloader\0/usr/lib/wine/wine64\0game.exe\0"s,
+         "wine64-preloa\n", "game.exe"},
+        // Nothing on the command line: comm, else the loader itself.
+        {"/usr/lib/wine/wine-preloader", "C:\\Games\\\0"s, "Cut At Fifteen.\n", "Cut At Fifteen."},
+        {"/usr/lib/wine/wine64", "", "", "wine64"},
+        {"/usr/lib/wine/wine64 (deleted)", "C:\\Games\\Old.exe\0"s, "Old.exe\n", "Old.exe"},
+        // Only the loaders themselves: these are ordinary programs.
+        {"/usr/bin/wine64-helper", "C:\\x.exe\0"s, "", "wine64-helper"},
+        {"/usr/lib/wine/wineserver64", "/usr/lib/wine/wineserver64\0-p0\0"s, "wineserver64\n", "wineserver64"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(proc::ProgramName(c.executable, c.commandLine, c.comm), c.name) << c.executable;
+    }
 }
 
 }  // namespace
