@@ -5,7 +5,7 @@
 #include "NetworkProbe.h"
 #include "X11GameWindows.h"
 
-CGameDetector::CGameDetector() : CGameDetector(&proc::ListProcesses, std::make_unique<X11GameWindows>()) {}
+CGameDetector::CGameDetector() : CGameDetector(&proc::ListOwnProcesses, std::make_unique<X11GameWindows>()) {}
 
 CGameDetector::CGameDetector(ProcessLister processes, std::unique_ptr<IGameWindows> windows)
     : processes_(std::move(processes)), windows_(std::move(windows)) {}
@@ -16,7 +16,7 @@ void CGameDetector::EnumRunningProcesses(ProcessTable& table, OfferSet& offers) 
     (void)SetDebugPrivilege(true);
     for (const auto& process : processes_()) {
         const std::string name = LowerCase(process.name);
-        table[name] = process.pid;
+        table[name].push_back(process.pid);
         offers.insert(name);
     }
     (void)SetDebugPrivilege(false);
@@ -60,16 +60,16 @@ bool CGameDetector::SelectGameProcess(const std::string& text) {
         if (game.name == name) name = game.main;
     name = LowerCase(name);
     const auto it = table_.find(name);
-    const long pid = it == table_.end() ? 0 : it->second;
-    const std::vector<WindowId> windows = pid > 0 ? windows_->VisibleWindowsOf(pid) : std::vector<WindowId>{};
+    const std::vector<IGameWindows::OwnedWindow> windows =
+        it == table_.end() ? std::vector<IGameWindows::OwnedWindow>{} : windows_->VisibleWindowsOf(it->second);
     if (windows.empty()) {
         failure_ = kNoGameWindowMessage;
         return false;
     }
     failure_.clear();
-    selectedWindow_ = windows.front();
+    selectedWindow_ = windows.front().window;
     selectedProcess_ = name;
-    selectedPid_ = pid;
+    selectedPid_ = windows.front().pid;
     windows_->BringToFront(selectedWindow_);
     return true;
 }

@@ -15,21 +15,23 @@ inline constexpr const char* kNoGameWindowMessage = "获取游戏窗口失败";
 
 // The running processes offered as games, and the window of the one the user chose. The known
 // games of the game list come first under their display names, in list order; then every other
-// running process by its lower-case executable name, alphabetically; the system's own
-// processes (the exclusion list) are never offered. User-interface thread only.
+// running process by its lower-case program name, alphabetically; the system's own processes
+// (the exclusion list) are never offered. A Windows program under Wine goes by its Windows
+// module name ("game.exe"). Only the member's own processes are listed. User-interface thread
+// only.
 class CGameDetector {
 public:
     using WindowId = IGameWindows::WindowId;
     using ProcessLister = std::function<std::vector<proc::ProcessEntry>()>;
-    using ProcessTable = std::map<std::string, long>;  // lower-case executable name -> process id
+    // Lower-case program name -> every process of that name, in the order they were listed.
+    using ProcessTable = std::map<std::string, std::vector<long>>;
     using OfferSet = std::set<std::string>;
 
-    // The processes under /proc and the windows of $DISPLAY.
+    // The member's processes under /proc and the windows of $DISPLAY.
     CGameDetector();
     CGameDetector(ProcessLister processes, std::unique_ptr<IGameWindows> windows);
 
-    // Every running process by lower-cased executable name; a name that runs twice keeps the
-    // process listed last.
+    // Every running process by lower-cased program name; a name that runs twice keeps both.
     void EnumRunningProcesses(ProcessTable& table, OfferSet& offers) const;
 
     // Rebuilds the process table and the process choices, and forgets the selection.
@@ -41,9 +43,11 @@ public:
     // game, then "其他". The first is the one to select.
     std::vector<std::string> GameNamesFor(const std::string& chosen) const;
 
-    // Chooses the process of the entry `text` (a display name or an executable name) and its
-    // top visible window, which is brought to the front. False, with FailureMessage() set to
-    // "获取游戏窗口失败", when the process has no visible top-level window or is not running.
+    // Chooses the process of the entry `text` (a display name or a program name) and its top
+    // visible window, which is brought to the front. Of several processes of that name (a game
+    // and its launcher, two copies, a copy on another display) the one that shows the topmost
+    // visible window here is taken. False, with FailureMessage() set to "获取游戏窗口失败",
+    // when none of them has a visible top-level window or none is running.
     bool SelectGameProcess(const std::string& text);
 
     const std::string& FailureMessage() const { return failure_; }

@@ -7,9 +7,16 @@ class IGameWindows {
 public:
     using WindowId = unsigned long;
 
+    struct OwnedWindow {
+        WindowId window = 0;
+        long pid = 0;  // the process that shows it
+        bool operator==(const OwnedWindow&) const = default;
+    };
+
     virtual ~IGameWindows() = default;
-    // The visible top-level windows of process `pid`, top first.
-    virtual std::vector<WindowId> VisibleWindowsOf(long pid) = 0;
+    // The visible top-level windows of any of the processes `pids`, top first: the processes
+    // that share one name take their places in a single window order.
+    virtual std::vector<OwnedWindow> VisibleWindowsOf(const std::vector<long>& pids) = 0;
     // Brings `window` to the front of the desktop.
     virtual void BringToFront(WindowId window) = 0;
 };

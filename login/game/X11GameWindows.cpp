@@ -6,12 +6,12 @@
 
 X11GameWindows::X11GameWindows() : display_(x11::OpenDisplay()) {}
 
-std::vector<IGameWindows::WindowId> X11GameWindows::VisibleWindowsOf(long pid) {
-    std::vector<WindowId> windows;
+std::vector<IGameWindows::OwnedWindow> X11GameWindows::VisibleWindowsOf(const std::vector<long>& pids) {
+    std::vector<OwnedWindow> windows;
     if (!display_) return windows;
     x11::X11WindowList list(display_.get());
-    CMainWindowIterator it(list, pid);
-    for (WindowId w = it.First(); w != 0; w = it.Next()) windows.push_back(w);
+    CMainWindowIterator it(list, pids);
+    for (WindowId w = it.First(); w != 0; w = it.Next()) windows.push_back({w, it.Owner()});
     return windows;
 }
 

@@ -8,7 +8,7 @@ class X11GameWindows : public IGameWindows {
 public:
     X11GameWindows();
 
-    std::vector<WindowId> VisibleWindowsOf(long pid) override;
+    std::vector<OwnedWindow> VisibleWindowsOf(const std::vector<long>& pids) override;
     void BringToFront(WindowId window) override;
 
 private:

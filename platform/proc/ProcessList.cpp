@@ -1,28 +1,86 @@
 #include "ProcessList.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include <limits.h>
 #include <unistd.h>
 
 namespace proc {
+namespace {
 
-std::optional<std::string> ExecutableBaseName(int pid) {
-    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
-    char target[PATH_MAX];
-    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
-    if (n <= 0) return std::nullopt;
-    std::string path(target, static_cast<std::size_t>(n));
+constexpr std::string_view kDeleted = " (deleted)";
+constexpr std::string_view kMemoryFile = "/memfd:";
+
+std::string_view AfterLast(std::string_view text, std::string_view separators) {
+    const auto at = text.find_last_of(separators);
+    return at == std::string_view::npos ? text : text.substr(at + 1);
+}
+
+// Up to `limit` bytes of a /proc file; empty when it cannot be read.
+std::string ReadProcFile(const std::string& path, std::size_t limit) {
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes(limit, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(limit));
+    bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    return bytes;
+}
+
+// The real user of `pid` (the first "Uid:" field of its status), or -1.
+long RealUserOf(int pid) {
+    const std::string status = ReadProcFile("/proc/" + std::to_string(pid) + "/status", 4096);
+    const auto at = status.find("\nUid:");
+    if (at == std::string::npos) return -1;
+    char* end = nullptr;
+    const long uid = std::strtol(status.c_str() + at + 5, &end, 10);
+    return end == status.c_str() + at + 5 ? -1 : uid;
+}
+
+}  // namespace
+
+bool IsWineLoader(std::string_view baseName) {
+    constexpr std::array<std::string_view, 4> kLoaders = {"wine", "wine64", "wine-preloader", "wine64-preloader"};
+    return std::find(kLoaders.begin(), kLoaders.end(), baseName) != kLoaders.end();
+}
+
+std::optional<std::string> ProgramName(std::string_view executable, std::string_view commandLine,
+                                       std::string_view comm) {
+    if (executable.starts_with(kMemoryFile)) return std::nullopt;
     // An executable replaced or removed while it runs (an update) still names the program.
-    constexpr std::string_view kDeleted = " (deleted)";
-    if (path.ends_with(kDeleted)) path.resize(path.size() - kDeleted.size());
-    const auto slash = path.rfind('/');
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (executable.ends_with(kDeleted)) executable.remove_suffix(kDeleted.size());
+    const std::string_view base = AfterLast(executable, "/");
     if (base.empty()) return std::nullopt;
-    return base;
+    if (!IsWineLoader(base)) return std::string(base);
+
+    // Wine rewrites the command line of each Windows process to the module's own path (a
+    // Windows path such as C:\windows\system32\services.exe, or the Unix path it was started
+    // with), while comm holds only its first 15 bytes.
+    while (!commandLine.empty()) {
+        const auto end = commandLine.find('\0');
+        const std::string_view argument = commandLine.substr(0, end);
+        const std::string_view module = AfterLast(argument, "\\/");
+        if (!module.empty() && !IsWineLoader(module)) return std::string(module);
+        if (module.empty() || end == std::string_view::npos) break;
+        commandLine.remove_prefix(end + 1);
+    }
+    while (!comm.empty() && comm.back() == '\n') comm.remove_suffix(1);
+    if (comm.empty()) return std::string(base);
+    return std::string(comm);
+}
+
+std::optional<std::string> ProgramNameOf(int pid) {
+    const std::string entry = "/proc/" + std::to_string(pid);
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink((entry + "/exe").c_str(), target, sizeof target - 1);
+    if (n <= 0) return std::nullopt;
+    const std::string_view executable(target, static_cast<std::size_t>(n));
+    if (!IsWineLoader(AfterLast(executable, "/"))) return ProgramName(executable, {}, {});
+    // Windows paths may be long; the module is in the first few arguments.
+    return ProgramName(executable, ReadProcFile(entry + "/cmdline", 65536), ReadProcFile(entry + "/comm", 64));
 }
 
 std::vector<ProcessEntry> ListProcesses() {
@@ -33,9 +91,16 @@ std::vector<ProcessEntry> ListProcesses() {
         if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
             continue;
         const int pid = std::atoi(name.c_str());
-        if (auto base = ExecutableBaseName(pid)) processes.push_back({pid, std::move(*base)});
+        if (auto program = ProgramNameOf(pid)) processes.push_back({pid, std::move(*program)});
     }
     std::sort(processes.begin(), processes.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; });
+    return processes;
+}
+
+std::vector<ProcessEntry> ListOwnProcesses() {
+    std::vector<ProcessEntry> processes = ListProcesses();
+    const long self = static_cast<long>(::getuid());
+    std::erase_if(processes, [self](const ProcessEntry& p) { return RealUserOf(p.pid) != self; });
     return processes;
 }
 

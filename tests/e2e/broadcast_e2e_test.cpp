@@ -9,16 +9,21 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QTest>
 
+#include <array>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include <signal.h>
 
 #include "AppMessageBox.h"
 #include "CBitComboBox.h"
@@ -35,6 +40,7 @@
 #include "E2eEnvironment.h"
 #include "ShellMessages.h"
 #include "X11WindowList.h"
+#include "XDisplay.h"
 #include "XDisplayRetry.h"
 #include "XPComboBox.h"
 
@@ -47,29 +53,81 @@ bool answerYes = true;
 
 constexpr const char* kSampleGame = "STRIMO演示游戏";
 
+// The viewable top-level windows that process `pid` shows on `display` (null: this test's own).
+std::vector<x11::X11WindowList::WindowId> VisibleWindowsOf(long pid, Display* display = nullptr) {
+    static const x11::DisplayPtr own = x11::OpenDisplayRetrying();
+    if (display == nullptr) display = own.get();
+    if (display == nullptr) return {};
+    return x11::X11WindowList(display).VisibleWindowsOf(pid, 16);
+}
+
+// The process that shows `window` on this test's display, or -1.
+long OwnerOf(x11::X11WindowList::WindowId window) {
+    const x11::DisplayPtr display = x11::OpenDisplay();
+    if (!display) return -1;
+    for (const auto& w : x11::X11WindowList(display.get()).TopLevelWindows())
+        if (w.window == window) return w.pid;
+    return -1;
+}
+
 class SampleGame {
 public:
-    void Start(int width, int height) {
+    // True once its window is mapped and shows _NET_WM_PID.
+    bool Start(int width, int height) {
         process_.start(QString::fromStdString(e2e::Environment::SampleGame()),
                        {QString::number(width), QString::number(height)});
         process_.waitForStarted(10000);
-        // Until its window is mapped and carries _NET_WM_PID; under a window manager, once the
-        // manager has framed and mapped it.
-        const x11::DisplayPtr display = x11::OpenDisplayRetrying();
-        if (!display) return;
-        const x11::X11WindowList windows(display.get());
-        if (!QTest::qWaitFor([&] { return !windows.VisibleWindowsOf(process_.processId(), 1).empty(); }, 20000))
-            std::fprintf(stderr, "e2e: the sample game shows no window\n");
+        return QTest::qWaitFor([this] { return !VisibleWindowsOf(Pid()).empty(); }, 20000);
     }
     void Kill() {
         process_.kill();
         process_.waitForFinished(5000);
     }
     bool Running() const { return process_.state() == QProcess::Running; }
+    long Pid() const { return static_cast<long>(process_.processId()); }
     ~SampleGame() { Kill(); }
 
 private:
     QProcess process_;
+};
+
+// A second copy of the sample game on an X display of its own (another member's session, or
+// a second screen that is not this one).
+class OtherDisplayGame {
+public:
+    bool Start(std::string& why) {
+        process_.start(QStringLiteral(STRIMO_SOURCE_DIR "/tests/fixtures/with-xvfb.sh"),
+                       {QStringLiteral("bash"), QStringLiteral("-c"), QStringLiteral("echo \"$DISPLAY $$\"; exec \"$0\" 320 240"),
+                        QString::fromStdString(e2e::Environment::SampleGame())});
+        if (!QTest::qWaitFor([this] { return process_.canReadLine(); }, 30000)) {
+            why = "its display did not start: " + process_.readAllStandardError().toStdString();
+            return false;
+        }
+        std::istringstream line(process_.readLine().toStdString());
+        std::string name;
+        line >> name >> pid_;
+        display_ = x11::OpenDisplay(name);
+        if (!display_ || pid_ <= 0) {
+            why = "cannot open its display " + name;
+            return false;
+        }
+        if (!QTest::qWaitFor([this] { return !VisibleWindowsOf(pid_, display_.get()).empty(); }, 20000)) {
+            why = "its window was not shown on " + name;
+            return false;
+        }
+        return true;
+    }
+    long Pid() const { return pid_; }
+    ~OtherDisplayGame() {
+        display_.reset();
+        if (pid_ > 0) ::kill(static_cast<pid_t>(pid_), SIGTERM);  // its display ends with it
+        process_.waitForFinished(10000);
+    }
+
+private:
+    QProcess process_;
+    long pid_ = 0;
+    x11::DisplayPtr display_;
 };
 
 SampleGame* game = nullptr;
@@ -151,7 +209,9 @@ protected:
         messages.clear();
         questions.clear();
         answerYes = true;
-        if (!game->Running()) game->Start(700, 500);
+        if (!game->Running()) {
+            ASSERT_TRUE(game->Start(700, 500)) << "the sample game shows no window";
+        }
     }
 
     // The login window as the program shows it, filled in and confirmed.
@@ -169,13 +229,20 @@ protected:
         return login;
     }
 
-    // Start → the sample game in the game dialog → an introduction → confirm.
-    bool StartBroadcast(CCtrMainDlg& main, const QString& introduction) {
+    // Start → the game dialog, refreshed and shown; null when it does not show.
+    CGameId* OpenGameDialog(CCtrMainDlg& main) {
         QTest::mouseClick(main.StartButton(), Qt::LeftButton);
         CGameId& dialog = main.Panels().GameDialog();
-        if (!WaitFor([&] { return dialog.isVisible(); }, 5000)) return false;
+        return WaitFor([&] { return dialog.isVisible(); }, 5000) ? &dialog : nullptr;
+    }
+
+    // Start → the game (the sample game by default) in the game dialog → an introduction → confirm.
+    bool StartBroadcast(CCtrMainDlg& main, const QString& introduction, const char* process = kSampleGame) {
+        CGameId* opened = OpenGameDialog(main);
+        if (opened == nullptr) return false;
+        CGameId& dialog = *opened;
         auto* processes = dialog.ProcessBox();
-        const int index = processes->findText(QString::fromUtf8(kSampleGame));
+        const int index = processes->findText(QString::fromUtf8(process));
         if (index < 0) return false;
         processes->setCurrentIndex(index);
         emit processes->activated(index);
@@ -390,6 +457,127 @@ TEST_F(Broadcaster, QuittingWhileBroadcastingEndsTheBroadcastAndWritesBothFiles)
     ASSERT_TRUE(LoadEncrypted("config.xml", config));
     EXPECT_NE(std::string::npos, user.find("name=\"demo\"")) << user;
     EXPECT_NE(std::string::npos, config.find("<person name=\"demo\"")) << config;
+}
+
+struct Picture {
+    int width = 0, height = 0;
+    std::string rgb;  // packed RGB rows
+};
+
+// The first picture decoded from the live stream (nginx starts a viewer at a key frame, so this
+// may take a whole key-frame interval); empty when none came.
+Picture LivePicture(const std::string& pipName) {
+    const std::string url = "rtmp://127.0.0.1:" + std::to_string(env->RtmpPort()) + "/live/" + pipName;
+    const std::string ppm = e2e::Capture("timeout 60 ffmpeg -nostdin -v error -analyzeduration 40M -probesize 100M -i '" +
+                                         url + "' -frames:v 1 -f image2pipe -c:v ppm - 2>/dev/null");
+    std::istringstream header(ppm);
+    std::string magic;
+    int maximum = 0;
+    Picture picture;
+    header >> magic >> picture.width >> picture.height >> maximum;
+    if (magic != "P6" || maximum != 255 || !header.get()) return {};
+    picture.rgb = ppm.substr(static_cast<std::size_t>(header.tellg()));
+    if (picture.rgb.size() != static_cast<std::size_t>(picture.width) * picture.height * 3) return {};
+    return picture;
+}
+
+// The mean colour of the 9 x 9 pixels around (x, y) of a packed RGB picture `width` wide.
+std::array<int, 3> MeanColour(const std::string& rgb, int width, int x, int y) {
+    std::array<int, 3> sum{};
+    for (int dy = -4; dy <= 4; ++dy)
+        for (int dx = -4; dx <= 4; ++dx)
+            for (int c = 0; c < 3; ++c)
+                sum[c] += static_cast<unsigned char>(rgb[(static_cast<std::size_t>(y + dy) * width + (x + dx)) * 3 + c]);
+    for (int& v : sum) v /= 81;
+    return sum;
+}
+
+TEST_F(Broadcaster, OfTwoCopiesOfTheGameTheOneOnThisDisplayIsBroadcast) {
+    std::filesystem::remove("usr.xml");
+    std::filesystem::remove("config.xml");
+    // Started after this display's copy, the other copy is listed after it under the same name.
+    OtherDisplayGame other;
+    std::string why;
+    ASSERT_TRUE(other.Start(why)) << why;
+    auto login = Login("demo", "strimo-demo");
+    ASSERT_TRUE(login && login->LoggedIn());
+    CCtrMainDlg& main = *login->MainWindow();
+    ASSERT_TRUE(StartBroadcast(main, "two copies")) << (messages.empty() ? "" : messages[0].toStdString());
+    EXPECT_EQ(game->Pid(), OwnerOf(main.Panels().GameWindow()));
+    const Probe probe = ProbeLive(MY_DATA_SPACE::GetData().PipName());
+    EXPECT_EQ("h264", probe.videoCodec);
+    EXPECT_EQ(700, probe.width);
+    EXPECT_EQ(500, probe.height);
+    QTest::mouseClick(main.StopButton(), Qt::LeftButton);
+    EXPECT_TRUE(WaitForMessage("直播停止", 5000));
+    Quit(*login);
+}
+
+// A Windows game run by Debian's Wine: the dialog offers it by its Windows name, and not Wine's
+// own processes; choosing it finds its window, whose picture reaches nginx.
+TEST_F(Broadcaster, AWindowsGameUnderWineGoesByItsWindowsNameAndIsBroadcast) {
+    const std::string testGame = STRIMO_WINE_TEST_GAME;
+    if (testGame.empty()) GTEST_SKIP() << "x86_64-w64-mingw32-gcc (Debian gcc-mingw-w64-x86-64-win32) was missing "
+                                          "when the build was configured, so TestGame.exe was not built";
+    const char* wine = std::getenv("STRIMO_WINE");
+    ASSERT_TRUE(wine != nullptr && *wine != '\0') << "Wine's loader was not found: run under tests/fixtures/with-wine.sh "
+                                                     "with Debian's wine64 installed";
+    game->Kill();  // nothing else on the screen
+    std::filesystem::remove("usr.xml");
+    std::filesystem::remove("config.xml");
+
+    QElapsedTimer clock;
+    clock.start();
+    QProcess windowsGame;
+    windowsGame.start(QString::fromUtf8(wine), {QString::fromStdString(testGame)});
+    ASSERT_TRUE(windowsGame.waitForStarted(10000));
+    const long pid = static_cast<long>(windowsGame.processId());
+    QTest::qWaitFor([&] { return !VisibleWindowsOf(pid).empty() || windowsGame.state() != QProcess::Running; }, 120000);
+    ASSERT_FALSE(VisibleWindowsOf(pid).empty())
+        << "TestGame.exe showed no window: " << windowsGame.readAllStandardError().toStdString();
+    std::fprintf(stderr, "wine: TestGame.exe showed its window %lld ms after its start\n",
+                 static_cast<long long>(clock.elapsed()));
+    const auto window = VisibleWindowsOf(pid).front();
+
+    auto login = Login("demo", "strimo-demo");
+    ASSERT_TRUE(login && login->LoggedIn());
+    CCtrMainDlg& main = *login->MainWindow();
+    CGameId* dialog = OpenGameDialog(main);
+    ASSERT_NE(nullptr, dialog);
+    std::vector<std::string> offered;
+    for (int i = 0; i < dialog->ProcessBox()->count(); ++i) offered.push_back(dialog->ProcessBox()->itemText(i).toStdString());
+    const auto isOffered = [&](const std::string& name) {
+        return std::find(offered.begin(), offered.end(), name) != offered.end();
+    };
+    EXPECT_TRUE(isOffered("testgame.exe"));
+    for (const char* wineOwn : {"services.exe", "explorer.exe", "winedevice.exe", "svchost.exe", "plugplay.exe",
+                                "rpcss.exe", "wineboot.exe", "start.exe", "wineserver", "wineserver64", "wine",
+                                "wine64", "wine-preloader", "wine64-preloader"})
+        EXPECT_FALSE(isOffered(wineOwn)) << wineOwn;
+    for (const auto& name : offered) EXPECT_FALSE(name.starts_with("memfd:")) << name;
+    dialog->hide();
+
+    ASSERT_TRUE(StartBroadcast(main, "Wine", "testgame.exe")) << (messages.empty() ? "" : messages[0].toStdString());
+    EXPECT_EQ(window, main.Panels().GameWindow());
+    EXPECT_EQ(pid, OwnerOf(main.Panels().GameWindow()));
+    const Picture picture = LivePicture(MY_DATA_SPACE::GetData().PipName());
+    ASSERT_EQ(400, picture.width);  // the program's client area
+    ASSERT_EQ(300, picture.height);
+    const struct {
+        int x, y;
+        std::array<int, 3> rgb;
+    } quarters[] = {{100, 75, {255, 0, 0}}, {300, 75, {0, 255, 0}}, {100, 225, {0, 0, 255}}, {300, 225, {255, 255, 255}}};
+    for (const auto& q : quarters) {
+        const auto seen = MeanColour(picture.rgb, picture.width, q.x, q.y);
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(q.rgb[c], seen[c], 40) << "at " << q.x << "," << q.y << " channel " << c;
+    }
+    QTest::mouseClick(main.StopButton(), Qt::LeftButton);
+    EXPECT_TRUE(WaitForMessage("直播停止", 5000));
+    Quit(*login);
+    windowsGame.kill();
+    windowsGame.waitForFinished(10000);
+    std::fprintf(stderr, "wine: the Windows game case took %lld ms\n", static_cast<long long>(clock.elapsed()));
 }
 
 int main(int argc, char** argv) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,19 +17,22 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
+// The windows of a display, top first, each with the process that shows it.
 class FakeWindows : public IGameWindows {
 public:
-    explicit FakeWindows(std::map<long, std::vector<WindowId>> windows) : windows_(std::move(windows)) {}
-    std::vector<WindowId> VisibleWindowsOf(long pid) override {
-        const auto it = windows_.find(pid);
-        return it == windows_.end() ? std::vector<WindowId>{} : it->second;
+    explicit FakeWindows(std::vector<OwnedWindow> stack) : stack_(std::move(stack)) {}
+    std::vector<OwnedWindow> VisibleWindowsOf(const std::vector<long>& pids) override {
+        std::vector<OwnedWindow> found;
+        for (const auto& w : stack_)
+            if (std::find(pids.begin(), pids.end(), w.pid) != pids.end()) found.push_back(w);
+        return found;
     }
     void BringToFront(WindowId window) override { raised.push_back(window); }
 
     std::vector<WindowId> raised;
 
 private:
-    std::map<long, std::vector<WindowId>> windows_;
+    std::vector<OwnedWindow> stack_;
 };
 
 GameRecord Game(std::string name, std::string main) { return {std::move(name), std::move(main), "", ""}; }
@@ -36,8 +40,8 @@ GameRecord Game(std::string name, std::string main) { return {std::move(name), s
 class GameModelTest : public testing::Test {
 protected:
     GameModelTest() {
-        auto windows = std::make_unique<FakeWindows>(std::map<long, std::vector<CGameDetector::WindowId>>{
-            {10, {0x100, 0x101}}, {13, {0x130}}, {15, {0x150}}});
+        auto windows = std::make_unique<FakeWindows>(std::vector<IGameWindows::OwnedWindow>{
+            {0x150, 15}, {0x100, 10}, {0x220, 22}, {0x130, 13}, {0x210, 21}, {0x101, 10}, {0x300, 30}});
         windows_ = windows.get();
         detector_ = std::make_unique<CGameDetector>(
             [this] { return processes_; }, std::move(windows));
@@ -45,6 +49,9 @@ protected:
 
     std::vector<proc::ProcessEntry> processes_ = {
         {10, "Alpha.exe"}, {11, "zeta"}, {12, "beta"}, {13, "Beta"}, {14, "systemd"}, {15, "gamma"}, {16, "Omega"},
+        // Copies sharing a name: a launcher without a window, a copy lower down, a copy on top;
+        // and a windowed copy followed by one without a window.
+        {20, "twin"}, {21, "Twin"}, {22, "twin"}, {30, "pair"}, {31, "pair"},
     };
     const std::vector<GameRecord> games_ = {
         Game("Gamma", "gamma"), Game("Alpha", "alpha.exe"), Game("Never", "never-running"),
@@ -60,17 +67,38 @@ TEST_F(GameModelTest, KnownGamesComeFirstThenTheRestAlphabetically) {
     const Strings& choices = detector_->RefreshProcesses(games_, system_);
     // Games in game-list order under their display names; "zeta" stays because the exclusion
     // entry "Zeta" is not lower case; "beta" runs twice and is listed once.
-    EXPECT_EQ(choices, (Strings{"Gamma", "Alpha", "Omega again", "beta", "zeta"}));
+    EXPECT_EQ(choices, (Strings{"Gamma", "Alpha", "Omega again", "beta", "pair", "twin", "zeta"}));
 }
 
-TEST_F(GameModelTest, TheProcessEnumeratedLastSuppliesTheId) {
+TEST_F(GameModelTest, EveryProcessOfANameIsKeptInListOrder) {
     CGameDetector::ProcessTable table;
     CGameDetector::OfferSet offers;
     detector_->EnumRunningProcesses(table, offers);
-    EXPECT_EQ(table.at("beta"), 13);
-    EXPECT_EQ(table.at("alpha.exe"), 10);
+    EXPECT_EQ(table.at("beta"), (std::vector<long>{12, 13}));
+    EXPECT_EQ(table.at("twin"), (std::vector<long>{20, 21, 22}));
+    EXPECT_EQ(table.at("alpha.exe"), (std::vector<long>{10}));
     EXPECT_EQ(offers.count("Alpha.exe"), 0u);
-    EXPECT_EQ(offers.size(), 6u);
+    EXPECT_EQ(offers.size(), 8u);
+}
+
+TEST_F(GameModelTest, OfProcessesSharingANameTheOneWithTheTopWindowIsChosen) {
+    detector_->RefreshProcesses(games_, system_);
+    const struct {
+        const char* text;
+        CGameDetector::WindowId window;
+        long pid;
+    } cases[] = {
+        {"twin", 0x220, 22},  // above the other copy's window; the launcher (20) shows none
+        {"TWIN", 0x220, 22},
+        {"pair", 0x300, 30},  // listed first, but the only one with a window
+        {"beta", 0x130, 13},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(detector_->SelectGameProcess(c.text)) << c.text;
+        EXPECT_EQ(detector_->SelectedWindow(), c.window) << c.text;
+        EXPECT_EQ(detector_->SelectedPid(), c.pid) << c.text;
+        EXPECT_EQ(windows_->raised.back(), c.window) << c.text;
+    }
 }
 
 TEST_F(GameModelTest, GameNamesOfferTheGameThenOther) {
@@ -139,6 +167,45 @@ TEST_F(GameModelTest, NoProcessesMeansNoChoices) {
     processes_.clear();
     EXPECT_TRUE(detector_->RefreshProcesses(games_, system_).empty());
     EXPECT_FALSE(detector_->SelectGameProcess("Alpha"));
+}
+
+}  // namespace
+
+namespace {
+
+// The name of a program from its /proc entries: executable link, raw command line, comm.
+TEST(ProgramNames, FromWhatProcSays) {
+    using namespace std::string_literals;
+    const struct {
+        std::string executable, commandLine, comm;
+        std::optional<std::string> name;
+    } cases[] = {
+        {"/usr/games/supertuxkart", "supertuxkart\0"s, "supertuxkart\n", "supertuxkart"},
+        {"/opt/game/bin/Game (deleted)", "", "", "Game"},
+        {"/memfd:sealed-1234 (deleted)", "", "", std::nullopt},
+        {"/memfd:game", "", "", std::nullopt},
+        {"/", "", "", std::nullopt},
+        // Wine's own processes and a game, as Debian's wine64 shows them.
+        {"/usr/lib/wine/wine64", "C:\\windows\\system32\\services.exe\0\0\0\0"s, "services.exe\n", "services.exe"},
+        {"/usr/lib/wine/wine64", "./TestGame.exe\0\0\0"s, "TestGame.exe\n", "TestGame.exe"},
+        // Proton's loader, a Windows name longer than comm's 15 bytes, spaces kept.
+        {"/home/m/.steam/steamapps/common/Proton 8.0/dist/bin/wine64-preloader",
+         "Z:\\home\\m\\Games\\Space Trader Deluxe.exe\0"s, "Space Trader De\n", "Space Trader Deluxe.exe"},
+        {"/usr/lib/wine/wine", "C:/Games/Mixed\\Path/Game.exe\0"s, "Game.exe\n", "Game.exe"},
+        // Still starting: the loaders on the command line are passed over.
+        {"/usr/lib/wine/wine64-preloader", "/usr/lib/wine/wine64-preloader\0/usr/lib/wine/wine64\0game.exe\0"s,
+         "wine64-preloa\n", "game.exe"},
+        // Nothing on the command line: comm, else the loader itself.
+        {"/usr/lib/wine/wine-preloader", "C:\\Games\\\0"s, "Cut At Fifteen.\n", "Cut At Fifteen."},
+        {"/usr/lib/wine/wine64", "", "", "wine64"},
+        {"/usr/lib/wine/wine64 (deleted)", "C:\\Games\\Old.exe\0"s, "Old.exe\n", "Old.exe"},
+        // Only the loaders themselves: these are ordinary programs.
+        {"/usr/bin/wine64-helper", "C:\\x.exe\0"s, "", "wine64-helper"},
+        {"/usr/lib/wine/wineserver64", "/usr/lib/wine/wineserver64\0-p0\0"s, "wineserver64\n", "wineserver64"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(proc::ProgramName(c.executable, c.commandLine, c.comm), c.name) << c.executable;
+    }
 }
 
 }  // namespace

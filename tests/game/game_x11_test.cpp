@@ -17,7 +17,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,30 +37,56 @@ using WindowId = x11::X11WindowList::WindowId;
 
 namespace {
 
+// How a helper copy is started, to look like the processes the detector meets.
+struct Launch {
+    std::string argv0;              // the first command-line argument; the file's path when empty
+    bool fromMemoryFile = false;    // run from an anonymous memory file, as some packers do
+    bool deleteAfterStart = false;  // the file goes while it runs, as in an update
+    int uid = -1;                   // another user's process (needs root)
+
+    static Launch WithArgv0(std::string text) { return {std::move(text), false, false, -1}; }
+};
+
 // A copy of the helper program started under a name of the test's choosing; it runs until
 // the object goes.
 class HelperProcess {
 public:
-    HelperProcess(const testsupport::TempDir& dir, const std::string& name, const std::string& mode) {
+    HelperProcess(const testsupport::TempDir& dir, const std::string& name, const std::string& mode,
+                  const Launch& launch = {}) {
         const std::string path = dir / name;
         std::filesystem::copy_file(GAME_WINDOW_HELPER, path);
-        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all | std::filesystem::perms::others_read |
+                                               std::filesystem::perms::others_exec);
+        int memory = -1;
+        if (launch.fromMemoryFile) {
+            memory = memfd_create(name.c_str(), MFD_CLOEXEC);
+            const std::string bytes = testsupport::ReadFile(path);
+            if (memory < 0 || write(memory, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+                throw std::runtime_error("memfd");
+        }
         int in[2];
         int out[2];
         if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        char* argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>(mode.c_str()), nullptr};
-        const int rc = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
+        const std::string argv0 = launch.argv0.empty() ? path : launch.argv0;
+        char* argv[] = {const_cast<char*>(argv0.c_str()), const_cast<char*>(mode.c_str()), nullptr};
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(in[0], 0);
+            dup2(out[1], 1);
+            if (launch.uid >= 0 && (setgid(launch.uid) != 0 || setuid(launch.uid) != 0)) _exit(126);
+            if (memory >= 0)
+                fexecve(memory, argv, environ);
+            else
+                execve(path.c_str(), argv, environ);
+            _exit(127);
+        }
         close(in[0]);
         close(out[1]);
+        if (memory >= 0) close(memory);
         stdin_ = in[1];
-        if (rc != 0) {
+        if (pid_ < 0) {
             close(out[0]);
-            throw std::runtime_error("posix_spawn failed");
+            throw std::runtime_error("fork failed");
         }
         // "ready id..." once its windows exist.
         std::string line;
@@ -73,6 +99,7 @@ public:
         words >> ready;
         if (ready != "ready") throw std::runtime_error("helper did not start: " + line);
         for (unsigned long id = 0; words >> id;) windows_.push_back(id);
+        if (launch.deleteAfterStart) std::filesystem::remove(path);
     }
     ~HelperProcess() {
         close(stdin_);
@@ -244,3 +271,67 @@ TEST_F(GameX11Test, TheGameWindowIsFoundInsideFramesAndMeasured) {
 }
 
 }  // namespace
+
+// What the process list calls each process, and which processes it hands the game dialog.
+TEST_F(GameX11Test, ProcessesGoByTheNameOfTheirProgram) {
+    // Another user's process must be able to run the copy.
+    std::filesystem::permissions(dir_.path(), std::filesystem::perms::others_read | std::filesystem::perms::others_exec,
+                                 std::filesystem::perm_options::add);
+    const bool root = geteuid() == 0;
+    const std::string id = std::to_string(getpid());
+    const struct {
+        std::string file;
+        Launch launch;
+        std::string listedAs;  // empty: not among the member's processes under any name
+    } cases[] = {
+        {"plain-game" + id, {}, "plain-game" + id},
+        {"updated-game" + id, {"", false, true, -1}, "updated-game" + id},
+        {"packed-game" + id, {"", true, false, -1}, ""},
+        // A Wine loader goes by the Windows program it runs, at full length; by comm (the
+        // loader's own name here) when the command line names none.
+        {"wine64", Launch::WithArgv0("C:\\Games\\Long Name Game " + id + ".EXE"), "Long Name Game " + id + ".EXE"},
+        {"wine64-preloader", Launch::WithArgv0("/home/member/games/unix" + id + ".exe"), "unix" + id + ".exe"},
+        {"wine-preloader", Launch::WithArgv0("C:\\Games\\"), "wine-preloader"},
+        {"other-member" + id, {"", false, false, 65534}, ""},
+    };
+    std::vector<std::unique_ptr<HelperProcess>> helpers;
+    for (const auto& c : cases) {
+        if (c.launch.uid >= 0 && !root) {
+            std::fprintf(stderr, "not root: the case of another user's process is left out\n");
+            helpers.push_back(nullptr);
+            continue;
+        }
+        helpers.push_back(std::make_unique<HelperProcess>(dir_, c.file, "none", c.launch));
+    }
+
+    const auto all = proc::ListProcesses();
+    const auto own = proc::ListOwnProcesses();
+    const auto find = [](const std::vector<proc::ProcessEntry>& list, long pid) {
+        const auto it = std::find_if(list.begin(), list.end(), [pid](const auto& p) { return p.pid == pid; });
+        return it == list.end() ? std::string("(not listed)") : it->name;
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        if (!helpers[i]) continue;
+        const auto& c = cases[i];
+        const long pid = helpers[i]->Pid();
+        EXPECT_EQ(find(own, pid), c.listedAs.empty() ? "(not listed)" : c.listedAs) << c.file;
+        EXPECT_EQ(proc::ProgramNameOf(static_cast<int>(pid)).value_or("(none)"),
+                  c.launch.fromMemoryFile ? "(none)" : c.launch.uid >= 0 ? c.file : c.listedAs)
+            << c.file;
+        // Another user's process is seen (by root) but is not the member's.
+        if (c.launch.uid >= 0) {
+            EXPECT_EQ(find(all, pid), c.file);
+        }
+    }
+
+    // The dialog lists the member's processes by lower-cased program name.
+    CGameDetector detector;
+    const Strings choices = detector.RefreshProcesses({}, {});
+    const auto offered = [&](const std::string& name) {
+        return std::find(choices.begin(), choices.end(), name) != choices.end();
+    };
+    EXPECT_TRUE(offered("long name game " + id + ".exe"));
+    EXPECT_TRUE(offered("updated-game" + id));
+    EXPECT_FALSE(offered("other-member" + id));
+    EXPECT_FALSE(std::any_of(choices.begin(), choices.end(), [](const auto& n) { return n.starts_with("memfd:"); }));
+}

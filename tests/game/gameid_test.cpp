@@ -1,5 +1,6 @@
 // The game dialog: the order of its checks, and its wiring over a fixed process list and fake
 // game windows.
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -47,8 +48,9 @@ TEST(GameIdCheck, IntroductionThenProcessThenWindow) {
 
 class FakeWindows : public IGameWindows {
 public:
-    std::vector<WindowId> VisibleWindowsOf(long pid) override {
-        return pid == 20 ? std::vector<WindowId>{0x2000, 0x2001} : std::vector<WindowId>{};
+    std::vector<OwnedWindow> VisibleWindowsOf(const std::vector<long>& pids) override {
+        if (std::find(pids.begin(), pids.end(), 20) == pids.end()) return {};
+        return {{0x2000, 20}, {0x2001, 20}};
     }
     void BringToFront(WindowId) override {}
 };

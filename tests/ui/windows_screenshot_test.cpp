@@ -37,7 +37,7 @@ void Pump(int ms) {
 
 class FakeWindows : public IGameWindows {
 public:
-    std::vector<WindowId> VisibleWindowsOf(long) override { return {}; }
+    std::vector<OwnedWindow> VisibleWindowsOf(const std::vector<long>&) override { return {}; }
     void BringToFront(WindowId) override {}
 };
 
