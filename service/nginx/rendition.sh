@@ -20,7 +20,7 @@ while [ ! -s "$recording" ]; do
   sleep 0.05
 done
 
-exec "$ffmpeg" -hide_banner -nostdin -loglevel error -analyzeduration 1000000 -follow 1 -i "$recording" \
-  -map 0:v -map '0:a?' -c:v libx264 -preset veryfast -crf 23 -pix_fmt yuv420p \
+exec "$ffmpeg" -hide_banner -nostdin -loglevel error -probesize 65536 -analyzeduration 500000 -follow 1 -i "$recording" \
+  -map 0:v -map '0:a?' -c:v libx264 -preset veryfast -tune zerolatency -crf 23 -pix_fmt yuv420p \
   -force_key_frames 'expr:gte(t,n_forced*2)' -sc_threshold 0 \
   -c:a copy -f flv "$output"
