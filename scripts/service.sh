@@ -100,11 +100,20 @@ start_all() {
     exit 1
   fi
 
-  mkdir -p "$prefix/conf" "$prefix/logs" "$prefix/temp" "$data/hls"
-  local user_line=""
+  # Recordings feed the viewers' rendition only while their stream is published; what a stopped
+  # nginx left behind is of no use.
+  rm -rf "$data/record"
+  mkdir -p "$prefix/conf" "$prefix/logs" "$prefix/temp" "$data/hls" "$data/record"
+  local user_line="" ffmpeg rendition_from=$host
+  # The rendition connects to the listening address; from 0.0.0.0 that comes from loopback.
+  [[ $host == 0.0.0.0 ]] && rendition_from=127.0.0.1
   [[ $(id -u) == 0 ]] && user_line="user root;"
+  ffmpeg=$(command -v ffmpeg) || { echo "service.sh: ffmpeg is missing (scripts/install-deps.sh)" >&2; stop_all; exit 1; }
   sed -e "s|@USER_LINE@|$user_line|" -e "s|@PREFIX@|$prefix|g" -e "s|@RTMP_LISTEN@|$host:$rtmp_port|" \
-      -e "s|@APP@|live|" -e "s|@CALLBACK@|http://$host:$port|g" -e "s|@HLS_DIR@|$data/hls|" \
+      -e "s|@APP@|live|" -e "s|@HLS_APP@|hls|g" -e "s|@CALLBACK@|http://$host:$port|g" \
+      -e "s|@HLS_DIR@|$data/hls|" -e "s|@RECORD_DIR@|$data/record|g" -e "s|@RTMP_LOCAL@|$host:$rtmp_port|" \
+      -e "s|@RENDITION_FROM@|$rendition_from|" \
+      -e "s|@FFMPEG@|$ffmpeg|" -e "s|@RENDITION@|$root/service/nginx/rendition.sh|" \
       -e "s|@CONTROL_SOCKET@|$prefix/control.sock|" \
       "$root/service/nginx/nginx.conf.in" >"$prefix/conf/nginx.conf"
   rm -f "$prefix/control.sock"

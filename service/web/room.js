@@ -40,17 +40,22 @@
     say(text);
   }
 
+  // A viewer waiting for the broadcast to begin asks every second, so the player starts soon
+  // after it does; afterwards every 3 s is enough to notice the end.
+  var waiting = true;
+
   function poll() {
     fetch('/api/room?lid=' + encodeURIComponent(lid), { cache: 'no-store' })
       .then(function (r) { return r.json(); })
       .then(function (room) {
+        waiting = room.state === 'issued';
         if (room.state === 'live' && !playing) start(room.playlist);
         else if (room.state === 'issued') say('主播还没有开始直播，请稍候…');
         else if (room.state === 'ended' && playing) stop('直播已经结束。');
         else if (room.state === 'ended') say('直播已经结束。');
       })
       .catch(function () {})
-      .then(function () { setTimeout(poll, 3000); });
+      .then(function () { setTimeout(poll, waiting ? 1000 : 3000); });
   }
   poll();
 })();

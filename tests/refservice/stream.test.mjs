@@ -67,13 +67,15 @@ async function roomState(lid) {
 }
 
 // FFmpeg publishing a test picture and tone the way the broadcaster's encoder does (H.264 + AAC
-// 22050 Hz mono in FLV). Resolves to the exit code.
+// 22050 Hz mono in FLV, 10 pictures a second, a key frame only every 250 pictures).
+// Resolves to the exit code.
 function publish(url, seconds) {
   const ffmpeg = spawn('ffmpeg', ['-hide_banner', '-loglevel', 'error', '-re',
     '-f', 'lavfi', '-i', 'testsrc=size=320x240:rate=10',
     '-f', 'lavfi', '-i', 'sine=frequency=440:sample_rate=22050',
     '-t', String(seconds), '-c:v', 'libx264', '-preset', 'ultrafast', '-tune', 'zerolatency',
-    '-g', '10', '-pix_fmt', 'yuv420p', '-c:a', 'aac', '-ar', '22050', '-ac', '1', '-b:a', '32k',
+    '-g', '250', '-keyint_min', '10', '-pix_fmt', 'yuv420p',
+    '-c:a', 'aac', '-ar', '22050', '-ac', '1', '-b:a', '32k',
     '-f', 'flv', url], { stdio: ['ignore', 'ignore', 'pipe'] });
   let errors = '';
   ffmpeg.stderr.on('data', (d) => { errors += d; });
@@ -103,55 +105,58 @@ test('a publish under a made-up stream name is refused', async () => {
   assert.notEqual(code, 0);
 });
 
-test('the room page plays a published stream in Chromium, and the room ends with it', async () => {
+test('the room page plays a published stream in Chromium within 10 s, and the room ends with it', async () => {
   const room = await newRoom('浏览器测试');
   assert.equal(room.pipUrl, `rtmp://127.0.0.1:${rtmpPort}/live`);
-  const publisher = publish(`${room.pipUrl}/${room.pipName}`, 120);
+  const browser = await chromium.launch({
+    executablePath: '/usr/bin/chromium',
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync',
+      '--autoplay-policy=no-user-gesture-required'],
+  });
+  let publisher;
   try {
+    // The viewer is in the room before the broadcast starts; the join time runs from the
+    // publish to the player's clock moving.
+    const page = await browser.newPage();
+    await page.goto(`${base}/live/room?lid=${room.lid}`);
+    await page.waitForFunction(() => document.getElementById('status').textContent.includes('还没有开始'),
+      null, { timeout: 15000 });
+    const published = Date.now();
+    publisher = publish(`${room.pipUrl}/${room.pipName}`, 120);
     await until('the room to go live', async () => (await roomState(room.lid)) === 'live', 15000);
-    await until('the first HLS segments', async () => {
-      const r = await fetch(`${base}/hls/room-${room.lid}.m3u8`);
-      const text = r.ok ? await r.text() : '';
-      return text.includes('.ts') && !text.includes(room.pipName);
-    }, 30000);
+    await page.waitForFunction(() => document.getElementById('player').currentTime > 0, null,
+      { timeout: 90000, polling: 100 });
+    const joinMs = Date.now() - published;
+    console.log(`# join time: ${(joinMs / 1000).toFixed(1)} s from the publish to the video playing`);
+    assert.ok(joinMs < 10000, `the room page plays within 10 s of the publish (${joinMs} ms)`);
+    const playlist = await (await fetch(`${base}/hls/room-${room.lid}.m3u8`)).text();
+    assert.ok(!playlist.includes(room.pipName), 'the playlist never names the stream');
 
-    const browser = await chromium.launch({
-      executablePath: '/usr/bin/chromium',
-      args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-        '--disable-background-networking', '--disable-component-update', '--disable-sync',
-        '--autoplay-policy=no-user-gesture-required'],
+    const first = await page.evaluate(() => document.getElementById('player').currentTime);
+    await page.waitForFunction((t) => document.getElementById('player').currentTime > t + 1, first,
+      { timeout: 15000, polling: 250 });
+    const video = await page.evaluate(() => {
+      const v = document.getElementById('player');
+      return { width: v.videoWidth, height: v.videoHeight, paused: v.paused };
     });
-    try {
-      const page = await browser.newPage();
-      await page.goto(`${base}/live/room?lid=${room.lid}`);
-      await page.waitForFunction(() => document.getElementById('player').currentTime > 0.5, null,
-        { timeout: 45000, polling: 250 });
-      const first = await page.evaluate(() => document.getElementById('player').currentTime);
-      await sleep(2500);
-      const video = await page.evaluate(() => {
-        const v = document.getElementById('player');
-        return { time: v.currentTime, width: v.videoWidth, height: v.videoHeight, paused: v.paused };
-      });
-      assert.ok(video.time > first + 1, `the video advances (${first} -> ${video.time})`);
-      assert.equal(video.paused, false);
-      assert.deepEqual([video.width, video.height], [320, 240]);
-      await page.screenshot({ path: path.join(build, 'refservice-room-page.png') }).catch(() => {});
+    assert.equal(video.paused, false);
+    assert.deepEqual([video.width, video.height], [320, 240]);
+    await page.screenshot({ path: path.join(build, 'refservice-room-page.png') }).catch(() => {});
 
-      // The streaming server's control endpoint drops the publisher: the room ends with it.
-      const control = path.join(data, 'nginx/control.sock');
-      const { stdout } = await run('curl', ['-s', '--unix-socket', control,
-        `http://localhost/control/drop/publisher?app=live&name=${room.pipName}`]);
-      assert.equal(stdout.trim(), '1');
-      const { code } = await publisher.done;
-      assert.notEqual(code, 0);
-      await until('the room to end', async () => (await roomState(room.lid)) === 'ended', 10000);
-      await page.waitForFunction(() => document.getElementById('status').textContent.includes('直播已经结束'),
-        null, { timeout: 15000 });
-    } finally {
-      await browser.close();
-    }
+    // The streaming server's control endpoint drops the publisher: the room ends with it.
+    const control = path.join(data, 'nginx/control.sock');
+    const { stdout } = await run('curl', ['-s', '--unix-socket', control,
+      `http://localhost/control/drop/publisher?app=live&name=${room.pipName}`]);
+    assert.equal(stdout.trim(), '1');
+    const { code } = await publisher.done;
+    assert.notEqual(code, 0);
+    await until('the room to end', async () => (await roomState(room.lid)) === 'ended', 10000);
+    await page.waitForFunction(() => document.getElementById('status').textContent.includes('直播已经结束'),
+      null, { timeout: 15000 });
   } finally {
-    publisher.ffmpeg.kill('SIGKILL');
+    await browser.close();
+    publisher?.ffmpeg.kill('SIGKILL');
   }
 
   // The broadcaster's one reconnection under the same name is let in...

@@ -4,6 +4,7 @@
 //
 //   skin-gen res DIR        writes the res/ tree into DIR
 //   skin-gen resources DIR  writes 155.gif, 148.bmp, 149.bmp, 162.png and skin.qrc into DIR
+//   skin-gen icons DIR      writes the program's icon as DIR/NxN/apps/strimo.png, a hicolor theme
 
 #include <cstdio>
 #include <cstdlib>
@@ -225,21 +226,30 @@ void WriteResources(Writer& w) {
     w.SaveBytes("skin.qrc", std::vector<std::uint8_t>(qrc.begin(), qrc.end()));
 }
 
+// The desktop's icon theme picks the nearest of these sizes; every size is drawn, not scaled.
+void WriteIcons(Writer& w) {
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        w.Save(QStringLiteral("%1x%1/apps/strimo.png").arg(size), SkinPainter::Icon(size));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     // Pictures need fonts and a paint engine, never a display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    if (argc != 3 || (std::string(argv[1]) != "res" && std::string(argv[1]) != "resources")) {
-        std::fprintf(stderr, "usage: skin-gen res|resources DIR\n");
+    const std::string what = argc == 3 ? argv[1] : "";
+    if (what != "res" && what != "resources" && what != "icons") {
+        std::fprintf(stderr, "usage: skin-gen res|resources|icons DIR\n");
         return 2;
     }
     Writer writer{QString::fromLocal8Bit(argv[2])};
-    if (std::string(argv[1]) == "res")
+    if (what == "res")
         WriteRes(writer);
-    else
+    else if (what == "resources")
         WriteResources(writer);
+    else
+        WriteIcons(writer);
     if (writer.failed) return 1;
     std::printf("skin-gen: %d files in %s\n", writer.written, argv[2]);
     return 0;
