@@ -5,6 +5,7 @@
 // minute, when the encoder, the sound server connection and the X11 shared memory are set up.
 //   tests/fixtures/with-xvfb.sh tests/fixtures/with-pulse.sh build/bench/soak_bench [--minutes 30]
 
+#include <malloc.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -38,6 +39,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Usage {
     long rssKiB = 0;
+    long heapKiB = 0;  // allocated from malloc: tells heap growth from other mappings
     int fds = 0;
     int threads = 0;
 };
@@ -54,6 +56,7 @@ Usage SelfUsage() {
     }
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++u.fds;
     --u.fds;  // the directory iterator's own descriptor
+    u.heapKiB = static_cast<long>(mallinfo2().uordblks / 1024);
     return u;
 }
 
@@ -165,8 +168,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("soak: 1280x720, level 1, 15 frames/s, 500 kbit/s, sound from s1.monitor, %d min\n", minutes);
-    std::printf("%7s %10s %5s %8s %9s %9s %8s %7s %6s\n", "time s", "rss KiB", "fds", "threads", "frames", "expected",
-                "discards", "reopens", "load");
+    std::printf("%7s %10s %9s %5s %8s %9s %9s %8s %7s %6s\n", "time s", "rss KiB", "heap KiB", "fds", "threads",
+                "frames", "expected", "discards", "reopens", "load");
     std::fflush(stdout);
 
     const auto start = Clock::now();
@@ -187,15 +190,17 @@ int main(int argc, char** argv) {
             maxRssAfterMinute = std::max(maxRssAfterMinute, last.rssKiB);
             minRssAfterMinute = std::min(minRssAfterMinute, last.rssKiB);
         }
-        std::printf("%7.0f %10ld %5d %8d %9lld %9.0f %8llu %7d %6.2f\n", t, last.rssKiB, last.fds, last.threads,
+        std::printf("%7.0f %10ld %9ld %5d %8d %9lld %9.0f %8llu %7d %6.2f\n", t, last.rssKiB, last.heapKiB, last.fds,
+                    last.threads,
                     sender.Encoder().VideoFramesEncoded(), t * 15, sender.Encoder().DiscardedPackets(),
                     sender.Reopens(), LoadAverage());
         std::fflush(stdout);
     }
     if (owner.ended >= 0) std::printf("the broadcast ended early (reason %d)\n", owner.ended.load());
     const long growth = last.rssKiB - atMinute.rssKiB;
-    std::printf("after the first minute: rss %+ld KiB (range %ld..%ld KiB), fds %+d, threads %+d\n", growth,
-                minRssAfterMinute, maxRssAfterMinute, last.fds - atMinute.fds, last.threads - atMinute.threads);
+    std::printf("after the first minute: rss %+ld KiB (range %ld..%ld KiB), heap %+ld KiB, fds %+d, threads %+d\n",
+                growth, minRssAfterMinute, maxRssAfterMinute, last.heapKiB - atMinute.heapKiB,
+                last.fds - atMinute.fds, last.threads - atMinute.threads);
     const bool met = growth < 2048 && last.fds - atMinute.fds <= 0;
     std::printf("goal (growth < 2 MiB, 0 descriptors): %s\n", met ? "met" : "NOT met");
     return met && owner.ended < 0 ? 0 : 1;

@@ -159,8 +159,9 @@ TEST_F(NetworkFaultTest, DelayJitterAndHoldBackForAMinute) {
     EXPECT_TRUE(owner_.Reasons().empty());
     EXPECT_EQ(0, sender->Reopens());
     EXPECT_EQ(0u, sender->Encoder().DiscardedPackets());
-    // A hold of 200 ms plus the jitter is the longest nginx may wait for data.
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(stall).count(), 600);
+    // A hold of 200 ms plus the jitter is the longest nginx should wait for data (with room
+    // for a busy machine).
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(stall).count(), 1000);
     sender.reset();
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     ASSERT_TRUE(WaitAllClosed());

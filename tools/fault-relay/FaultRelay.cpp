@@ -349,8 +349,13 @@ void FaultRelay::Run() {
             const short serverRevents = fds[i++].revents;
             // A read error from the client ends what it sends; one from the server, everything.
             auto readSide = [&](Direction& d, int in, short revents, bool fromServer) {
-                if ((revents & POLLERR) && fromServer) c.broken = true;
-                if (!(revents & (POLLIN | POLLHUP | POLLERR)) || !wants(d)) return;
+                if (revents & POLLERR) {  // reset: reported even while the side is not read
+                    if (fromServer) c.broken = true;
+                    d.inEnded = true;
+                    c.down.outShut = c.down.inEnded = true;
+                    return;
+                }
+                if (!(revents & (POLLIN | POLLHUP)) || !wants(d)) return;
                 Chunk chunk;
                 chunk.bytes.resize(std::min(kReadBytes, kMaxQueued - d.queued));
                 const ssize_t n = ::recv(in, chunk.bytes.data(), chunk.bytes.size(), MSG_DONTWAIT);
