@@ -2,14 +2,16 @@
 # Starts and stops the reference service (strimo-service) and its streaming server (nginx with
 # the RTMP module) on loopback.
 #
-#   scripts/service.sh start  [--data DIR] [--host ADDR] [--port N] [--rtmp-port N] [--build DIR] [--no-demo]
+#   scripts/service.sh start  [--data DIR] [--host ADDR] [--port N] [--rtmp-port N] [--publish-port N]
+#                             [--build DIR] [--no-demo]
 #   scripts/service.sh run    [same options]    start, stay in the foreground, stop on Ctrl-C
 #   scripts/service.sh stop   [--data DIR]
 #   scripts/service.sh status [--data DIR]
 #
 # Addresses default to scripts/ports.env; the data folder to build/service-data. The first start
 # of a data folder sets up the demo: member "demo" with password "strimo-demo", and the sample
-# release (version 2) on the update host.
+# release (version 2) on the update host. --publish-port names the port broadcasters are sent to
+# when it is not nginx's own (a relay in front of it, as the network-fault tests put there).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # shellcheck source=ports.env
@@ -20,6 +22,7 @@ shift || true
 host=$STRIMO_SERVICE_HOST
 port=$STRIMO_SERVICE_PORT
 rtmp_port=$STRIMO_RTMP_PORT
+publish_port=""
 data="$root/build/service-data"
 build="$root/build"
 demo=1
@@ -29,6 +32,7 @@ while (($#)); do
     --host) host=$2; shift 2 ;;
     --port) port=$2; shift 2 ;;
     --rtmp-port) rtmp_port=$2; shift 2 ;;
+    --publish-port) publish_port=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
     --no-demo) demo=0; shift ;;
     *) echo "service.sh: unknown option $1" >&2; exit 2 ;;
@@ -90,7 +94,7 @@ start_all() {
   [[ -f $data/strimo.db ]] && "$bin" end-live --data "$data" >/dev/null
 
   setsid "$bin" serve --listen "$host" --port "$port" --data "$data" \
-    --rtmp-url "rtmp://$host:$rtmp_port/live" --web-url "http://$host:$port" \
+    --rtmp-url "rtmp://$host:${publish_port:-$rtmp_port}/live" --web-url "http://$host:$port" \
     >"$data/service.log" 2>&1 &
   echo $! >"$service_pid"
   if ! wait_tcp "$host:$port" 100; then

@@ -1,7 +1,9 @@
 #pragma once
 // What every end-to-end test stands on: the reference service and nginx on free loopback ports
 // with a private data folder (scripts/service.sh), an installation directory copy whose
-// config.xml points at them, and the sample game's window on this test's display.
+// config.xml points at them, and the sample game's window on this test's display. Broadcasters
+// reach nginx through a relay of ours, which passes everything on until a test makes it play a
+// bad network.
 
 #include <netinet/in.h>
 #include <signal.h>
@@ -15,6 +17,7 @@
 #include <sstream>
 #include <string>
 
+#include "FaultRelay.h"
 #include "TempDir.h"
 
 namespace e2e {
@@ -57,14 +60,19 @@ inline std::string Replace(std::string text, const std::string& from, const std:
 
 class Environment {
 public:
-    Environment() : httpPort_(FreeLoopbackPort()), rtmpPort_(FreeLoopbackPort()) {}
+    Environment() : httpPort_(FreeLoopbackPort()), rtmpPort_(FreeLoopbackPort()), relay_("127.0.0.1", rtmpPort_) {}
 
     // Starts both servers and fills the installation copy. False with `why` on failure.
     bool Start(std::string& why) {
         data_ = (dir_.path() / "data").string();
         inst_ = (dir_.path() / "installation").string();
+        if (!relay_.Start()) {
+            why = relay_.Error();
+            return false;
+        }
         const std::string out = Capture(Script() + " start --data '" + data_ + "' --port " + std::to_string(httpPort_) +
-                                        " --rtmp-port " + std::to_string(rtmpPort_) + " --build '" STRIMO_BUILD_DIR
+                                        " --rtmp-port " + std::to_string(rtmpPort_) + " --publish-port " +
+                                        std::to_string(relay_.Port()) + " --build '" STRIMO_BUILD_DIR
                                         "' 2>&1; echo rc=$?");
         if (out.find("rc=0") == std::string::npos) {
             why = out;
@@ -94,6 +102,7 @@ public:
 
     std::string ServiceUrl() const { return "http://127.0.0.1:" + std::to_string(httpPort_); }
     int RtmpPort() const { return rtmpPort_; }
+    FaultRelay& Relay() { return relay_; }
     const std::string& Data() const { return data_; }
     const std::string& Installation() const { return inst_; }
     std::string NginxPidFile() const { return data_ + "/nginx/nginx.pid"; }
@@ -107,6 +116,10 @@ public:
                                   " FROM rooms WHERE lid = " + lid + "\" 2>/dev/null");
         while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
         return out;
+    }
+    // nginx's statistics (XML) from its control socket.
+    std::string NginxStat() const {
+        return Capture("curl -s --max-time 5 --unix-socket '" + data_ + "/nginx/control.sock' http://localhost/stat");
     }
     int RoomCount() const {
         return std::atoi(Capture("sqlite3 '" + data_ + "/strimo.db' 'SELECT COUNT(*) FROM rooms' 2>/dev/null").c_str());
@@ -131,6 +144,7 @@ private:
     testsupport::TempDir dir_;
     int httpPort_;
     int rtmpPort_;
+    FaultRelay relay_;
     std::string data_;
     std::string inst_;
     bool started_ = false;

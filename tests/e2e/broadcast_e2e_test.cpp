@@ -580,6 +580,76 @@ TEST_F(Broadcaster, AWindowsGameUnderWineGoesByItsWindowsNameAndIsBroadcast) {
     std::fprintf(stderr, "wine: the Windows game case took %lld ms\n", static_cast<long long>(clock.elapsed()));
 }
 
+// nginx's statistics: how many bytes it has received from the publisher of `name` (-1: no
+// publisher).
+long long NginxBytesIn(const std::string& name) {
+    const std::string stat = env->NginxStat();
+    const auto at = stat.find("<name>" + name + "</name>");
+    if (at == std::string::npos) return -1;
+    const auto end = stat.find("</stream>", at);
+    const std::string stream = stat.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    if (stream.find("<publishing/>") == std::string::npos) return -1;
+    const auto bytes = stream.find("<bytes_in>");
+    return bytes == std::string::npos ? -1 : std::atoll(stream.c_str() + bytes + 10);
+}
+
+// A link that stops for 5 s is ridden out on the same connection. A cut connection is
+// reopened once. A cut when the server cannot be reached any more ends, after the one
+// reconnection attempt, with "直播中断"; "continue" then resumes the same stream on nginx.
+TEST_F(Broadcaster, ABadNetworkIsRiddenOutOrEndsWithAnInterruptionThatContinues) {
+    auto login = Login("demo", "strimo-demo");
+    ASSERT_TRUE(login && login->LoggedIn());
+    CCtrMainDlg& main = *login->MainWindow();
+    FaultRelay& relay = env->Relay();
+    relay.Clear();
+    const int accepted = relay.Accepted();
+    ASSERT_TRUE(StartBroadcast(main, "bad network"));
+    const std::string name = MY_DATA_SPACE::GetData().PipName();
+    const std::string lid = MY_DATA_SPACE::GetData().Lid();
+    ASSERT_TRUE(WaitFor([&] { return NginxBytesIn(name) > 20000; }, 15000));
+    EXPECT_EQ(accepted + 1, relay.Accepted());
+
+    relay.SetForwarding(false);
+    const long long stalled = NginxBytesIn(name);
+    QTest::qWait(5000);  // the length of the outage
+    EXPECT_LT(NginxBytesIn(name), stalled + 40000) << "nothing should pass a stopped link";
+    relay.SetForwarding(true);
+    ASSERT_TRUE(WaitFor([&] { return NginxBytesIn(name) > stalled + 100000; }, 20000));
+    EXPECT_TRUE(main.Broadcasting());
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(accepted + 1, relay.Accepted()) << "a 5 s stall must not cost the connection";
+
+    relay.CutConnections();
+    ASSERT_TRUE(WaitFor([&] { return relay.Accepted() == accepted + 2 && NginxBytesIn(name) > 20000; }, 20000));
+    EXPECT_TRUE(main.Broadcasting());
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ("live", env->RoomColumn(lid, "state"));
+
+    const int refused = relay.Refused();
+    relay.SetRefuse(true);
+    relay.CutConnections();
+    ASSERT_TRUE(WaitForMessage("直播中断", 30000));
+    EXPECT_EQ(refused + 1, relay.Refused()) << "one reconnection attempt";
+    EXPECT_EQ(accepted + 2, relay.Accepted());
+    EXPECT_FALSE(main.Broadcasting());
+    EXPECT_EQ(1, main.Session().Interrupted());
+
+    relay.SetRefuse(false);
+    answerYes = true;
+    QTest::mouseClick(main.StartButton(), Qt::LeftButton);
+    ASSERT_EQ(1u, questions.size());
+    EXPECT_EQ("是否要继续直播", questions[0]);
+    ASSERT_TRUE(WaitFor([&] { return main.Broadcasting(); }, 15000));
+    EXPECT_EQ(name, MY_DATA_SPACE::GetData().PipName());
+    ASSERT_TRUE(WaitFor([&] { return NginxBytesIn(name) > 50000; }, 20000)) << env->NginxStat();
+    EXPECT_EQ(accepted + 3, relay.Accepted());
+    EXPECT_EQ("live", env->RoomColumn(lid, "state"));
+    QTest::mouseClick(main.StopButton(), Qt::LeftButton);
+    EXPECT_TRUE(WaitForMessage("直播停止", 5000));
+    EXPECT_EQ("ended", env->RoomColumn(lid, "state"));
+    Quit(*login);
+}
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);

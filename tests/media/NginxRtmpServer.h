@@ -78,7 +78,8 @@ inline std::string Capture(const std::string& command) {
 
 class NginxRtmpServer {
 public:
-    NginxRtmpServer() {
+    // Without `record`, nothing is written (long runs).
+    explicit NginxRtmpServer(bool record = true) {
         std::filesystem::create_directories(dir_.path() / "conf");
         std::filesystem::create_directories(dir_.path() / "logs");
         std::filesystem::create_directories(dir_.path() / "tmp");
@@ -96,7 +97,7 @@ public:
              << "error_log " << d << "/logs/error.log;\n"
              << "events { worker_connections 64; }\n"
              << "rtmp {\n  server {\n    listen 127.0.0.1:" << rtmpPort_ << ";\n"
-             << "    application live {\n      live on;\n      record all;\n"
+             << "    application live {\n      live on;\n      record " << (record ? "all" : "off") << ";\n"
              << "      record_path " << d << "/rec;\n      record_unique off;\n    }\n  }\n}\n"
              << "http {\n  access_log " << d << "/logs/access.log;\n"
              << "  client_body_temp_path " << d << "/tmp/body;\n"

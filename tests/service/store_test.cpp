@@ -2,11 +2,20 @@
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <memory>
+#include <new>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CFileCipher.h"
@@ -201,6 +210,84 @@ TEST(StoreSaving, AFailedSaveNeverDestroysThePreviousFile) {
         ++entries;
     }
     EXPECT_EQ(1, entries);
+}
+
+// A process killed at any moment of a save (the program crashing, or the user ending it) leaves
+// config.xml whole: it deciphers and parses, and holds either the text before the save or the
+// text of the save. One of the two texts spans two enciphered units, so a half-written file
+// could not pass for either.
+TEST(StoreSaving, SavesKilledAtRandomMomentsLeaveTheOldOrTheNewFile) {
+    TempDir dir;
+    const std::string file = dir / "config.xml";
+    const std::string small = "<kanvo>\n\t<server login=\"http://127.0.0.1:18080/api/login\"/>\n</kanvo>\n\n";
+    std::string large = "<kanvo>\n\t<server login=\"http://127.0.0.1:18080/api/login\"/>\n\t<games>\n";
+    for (int i = 0; large.size() < 40000; ++i)
+        large += "\t\t<game name=\"game " + std::to_string(i) + "\" main=\"game" + std::to_string(i) + "\"/>\n";
+    large += "\t</games>\n</kanvo>\n\n";
+    // The texts as a save prints them.
+    auto printedForm = [&](const std::string& xml) {
+        EXPECT_TRUE(SaveEncrypted(dir / "source.xml", xml));
+        CXmlDocFile doc("");
+        EXPECT_TRUE(doc.Load(dir / "source.xml"));
+        std::filesystem::remove(dir / "source.xml");
+        return doc.Print();
+    };
+    const std::string printed[2] = {printedForm(small), printedForm(large)};
+    ASSERT_GT(printed[1].size(), 32768u);
+    ASSERT_TRUE(SaveEncrypted(file, printed[0]));
+    const std::string sources[2] = {dir / "text0", dir / "text1"};
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(SaveEncrypted(sources[i], printed[i]));
+
+    // Saves started by the child so far, counted where both processes see it.
+    auto* started = static_cast<std::atomic<long>*>(
+        ::mmap(nullptr, sizeof(std::atomic<long>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(MAP_FAILED, static_cast<void*>(started));
+    std::mt19937 random(std::random_device{}());
+    int kills = 0, completed = 0;
+    for (int round = 0; round < 200; ++round) {
+        new (started) std::atomic<long>(0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Both texts bound to config.xml, saved in turn until the child is killed.
+            CXmlDocFile first(file);
+            CXmlDocFile second(file);
+            if (!first.Load(sources[0]) || !second.Load(sources[1])) ::_exit(3);
+            for (long n = 0; n < 100000; ++n) {
+                started->fetch_add(1);
+                ((n + round) % 2 == 0 ? second : first).Save();
+            }
+            ::_exit(0);  // never reached in time: the destructors' saves are not wanted
+        }
+        // Killed during the first to fourth save, some microseconds in.
+        const long saves = std::uniform_int_distribution<long>(1, 4)(random);
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (started->load() < saves && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+        const auto until = std::chrono::steady_clock::now() +
+                           std::chrono::microseconds(std::uniform_int_distribution<int>(0, 3000)(random));
+        while (std::chrono::steady_clock::now() < until) {
+        }
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(child, ::waitpid(child, &status, 0));
+        kills += WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        completed += started->load() > saves;
+
+        std::string now;
+        ASSERT_TRUE(LoadEncrypted(file, now)) << "round " << round;
+        ASSERT_TRUE(now == printed[0] || now == printed[1]) << "round " << round << ": " << now.size() << " bytes";
+        CXmlDocFile check("");
+        ASSERT_TRUE(check.Load(file)) << "round " << round;
+        ASSERT_NE(nullptr, check.Doc().first_node("kanvo"));
+    }
+    ::munmap(started, sizeof(std::atomic<long>));
+    EXPECT_EQ(200, kills);
+    // A killed save leaves its temporary file; the next save removes it, so they never pile up.
+    int leftovers = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        leftovers += e.path().filename().string().rfind("config.xml.tmp-", 0) == 0;
+    EXPECT_LE(leftovers, 1);
+    std::printf("200 kills, %d after a finished save; %d temporary files left\n", completed, leftovers);
 }
 
 TEST(StoreSaving, SavingKeepsTheModeOfTheFileItReplaces) {

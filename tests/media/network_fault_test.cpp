@@ -1,0 +1,271 @@
+// The broadcast through a bad network: the sender publishes to nginx through a relay of ours
+// that delays, holds back, slows down or stops the data while the broadcast runs. What nginx
+// recorded is read back and decoded as a viewer would.
+
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "CSendDataStream.h"
+#include "FakePlatform.h"
+#include "FaultRelay.h"
+#include "NginxRtmpServer.h"
+#include "RecordingCheck.h"
+
+using namespace testsupport;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr platform::WindowId kWindow = 0x500001;
+
+// The tests run in a network namespace of their own: its loopback carries the broadcast, and
+// its TCP settings are the test's to choose. A sender's kernel grows the send buffer of a
+// connection held back only by the receiver's window up to tcp_wmem's maximum (4 MiB by
+// default: over a minute of this stream), which no real uplink would hold before losses shrink
+// the congestion window; a 64 KiB maximum keeps the buffering between the broadcaster and the
+// slow link at a few seconds, as on a real one.
+std::string privateNetworkProblem = "not set up";
+
+std::string EnterPrivateNetwork() {
+    if (::unshare(CLONE_NEWNET) != 0) return std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno);
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq lo{};
+    std::strncpy(lo.ifr_name, "lo", IFNAMSIZ - 1);
+    const bool up = fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &lo) == 0 && (lo.ifr_flags |= IFF_UP) &&
+                    ::ioctl(fd, SIOCSIFFLAGS, &lo) == 0;
+    if (fd >= 0) ::close(fd);
+    if (!up) return "cannot bring the namespace's loopback up";
+    std::ofstream("/proc/sys/net/ipv4/tcp_wmem") << "4096 16384 65536\n";
+    std::ifstream check("/proc/sys/net/ipv4/tcp_wmem");
+    long low = 0, initial = 0, maximum = 0;
+    check >> low >> initial >> maximum;
+    if (maximum != 65536) return "cannot set tcp_wmem in the namespace";
+    return {};
+}
+
+// Pictures of fresh noise: the hardest thing to compress, so the stream uses its whole bit rate.
+class NoiseGrabber : public platform::IScreenGrabber {
+public:
+    int Depth() override { return 24; }
+    bool Grab(int, int, int width, int rows, unsigned char* out, int rowBytes) override {
+        for (int y = 0; y < rows; ++y) {
+            unsigned char* row = out + static_cast<long>(y) * rowBytes;
+            for (int x = 0; x + 8 <= width * 3; x += 8) {
+                state_ ^= state_ << 13;
+                state_ ^= state_ >> 7;
+                state_ ^= state_ << 17;
+                std::memcpy(row + x, &state_, 8);
+            }
+        }
+        return true;
+    }
+
+private:
+    uint64_t state_ = 0x9e3779b97f4a7c15ull;
+};
+
+// The member's defaults: 500 kbit/s, 10 pictures a second, level 0.
+CStreamSettings Defaults(const std::string& url) {
+    CStreamSettings s;
+    s.sourceWidth = s.width = 320;
+    s.sourceHeight = s.height = 240;
+    s.frameRate = 10;
+    s.quality = 0;
+    s.bitRate = 500000;
+    s.audioEnabled = 0;
+    s.url = url;
+    return s;
+}
+
+class NetworkFaultTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!privateNetworkProblem.empty()) GTEST_SKIP() << "needs a network namespace (root): " << privateNetworkProblem;
+        ASSERT_TRUE(nginx_.Start()) << nginx_.ErrorLog();
+        ASSERT_TRUE(relay_.Start()) << relay_.Error();
+    }
+
+    std::string RelayUrl(const std::string& name) const {
+        return "rtmp://127.0.0.1:" + std::to_string(relay_.Port()) + "/live/" + name;
+    }
+
+    std::unique_ptr<CSendDataStream> Sender(const CStreamSettings& s) {
+        CSendDataStream::Platform p;
+        p.windows = window_.Tracker();
+        p.grabber = std::make_unique<NoiseGrabber>();
+        p.audio = NoDeviceAudio();
+        return std::make_unique<CSendDataStream>(&owner_, &s, kWindow, std::move(p));
+    }
+
+    // The broadcast is over once nginx has closed its side (and its recording).
+    bool WaitAllClosed() {
+        const auto end = Clock::now() + 20s;
+        while (relay_.OpenConnections() > 0 && Clock::now() < end) std::this_thread::sleep_for(20ms);
+        return relay_.OpenConnections() == 0;
+    }
+
+    // Runs until `until`, returning the longest time in which nothing reached nginx.
+    Clock::duration RunWatchingArrivals(Clock::time_point until) {
+        long long bytes = relay_.BytesToServer();
+        auto last = Clock::now();
+        Clock::duration longest{};
+        while (Clock::now() < until && owner_.Reasons().empty()) {
+            std::this_thread::sleep_for(10ms);
+            const auto now = Clock::now();
+            if (relay_.BytesToServer() != bytes) {
+                bytes = relay_.BytesToServer();
+                last = now;
+            }
+            longest = std::max(longest, now - last);
+        }
+        return longest;
+    }
+
+    NginxRtmpServer nginx_;
+    FaultRelay relay_{"127.0.0.1", nginx_.RtmpPort()};
+    FakeWindow window_;
+    RecordingOwner owner_;
+};
+
+void ExpectMonotonic(const RecordedStream& rec) {
+    for (std::size_t i = 1; i < rec.video.size(); ++i)
+        ASSERT_GT(rec.video[i].pts, rec.video[i - 1].pts) << "video picture " << i;
+    for (std::size_t i = 1; i < rec.audioPts.size(); ++i)
+        ASSERT_GT(rec.audioPts[i], rec.audioPts[i - 1]) << "audio frame " << i;
+}
+
+}  // namespace
+
+// 150 ms ± 20 ms each way and a 200 ms hold every 2 s, for a minute: the broadcast never
+// stops, nothing is thrown away, and the pictures reach nginx at the frame rate.
+TEST_F(NetworkFaultTest, DelayJitterAndHoldBackForAMinute) {
+    relay_.SetDelay(150, 20);
+    relay_.SetHoldBack(2000, 200);
+    const CStreamSettings s = Defaults(RelayUrl("slow"));
+    auto sender = Sender(s);
+    ASSERT_EQ(1, sender->Start(kWindow, "game"));
+    const auto started = Clock::now();
+    const auto stall = RunWatchingArrivals(started + 60s);
+    EXPECT_TRUE(owner_.Reasons().empty());
+    EXPECT_EQ(0, sender->Reopens());
+    EXPECT_EQ(0u, sender->Encoder().DiscardedPackets());
+    // A hold of 200 ms plus the jitter is the longest nginx should wait for data (with room
+    // for a busy machine).
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(stall).count(), 1000);
+    sender.reset();
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    ASSERT_TRUE(WaitAllClosed());
+
+    const RecordedStream rec = ReadRecording(nginx_.Recording("slow"));
+    ASSERT_TRUE(rec.opened);
+    const double rate = static_cast<double>(rec.video.size()) / seconds;
+    std::printf("%zu pictures in %.1f s: %.2f/s; %.0f kbit/s of video\n", rec.video.size(), seconds, rate,
+                static_cast<double>(rec.videoBytes) * 8 / seconds / 1000);
+    EXPECT_NEAR(10.0, rate, 0.5);
+    ExpectMonotonic(rec);
+    ASSERT_FALSE(rec.video.empty());
+    EXPECT_TRUE(rec.video.front().key);
+    int gaps = 0, errors = 0;
+    for (const auto& p : rec.video) {
+        gaps += p.gapBefore;
+        errors += p.decodeError;
+    }
+    EXPECT_EQ(0, gaps);
+    EXPECT_EQ(0, errors);
+    EXPECT_GT(rec.audioPts.size(), 500u);  // silence at 22050/1024 frames a second
+}
+
+// The link at half the bit rate for 20 s, then back; later it stops for 5 s and comes back.
+// Each time the backlog rule throws packets away, and the next pictures start from a key frame:
+// a viewer's decoder reports nothing wrong from that key frame on. The broadcast never stops.
+TEST_F(NetworkFaultTest, BacklogDiscardsAreFollowedByAKeyFrame) {
+    const CStreamSettings s = Defaults(RelayUrl("narrow"));
+    auto sender = Sender(s);
+    ASSERT_EQ(1, sender->Start(kWindow, "game"));
+    const auto started = Clock::now();
+    RunWatchingArrivals(started + 3s);
+
+    relay_.SetRate(s.bitRate / 2);
+    const auto limited = Clock::now();
+    RunWatchingArrivals(limited + 20s);
+    const auto discardedWhileLimited = sender->Encoder().DiscardedPackets();
+    relay_.SetRate(0);
+    RunWatchingArrivals(Clock::now() + 6s);
+
+    const auto discardedBeforeStop = sender->Encoder().DiscardedPackets();
+    relay_.SetForwarding(false);
+    RunWatchingArrivals(Clock::now() + 5s);
+    relay_.SetForwarding(true);
+    const long long framesAtResume = sender->Encoder().VideoFramesEncoded();
+    RunWatchingArrivals(Clock::now() + 6s);
+
+    EXPECT_TRUE(owner_.Reasons().empty());
+    EXPECT_EQ(0, sender->Reopens());
+    EXPECT_EQ(1, sender->Started());
+    EXPECT_GT(discardedWhileLimited, 0u) << "half the bit rate for 20 s must overflow the backlog";
+    std::printf("%llu packets discarded while limited, %llu while stopped\n",
+                static_cast<unsigned long long>(discardedWhileLimited),
+                static_cast<unsigned long long>(sender->Encoder().DiscardedPackets() - discardedBeforeStop));
+    EXPECT_GE(sender->Encoder().VideoFramesEncoded(), framesAtResume + 40);
+    sender.reset();
+    ASSERT_TRUE(WaitAllClosed());
+
+    const RecordedStream rec = ReadRecording(nginx_.Recording("narrow"));
+    ASSERT_TRUE(rec.opened);
+    ASSERT_FALSE(rec.video.empty());
+    ExpectMonotonic(rec);
+    EXPECT_TRUE(rec.video.front().key);
+    // After a gap in frame_num (pictures thrown away), a key frame comes within a few pictures
+    // (those the encoder was still working on), and from it on nothing fails to decode until
+    // the next gap.
+    int gaps = 0;
+    bool clean = true;  // since the last key frame
+    std::size_t lastGap = 0;
+    for (std::size_t i = 0; i < rec.video.size(); ++i) {
+        const auto& p = rec.video[i];
+        if (p.gapBefore) {
+            ++gaps;
+            std::size_t key = i;
+            int errors = 0;
+            while (key < rec.video.size() && !rec.video[key].key) errors += rec.video[key++].decodeError;
+            std::printf("gap before picture %zu (frame_num %d): key frame %zu pictures later, %d pictures with "
+                        "decoder errors before it\n",
+                        i, p.frameNum, key - i, errors);
+            if (gaps > 1) {
+                EXPECT_TRUE(clean) << "a gap at " << i << " before the key frame for the gap at " << lastGap;
+            }
+            clean = false;
+            lastGap = i;
+        }
+        if (p.key) clean = true;
+        if (clean) {
+            EXPECT_FALSE(p.decodeError) << "decoder error at picture " << i << " after a key frame";
+        } else if (i - lastGap == 8) {
+            ADD_FAILURE() << "no key frame within 8 pictures after the gap at " << lastGap;
+        }
+    }
+    EXPECT_TRUE(clean) << "the recording ends before the key frame that follows the gap at " << lastGap;
+    EXPECT_GE(gaps, 1);
+    std::printf("%zu pictures, %d gaps, %llu packets discarded\n", rec.video.size(), gaps,
+                static_cast<unsigned long long>(discardedWhileLimited));
+    // The broadcast went on after the faults: the last 6 s are in the recording.
+    std::size_t afterLastGap = rec.video.size() - lastGap;
+    EXPECT_GE(afterLastGap, 40u);
+}
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    // Before any thread starts: the namespace is the calling thread's, and what it starts.
+    if (!::testing::GTEST_FLAG(list_tests)) privateNetworkProblem = EnterPrivateNetwork();
+    return RUN_ALL_TESTS();
+}
