@@ -532,7 +532,7 @@ TEST_F(Broadcaster, AWindowsGameUnderWineGoesByItsWindowsNameAndIsBroadcast) {
     windowsGame.start(QString::fromUtf8(wine), {QString::fromStdString(testGame)});
     ASSERT_TRUE(windowsGame.waitForStarted(10000));
     const long pid = static_cast<long>(windowsGame.processId());
-    QTest::qWaitFor([&] { return !VisibleWindowsOf(pid).empty() || windowsGame.state() != QProcess::Running; }, 120000);
+    (void)QTest::qWaitFor([&] { return !VisibleWindowsOf(pid).empty() || windowsGame.state() != QProcess::Running; }, 120000);
     ASSERT_FALSE(VisibleWindowsOf(pid).empty())
         << "TestGame.exe showed no window: " << windowsGame.readAllStandardError().toStdString();
     std::fprintf(stderr, "wine: TestGame.exe showed its window %lld ms after its start\n",

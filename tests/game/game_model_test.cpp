@@ -125,7 +125,7 @@ TEST(ProcessNames, LowerCasedWhole) {
     for (const auto& [name, lower] : cases) EXPECT_EQ(CGameDetector::LowerCase(name), lower) << name;
 
     std::vector<proc::ProcessEntry> running = {{5, "Éclair"}, {6, "ÖLAND"}};
-    auto windows = std::make_unique<FakeWindows>(std::map<long, std::vector<CGameDetector::WindowId>>{{5, {0x500}}});
+    auto windows = std::make_unique<FakeWindows>(std::vector<IGameWindows::OwnedWindow>{{0x500, 5}});
     CGameDetector detector([&running] { return running; }, std::move(windows));
     const Strings& choices = detector.RefreshProcesses({Game("Éclair Deluxe", "éclair")}, {"öland"});
     EXPECT_EQ(choices, (Strings{"Éclair Deluxe"}));

@@ -208,7 +208,7 @@ TEST_F(EncoderTest, UnknownLevelTunesAsTheFastest) {
 // No server, or an address whose protocol a broadcast never needs (the output is held to RTMP's
 // protocols, or to plain files for a local recording): the open fails and nothing is written.
 TEST_F(EncoderTest, OpenFailsWithoutServerOrForAForeignProtocol) {
-    for (const std::string url : {"rtmp://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/live/none",
+    for (const std::string& url : {"rtmp://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/live/none",
                                   std::string("pipe:1")}) {
         SCOPED_TRACE(url);
         CStreamSettings s = Settings(0, url);

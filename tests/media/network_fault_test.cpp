@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 #include "CSendDataStream.h"
 #include "FakePlatform.h"
@@ -57,21 +58,26 @@ std::string EnterPrivateNetwork() {
 class NoiseGrabber : public platform::IScreenGrabber {
 public:
     int Depth() override { return 24; }
-    bool Grab(int, int, int width, int rows, unsigned char* out, int rowBytes) override {
+    bool Grab(platform::WindowId, const platform::ScreenRect&, int width, int rows,
+              platform::Picture* picture) override {
+        const int stride = width * 4;
+        pixels_.resize(static_cast<std::size_t>(stride) * rows);
         for (int y = 0; y < rows; ++y) {
-            unsigned char* row = out + static_cast<long>(y) * rowBytes;
-            for (int x = 0; x + 8 <= width * 3; x += 8) {
+            unsigned char* row = pixels_.data() + static_cast<long>(y) * stride;
+            for (int x = 0; x + 8 <= stride; x += 8) {
                 state_ ^= state_ << 13;
                 state_ ^= state_ >> 7;
                 state_ ^= state_ << 17;
                 std::memcpy(row + x, &state_, 8);
             }
         }
+        *picture = {pixels_.data(), width, rows, stride};
         return true;
     }
 
 private:
     uint64_t state_ = 0x9e3779b97f4a7c15ull;
+    std::vector<unsigned char> pixels_;
 };
 
 // The member's defaults: 500 kbit/s, 10 pictures a second, level 0.
