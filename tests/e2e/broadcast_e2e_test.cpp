@@ -55,8 +55,13 @@ constexpr const char* kSampleGame = "STRIMO演示游戏";
 
 // The viewable top-level windows that process `pid` shows on `display` (null: this test's own).
 std::vector<x11::X11WindowList::WindowId> VisibleWindowsOf(long pid, Display* display = nullptr) {
-    static const x11::DisplayPtr own = x11::OpenDisplayRetrying();
-    if (display == nullptr) display = own.get();
+    // A connection of its own each time: one kept open would outlive the display of a desktop
+    // that ends when its clients have gone, and its loss would end this program.
+    x11::DisplayPtr own;
+    if (display == nullptr) {
+        own = x11::OpenDisplayRetrying();
+        display = own.get();
+    }
     if (display == nullptr) return {};
     return x11::X11WindowList(display).VisibleWindowsOf(pid, 16);
 }
