@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,10 +18,9 @@ void RemoveAbandonedTemporaries(const std::string& target) {
     const auto slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
     const std::string prefix = (slash == std::string::npos ? target : target.substr(slash + 1)) + ".tmp-";
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) return;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
         if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
         const std::string path = slash == std::string::npos ? name : folder + name;
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -29,7 +28,6 @@ void RemoveAbandonedTemporaries(const std::string& target) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(path.c_str());
         ::close(fd);
     }
-    ::closedir(dir);
 }
 
 }  // namespace

@@ -84,13 +84,22 @@ CMMTimers::~CMMTimers() {
 
 bool CMMTimers::StartTimer(unsigned period, bool oneShot) {
     if (period == 0) return false;
+    return Start(std::chrono::milliseconds(period), oneShot);
+}
+
+bool CMMTimers::StartTimerAtRate(unsigned ticksPerSecond, bool oneShot) {
+    if (ticksPerSecond == 0) return false;
+    return Start(std::chrono::nanoseconds(std::chrono::seconds(1)) / ticksPerSecond, oneShot);
+}
+
+bool CMMTimers::Start(std::chrono::nanoseconds period, bool oneShot) {
     std::unique_lock lock(state_->mutex);
     if (state_->owner == nullptr) return false;
     const bool onOwnThread = tlsState == state_.get();
     // A tick whose thread is being stopped from elsewhere must not set a new schedule.
     if (onOwnThread && tlsGeneration != state_->generation) return false;
     state_->start = Clock::now();
-    state_->period = std::chrono::milliseconds(period);
+    state_->period = period;
     state_->tick = 0;
     state_->oneShot = oneShot;
     state_->active = true;

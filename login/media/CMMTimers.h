@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 // Periodic timer on a thread of its own. Deadlines are absolute on the steady clock: tick n is
@@ -22,6 +23,10 @@ public:
     // `oneShot` only that first tick happens. False when the period is 0 or the thread cannot
     // be started.
     bool StartTimer(unsigned period, bool oneShot);
+    // The same, ticking exactly `ticksPerSecond` times a second: a period of 1000/15 ms rounded
+    // to 66 ms would run a picture clock 1 % fast, and its time stamps would leave the sound
+    // behind by more than half a second a minute.
+    bool StartTimerAtRate(unsigned ticksPerSecond, bool oneShot);
 
     // After it returns on any thread but the timer's own, no OnTimer runs or will run. Inside
     // OnTimer it only cancels the ticks to come. False when no timer was running.
@@ -38,6 +43,7 @@ public:
 
 private:
     struct State;
+    bool Start(std::chrono::nanoseconds period, bool oneShot);
     unsigned resolution_;
     std::shared_ptr<State> state_;
 };

@@ -67,7 +67,7 @@ int CSendDataStream::OpenPipeline() {
     // The window's own contents are read where the server allows it; where only the screen
     // can be copied, the game has to be in front.
     windows_->Activate(targetWindow_);
-    StartTimer(static_cast<unsigned>(1000 / (settings_->frameRate > 0 ? settings_->frameRate : 1)), false);
+    StartTimerAtRate(static_cast<unsigned>(settings_->frameRate > 0 ? settings_->frameRate : 1), false);
 
     audioCapture_->SetFormat(settings_->sampleRate, settings_->bitsPerSample, settings_->channels);
     bool opened = audioCapture_->Open(settings_->audioDevice);

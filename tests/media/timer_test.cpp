@@ -71,6 +71,25 @@ TEST(CMMTimersTest, PeriodDoesNotDrift) {
     EXPECT_FALSE(timer.StartTimer(0, false));
 }
 
+// 15 ticks a second are 15, not the 15.15 of a period rounded to 66 ms: a picture clock that
+// ran fast would leave the sound behind.
+TEST(CMMTimersTest, ARateIsKeptExactly) {
+    RecordingTimer timer;
+    std::atomic<int> count{0};
+    timer.OnTick([&] {
+        if (++count == 30) timer.StopTimer();
+    });
+    const auto start = Clock::now();
+    ASSERT_TRUE(timer.StartTimerAtRate(15, false));
+    EXPECT_EQ(66u, timer.Period());
+    const auto deadline = start + std::chrono::seconds(10);
+    while (timer.TimerId() != 0 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const auto ticks = timer.Ticks();
+    ASSERT_EQ(30u, ticks.size());
+    EXPECT_GE(ticks.back() - start, std::chrono::milliseconds(2000));  // 30 × 66 ms would be 1980
+    EXPECT_FALSE(timer.StartTimerAtRate(0, false));
+}
+
 TEST(CMMTimersTest, OneShotTicksOnce) {
     RecordingTimer timer;
     ASSERT_TRUE(timer.StartTimer(10, true));
