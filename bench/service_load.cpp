@@ -37,6 +37,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "LoopbackPorts.h"
 #include "TempDir.h"
 
 extern char** environ;
@@ -52,17 +53,6 @@ constexpr int kMembers = 20;
 constexpr const char* kPassword = "load-test-password";
 constexpr auto kRequestTimeout = std::chrono::seconds(10);
 
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 pid_t Spawn(const std::vector<std::string>& argv, int stdinFd = -1) {
     posix_spawn_file_actions_t actions;
@@ -90,16 +80,6 @@ bool AddMember(const std::string& service, const std::string& data, const std::s
     return pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-bool PortAccepts(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
 
 std::string Between(const std::string& text, const std::string& before, const std::string& after) {
     const auto a = text.find(before);
@@ -461,7 +441,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cannot add members with %s\n", service.c_str());
             return 1;
         }
-    const int port = FreePort();
+    const int port = testsupport::FreeLoopbackPort();
     std::vector<std::string> serveArgs = {service.string(), "serve", "--listen", "127.0.0.1", "--port", std::to_string(port),
                                           "--data", data, "--rtmp-url", "rtmp://127.0.0.1:1935/live", "--web-url",
                                           "http://127.0.0.1:" + std::to_string(port)};
@@ -471,8 +451,8 @@ int main(int argc, char** argv) {
         if (eq != std::string::npos) serveArgs.push_back(e.substr(eq + 1));
     }
     const pid_t server = Spawn(serveArgs);
-    for (int i = 0; i < 200 && !PortAccepts(port); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (server <= 0 || !PortAccepts(port)) {
+    for (int i = 0; i < 200 && !testsupport::PortAccepts(port); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (server <= 0 || !testsupport::PortAccepts(port)) {
         std::fprintf(stderr, "the service did not start\n");
         return 1;
     }

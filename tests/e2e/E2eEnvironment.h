@@ -18,11 +18,13 @@
 #include <string>
 
 #include "FaultRelay.h"
+#include "LoopbackPorts.h"
 #include "TempDir.h"
 
 namespace e2e {
 
 namespace fs = std::filesystem;
+using testsupport::FreeLoopbackPort;
 
 inline std::string Capture(const std::string& command) {
     std::string out;
@@ -40,17 +42,6 @@ inline int Run(const std::string& command) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-inline int FreeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 inline std::string Replace(std::string text, const std::string& from, const std::string& to) {
     for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -76,14 +77,16 @@ TEST(CMMTimersTest, PeriodDoesNotDrift) {
 TEST(CMMTimersTest, ARateIsKeptExactly) {
     RecordingTimer timer;
     std::atomic<int> count{0};
+    std::promise<void> thirtieth;
     timer.OnTick([&] {
-        if (++count == 30) timer.StopTimer();
+        if (++count != 30) return;
+        timer.StopTimer();
+        thirtieth.set_value();
     });
     const auto start = Clock::now();
     ASSERT_TRUE(timer.StartTimerAtRate(15, false));
     EXPECT_EQ(66u, timer.Period());
-    const auto deadline = start + std::chrono::seconds(10);
-    while (timer.TimerId() != 0 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(std::future_status::ready, thirtieth.get_future().wait_for(std::chrono::seconds(10)));
     const auto ticks = timer.Ticks();
     ASSERT_EQ(30u, ticks.size());
     EXPECT_GE(ticks.back() - start, std::chrono::milliseconds(2000));  // 30 × 66 ms would be 1980

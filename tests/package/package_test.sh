@@ -9,8 +9,6 @@ set -euo pipefail
 src=$1
 build=$2
 work=$(mktemp -d /tmp/strimo-package-test-XXXXXX)
-passed=0
-failed=0
 running=()
 
 cleanup() {
@@ -19,17 +17,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-check() {  # check NAME COMMAND...
-  local name=$1
-  shift
-  if "$@"; then
-    echo "ok: $name"
-    passed=$((passed + 1))
-  else
-    echo "FAILED: $name"
-    failed=$((failed + 1))
-  fi
-}
+# shellcheck source=../support/checks.sh
+source "$src/tests/support/checks.sh"
 
 deb=$("$src/scripts/package.sh" "$build" 2>"$work/package.log") || { cat "$work/package.log" >&2; exit 1; }
 echo "package: $deb"

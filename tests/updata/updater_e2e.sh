@@ -7,8 +7,6 @@ set -euo pipefail
 src=$1
 build=$2
 work=$(mktemp -d /tmp/strimo-updater-e2e-XXXXXX)
-passed=0
-failed=0
 
 free_port() {
   local p
@@ -28,17 +26,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-check() {  # check NAME COMMAND...
-  local name=$1
-  shift
-  if "$@"; then
-    echo "ok: $name"
-    passed=$((passed + 1))
-  else
-    echo "FAILED: $name"
-    failed=$((failed + 1))
-  fi
-}
+# shellcheck source=../support/checks.sh
+source "$src/tests/support/checks.sh"
 
 "$src/scripts/service.sh" start --data "$data" --port "$port" --rtmp-port "$rtmp" --build "$build" >/dev/null
 
@@ -72,7 +61,7 @@ run_updater() {  # runs the updater in the installation, at most 60 s; echoes it
   cat "$work/status"
 }
 wait_started() {  # waits for the stand-in broadcaster's mark, N lines of it
-  for _ in $(seq 50); do
+  for _ in $(seq 300); do  # up to 30 s: a sanitizer build starts slowly
     [[ -f "$inst/started.txt" ]] && (($(wc -l < "$inst/started.txt") >= $1)) && return 0
     sleep 0.1
   done
