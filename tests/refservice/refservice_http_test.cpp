@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <random>
 #include <set>
 #include <thread>
@@ -102,8 +104,11 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(RunCommand("add-user --data " + data.path().string() + " demo", "strimo-demo\n"), 0);
+        // A stand-in for the player library, which the web dependencies install outside the tree.
+        const std::string hlsJs = (data.path() / "hls.min.js").string();
+        WriteFile(hlsJs, "hls.js stand-in\n");
         service = std::make_unique<ServiceProcess>(kBinary, data.path().string(),
-                                                   std::vector<std::string>{"--rtmp-url", kRtmpUrl});
+                                                   std::vector<std::string>{"--rtmp-url", kRtmpUrl, "--hls-js", hlsJs});
     }
 
     // Logs `client` in as demo and asks for a room; returns the reply.
@@ -496,5 +501,102 @@ TEST_F(ServiceHttpTest, UpdateHostServesTheDescriptionAndItsFiles)
                                       std::string("GET ") + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
         EXPECT_EQ(r.substr(9, 3), "404") << path;
         EXPECT_EQ(r.find("SQLite"), std::string::npos) << path;
+    }
+}
+
+// Every route once, with what its client relies on beyond the status: the content type, the
+// caching, the redirect target, the cookie's attributes and the aliases the broadcaster posts to.
+TEST_F(ServiceHttpTest, EveryRouteAnswersWithItsStatusTypeAndHeaders)
+{
+    Client member(service->port());
+    const auto room = NewRoom(member, "gid=1 &title=table");
+    const std::string lid = room["lid"].asString();
+    const std::string name = room["pipName"].asString();
+    ASSERT_EQ(Callback("publish", name), 200);
+    std::filesystem::create_directories(data.path() / "hls");
+    WriteFile((data.path() / "hls" / (name + ".m3u8")).string(), "#EXTM3U\n" + name + "-5.ts\n");
+    WriteFile((data.path() / "hls" / (name + "-5.ts")).string(), "segment bytes");
+
+    const std::string json = "Content-Type: application/json; charset=utf-8";
+    const std::string html = "Content-Type: text/html; charset=utf-8";
+    const std::string text = "Content-Type: text/plain; charset=utf-8";
+    const std::string cookie = "; Path=/; Max-Age=2592000; HttpOnly; SameSite=Lax\r\n";
+    const std::string goTo = "/index.php?m=member&c=index&a=member_goto_api&username=demo&password=";
+    struct Case {
+        std::string method;
+        std::string path;
+        const char* body;  // nullptr: no body and no Content-Length at all
+        bool asMember;
+        int status;
+        std::vector<std::string> head;  // lines the head must hold
+        std::string content;            // text the body must hold
+    };
+    const Case cases[] = {
+        // The broadcaster's exchanges, under /api and under the aliases it posts to.
+        {"POST", "/api/login", "username=demo&password=x", false, 200, {text}, "0"},
+        {"POST", "/login", "username=demo&password=strimo-demo", false, 200, {text, "Set-Cookie: STRIMOSESSION=", cookie}, "1"},
+        {"GET", "/api/games", "", false, 200, {json}, "\"gname\":\"其他\""},
+        {"POST", "/api/games", nullptr, false, 200, {json}, "\"gname\":\"其他\""},
+        {"POST", "/games", "", false, 200, {json}, "\"gname\":\"其他\""},
+        {"POST", "/stream", "gid=1 &title=x", true, 200, {json}, "\"pipName\":\"s"},
+        {"POST", "/stream", "gid=1 &title=x", false, 401, {json}, "not logged in"},
+        {"POST", "/end?lid=999999", "", false, 404, {text}, "0"},
+        {"POST", "/api/end?lid=x", nullptr, false, 400, {text}, "0"},
+        {"GET", "/api/room?lid=" + lid, "", false, 200, {json, "Cache-Control: no-store"}, "\"state\":\"live\""},
+        {"GET", "/api/room?lid=999999", "", false, 404, {json}, "no such room"},
+        {"GET", "/login", "", false, 404, {text}, "not found\n"},
+        // Pages.
+        {"HEAD", "/", "", false, 200, {html}, ""},
+        {"GET", "/live/", "", false, 200, {html, "Cache-Control: no-store"}, "http-equiv=\"refresh\""},
+        {"GET", "/live/room?lid=" + lid, "", false, 200, {html, "Cache-Control: no-store"}, "data-lid=\"" + lid + "\""},
+        {"GET", "/member/", "", false, 200, {html}, "action=\"/member/login\""},
+        {"GET", "/member/?p=2", "", true, 200, {html}, "/live/room?lid=" + lid},
+        {"POST", "/member/login", "username=demo&password=x&p=2", false, 403, {html}, "<title>会员登录 - "},
+        {"POST", "/member/login", "username=demo&password=strimo-demo&p=2", false, 303, {"Location: /member/?p=2\r\n", cookie}, ""},
+        {"POST", "/member/login", "username=demo&password=strimo-demo&p=9", false, 303, {"Location: /member/?p=1\r\n", cookie}, ""},
+        {"GET", goTo + "x&p=2", "", false, 403, {html}, "<title>会员中心 - "},
+        {"GET", "/" + goTo + "strimo-demo", "", false, 303, {"Location: /member/?p=1\r\n", cookie}, ""},
+        {"GET", "/index.php?m=member&c=other", "", false, 404, {html}, "没有这个页面"},
+        {"POST", "/member/password", "old=x&password=newpass1", false, 303, {"Location: /member/?p=1\r\n"}, ""},
+        {"GET", "/forum/", "", false, 200, {html}, "后可以发帖"},
+        {"POST", "/forum/", "text=", true, 303, {"Location: /forum/\r\n"}, ""},
+        {"POST", "/forum/", "text=x", false, 303, {"Location: /member/\r\n"}, ""},
+        {"GET", "/update/", "", false, 200, {html}, "现在没有可以下载的更新"},
+        // The update host, the room's HLS under its public id, static files.
+        {"GET", "/updata/check", "", false, 200, {text, "Cache-Control: no-store"}, "0\n"},
+        {"GET", "/updata/updata.xml", "", false, 404, {text}, "not found\n"},
+        {"GET", "/hls/room-" + lid + ".m3u8", "", false, 200,
+         {"Content-Type: application/vnd.apple.mpegurl", "Cache-Control: no-cache"}, "room-" + lid + "-5.ts\n"},
+        {"GET", "/hls/room-" + lid + "-5.ts", "", false, 200, {"Content-Type: video/mp2t", "Cache-Control: max-age=60"}, "segment bytes"},
+        {"GET", "/hls/room-" + lid + "-6.ts", "", false, 404, {text}, "not found\n"},
+        {"GET", "/static/hls.min.js", "", false, 200,
+         {"Content-Type: text/javascript; charset=utf-8", "Cache-Control: max-age=300"}, "hls.js stand-in"},
+        {"GET", "/static/style.css", "", false, 200, {"Content-Type: text/css; charset=utf-8"}, ""},
+        {"GET", "/static/none.css", "", false, 404, {text}, "not found\n"},
+        // Methods a path does not take.
+        {"GET", "/member/password", "", false, 405, {text, "Allow: POST\r\n"}, "method not allowed\n"},
+        {"PUT", "/forum/", "", false, 405, {"Allow: GET, POST\r\n"}, ""},
+        {"POST", "/hls/room-" + lid + ".m3u8", "", false, 405, {"Allow: GET\r\n"}, ""},
+        {"GET", "/no/such/page", "", false, 404, {text}, "not found\n"},
+    };
+    for (const auto& c : cases) {
+        std::string request = c.method + " " + c.path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n";
+        if (c.asMember) request += "Cookie: " + member.cookie() + "\r\n";
+        if (c.body) {
+            request += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                       std::to_string(std::strlen(c.body)) + "\r\n\r\n" + c.body;
+        } else {
+            request += "\r\n";
+        }
+        const std::string response = RawHttp("127.0.0.1", service->port(), request);
+        const std::string what = c.method + " " + c.path;
+        ASSERT_GT(response.size(), 12u) << what;
+        EXPECT_EQ(response.substr(9, 3), std::to_string(c.status)) << what;
+        const size_t split = response.find("\r\n\r\n");
+        const std::string head = response.substr(0, split + 2);
+        const std::string body = split == std::string::npos ? std::string{} : response.substr(split + 4);
+        for (const auto& line : c.head) EXPECT_NE(head.find(line), std::string::npos) << what << " lacks " << line;
+        EXPECT_NE(body.find(c.content), std::string::npos) << what << ": " << body;
+        EXPECT_EQ(body.find(name), std::string::npos) << what << " shows the secret stream name";
     }
 }
