@@ -70,3 +70,9 @@ std::optional<std::string> FormData::GetTrimmed(std::string_view key) const
     if (value) *value = std::string(Trim(*value));
     return value;
 }
+
+FormData FormData::ParseQuery(std::string_view target)
+{
+    const size_t mark = target.find('?');
+    return Parse(mark == std::string_view::npos ? std::string_view{} : target.substr(mark + 1));
+}

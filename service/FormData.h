@@ -13,6 +13,10 @@ class FormData {
 public:
     static FormData Parse(std::string_view text);
 
+    // The query string of a request target ("/path?a=1&b=2"), parsed as a body is; empty when
+    // the target has no "?".
+    static FormData ParseQuery(std::string_view target);
+
     // "%41" and "+" decoded; an incomplete or non-hex escape stays literal.
     static std::string Decode(std::string_view text);
 

@@ -2,22 +2,7 @@
 
 #include <ctime>
 
-std::string HtmlPage::Escape(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out.push_back(c);
-        }
-    }
-    return out;
-}
+#include "Markup.h"
 
 std::string HtmlPage::Time(long long seconds)
 {
@@ -29,13 +14,18 @@ std::string HtmlPage::Time(long long seconds)
     return buffer;
 }
 
+std::string HtmlPage::RoomTitle(const std::string& title)
+{
+    return title.empty() ? std::string("（无标题）") : title;
+}
+
 std::string HtmlPage::Render(std::string_view title, std::string_view body, std::string_view userName,
                              std::string_view head)
 {
     std::string page =
         "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>";
-    page += Escape(title);
+    page += Markup::Escape(title);
     page += " - STRIMO直播</title>\n<link rel=\"stylesheet\" href=\"/static/style.css\">\n";
     page += head;
     page +=
@@ -45,9 +35,9 @@ std::string HtmlPage::Render(std::string_view title, std::string_view body, std:
         page += "<span class=\"who\"><a href=\"/member/\">登录</a> "
                 "<a href=\"/index.php?m=member&amp;c=index&amp;a=register\">注册</a></span>";
     } else {
-        page += "<span class=\"who\"><a href=\"/member/?p=1\">" + Escape(userName) + "</a></span>";
+        page += "<span class=\"who\"><a href=\"/member/?p=1\">" + Markup::Escape(userName) + "</a></span>";
     }
-    page += "</nav>\n<main>\n<h1>" + Escape(title) + "</h1>\n";
+    page += "</nav>\n<main>\n<h1>" + Markup::Escape(title) + "</h1>\n";
     page += body;
     page += "\n</main>\n</body>\n</html>\n";
     return page;

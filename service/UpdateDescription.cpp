@@ -3,24 +3,11 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "Markup.h"
+
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string EscapeXml(const std::string& text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out.push_back(c);
-        }
-    }
-    return out;
-}
 
 void Section(std::string& xml, const char* name, const char* item, const std::vector<std::string>& entries)
 {
@@ -30,7 +17,7 @@ void Section(std::string& xml, const char* name, const char* item, const std::ve
     }
     xml += "\t<" + std::string(name) + ">\n";
     for (const auto& entry : entries) {
-        xml += "\t\t<" + std::string(item) + ">" + EscapeXml(entry) + "</" + item + ">\n";
+        xml += "\t\t<" + std::string(item) + ">" + Markup::Escape(entry) + "</" + item + ">\n";
     }
     xml += "\t</" + std::string(name) + ">\n";
 }

@@ -1,5 +1,5 @@
 // Pieces of the reference service on their own: form parsing, text rules, password hashes, the
-// database's state rules and the update description.
+// database's state rules, markup escaping and the update description.
 #include <gtest/gtest.h>
 
 #include <rapidxml/rapidxml.hpp>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "FormData.h"
+#include "Markup.h"
 #include "PasswordHash.h"
 #include "ServiceStore.h"
 #include "TempDir.h"
@@ -75,6 +76,30 @@ TEST(TextRules, CleanRepairsAndCutsAtCharacterBoundaries)
     EXPECT_EQ(TextRules::Clean("\xC0\xAF", 100), "\xEF\xBF\xBD\xEF\xBF\xBD");  // overlong "/"
     EXPECT_EQ(TextRules::Clean("你好", 5), "你");  // 3 + 3 bytes: the second does not fit
     EXPECT_TRUE(TextRules::IsUtf8(TextRules::Clean(std::string("\xE4\xBD", 2) + "x", 100)));
+}
+
+TEST(Markup, EscapesWhatEndsTextOrAQuotedAttribute)
+{
+    const struct {
+        const char* text;
+        const char* escaped;
+    } cases[] = {
+        {"plain 文本", "plain 文本"},
+        {"", ""},
+        {"<script>alert(1)</script>", "&lt;script&gt;alert(1)&lt;/script&gt;"},
+        {"a & b &amp;", "a &amp; b &amp;amp;"},
+        {"\"double\" 'single'", "&quot;double&quot; &#39;single&#39;"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Markup::Escape(c.text), c.escaped) << c.text;
+}
+
+TEST(FormData, ParsesTheQueryOfARequestTarget)
+{
+    EXPECT_EQ(FormData::ParseQuery("/api/end?lid=12").Get("lid"), "12");
+    EXPECT_EQ(FormData::ParseQuery("/index.php?m=member&c=index&a=member_goto_api&p=2").Get("p"), "2");
+    EXPECT_EQ(FormData::ParseQuery("/live/room?lid=%31+").GetTrimmed("lid"), "1");
+    EXPECT_EQ(FormData::ParseQuery("/member/").Size(), 0u);
+    EXPECT_EQ(FormData::ParseQuery("/member/?").Size(), 0u);
 }
 
 TEST(PasswordHash, SaltedAndVerified)
@@ -283,4 +308,23 @@ TEST(UpdateDescription, RefusesWhatTheUpdaterCannotUse)
         EXPECT_FALSE(UpdateDescription::IsSafeRelativePath(bad)) << bad;
     }
     EXPECT_TRUE(UpdateDescription::IsSafeRelativePath("res/updata.gif"));
+}
+
+// Paths with markup characters are escaped, and an XML reader (the updater uses rapidxml with its
+// default flags, as here) reads each back exactly as it stands in the folder.
+TEST(UpdateDescription, PathsWithMarkupReadBackAsTheyAre)
+{
+    TempDir dir;
+    const std::string name = "it's \"new\" & <better>.txt";
+    WriteFile(dir / name, "x");
+    std::string xml = UpdateDescription::Build(dir.path(), {"4", {"o'ld & <gone>.txt"}, {}});
+    EXPECT_EQ(xml.find("<better>"), std::string::npos);
+    rapidxml::xml_document<> doc;
+    doc.parse<0>(xml.data());
+    const auto* root = doc.first_node("updata");
+    ASSERT_TRUE(root);
+    ASSERT_TRUE(root->first_node("file")->first_node());
+    EXPECT_STREQ(root->first_node("file")->first_node()->value(), name.c_str());
+    ASSERT_TRUE(root->first_node("delete_file")->first_node());
+    EXPECT_STREQ(root->first_node("delete_file")->first_node()->value(), "o'ld & <gone>.txt");
 }
