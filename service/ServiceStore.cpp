@@ -93,6 +93,19 @@ ServiceStore::Room ReadRoom(sqlite3_stmt* stmt)
     return room;
 }
 
+// A row of "SELECT id, name, pass, created" from users.
+ServiceStore::User ReadUser(sqlite3_stmt* stmt)
+{
+    return ServiceStore::User{sqlite3_column_int64(stmt, 0), Column(stmt, 1), Column(stmt, 2),
+                              sqlite3_column_int64(stmt, 3)};
+}
+
+// A row of "SELECT gid, gname" from games.
+ServiceStore::Game ReadGame(sqlite3_stmt* stmt)
+{
+    return ServiceStore::Game{Column(stmt, 0), Column(stmt, 1)};
+}
+
 }  // namespace
 
 void ServiceStore::DbClose::operator()(sqlite3* db) const
@@ -200,8 +213,7 @@ std::optional<ServiceStore::User> ServiceStore::FindUser(const std::string& name
     auto stmt = Prepare("SELECT id, name, pass, created FROM users WHERE name = ?");
     Bind(stmt.get(), 1, name);
     if (!NextRow(db_.get(), stmt.get())) return std::nullopt;
-    return User{sqlite3_column_int64(stmt.get(), 0), Column(stmt.get(), 1), Column(stmt.get(), 2),
-                sqlite3_column_int64(stmt.get(), 3)};
+    return ReadUser(stmt.get());
 }
 
 void ServiceStore::CreateSession(int64_t userId, const std::string& tokenHash)
@@ -223,8 +235,7 @@ std::optional<ServiceStore::User> ServiceStore::SessionUser(const std::string& t
     Bind(stmt.get(), 1, tokenHash);
     Bind(stmt.get(), 2, Now() - int64_t{kSessionDays} * 86400);
     if (!NextRow(db_.get(), stmt.get())) return std::nullopt;
-    return User{sqlite3_column_int64(stmt.get(), 0), Column(stmt.get(), 1), Column(stmt.get(), 2),
-                sqlite3_column_int64(stmt.get(), 3)};
+    return ReadUser(stmt.get());
 }
 
 void ServiceStore::SeedGames(const std::vector<Game>& games)
@@ -255,7 +266,7 @@ std::vector<ServiceStore::Game> ServiceStore::Games()
     std::lock_guard lock(mutex_);
     auto stmt = Prepare("SELECT gid, gname FROM games ORDER BY ord, gid");
     std::vector<Game> games;
-    while (NextRow(db_.get(), stmt.get())) games.push_back({Column(stmt.get(), 0), Column(stmt.get(), 1)});
+    while (NextRow(db_.get(), stmt.get())) games.push_back(ReadGame(stmt.get()));
     return games;
 }
 
@@ -265,7 +276,7 @@ std::optional<ServiceStore::Game> ServiceStore::FindGame(const std::string& gid)
     auto stmt = Prepare("SELECT gid, gname FROM games WHERE gid = ?");
     Bind(stmt.get(), 1, gid);
     if (!NextRow(db_.get(), stmt.get())) return std::nullopt;
-    return Game{Column(stmt.get(), 0), Column(stmt.get(), 1)};
+    return ReadGame(stmt.get());
 }
 
 std::optional<ServiceStore::Game> ServiceStore::FindGameByName(const std::string& gname)
@@ -274,7 +285,7 @@ std::optional<ServiceStore::Game> ServiceStore::FindGameByName(const std::string
     auto stmt = Prepare("SELECT gid, gname FROM games WHERE gname = ?");
     Bind(stmt.get(), 1, gname);
     if (!NextRow(db_.get(), stmt.get())) return std::nullopt;
-    return Game{Column(stmt.get(), 0), Column(stmt.get(), 1)};
+    return ReadGame(stmt.get());
 }
 
 int64_t ServiceStore::CreateRoom(int64_t userId, const std::string& gid, const std::string& title,
