@@ -1,7 +1,5 @@
 #include "CMyMessage.h"
 
-#include <QKeyEvent>
-
 namespace {
 constexpr int kTemplateId = 131;
 
@@ -33,9 +31,5 @@ int CMyMessage::Show(QWidget* parent, const QString& text) {
 }
 
 bool CMyMessage::PreTranslateMessage(QObject* target, QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) return true;
-    }
-    return CDlgParent::PreTranslateMessage(target, event);
+    return PreTranslateKeyPresses(target, event);
 }

@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QIcon>
-#include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
@@ -331,9 +330,5 @@ void CCtrMainDlg::DrawOnFace(QPainter& painter) {
 }
 
 bool CCtrMainDlg::PreTranslateMessage(QObject* target, QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) return true;
-    }
-    return CDlgParent::PreTranslateMessage(target, event);
+    return PreTranslateKeyPresses(target, event);
 }
