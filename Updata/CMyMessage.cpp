@@ -1,27 +1,26 @@
 #include "CMyMessage.h"
 
-#include <QKeyEvent>
-
-#include "CImageButton.h"
-
 namespace {
 constexpr int kTemplateId = 131;
+
+// The updater's font, built without a style hint: where 新宋体 is missing, fontconfig picks the
+// same stand-in it always has for the updater.
+QFont MessageFont() {
+    QFont font;
+    font.setFamily(QStringLiteral("新宋体"));
+    font.setPixelSize(12);
+    font.setWeight(QFont::Normal);
+    return font;
 }
 
-CMyMessage::CMyMessage(QWidget* parent) : CDlgParent(kTemplateId, parent), ok_(new CImageButton(this)) {
-    font_.setFamily(QStringLiteral("新宋体"));
-    font_.setPixelSize(12);
-    font_.setWeight(QFont::Normal);
-    messagePanel_.Init(0, QString(), QRect(QPoint(20, 80), QPoint(295, 93)), Qt::black);
-    panels_.Add(&messagePanel_);
-    panels_.SetFont(&font_);
+// Its text panel reaches one pixel further right and down than the broadcaster's: (20, 80) to
+// (295, 93) with both corners inside.
+constexpr QRect kMessageRect{QPoint(20, 80), QPoint(295, 93)};
+}  // namespace
 
-    SetFixedSizeCentred(295, 193);
+CMyMessage::CMyMessage(QWidget* parent)
+    : CSkinnedMessageBox(kTemplateId, Buttons::kOk, MessageFont(), kMessageRect, parent) {
     setWindowTitle(QStringLiteral("STRIMO直播"));
-    SetFacePath(QStringLiteral("res/my_message.png"));
-    ok_->setGeometry(220, 161, 65, 22);
-    ok_->LoadPictures(QStringLiteral("res/bg_ok_normal.png"), QStringLiteral("res/bg_ok_select.png"));
-    connect(ok_, &QAbstractButton::clicked, this, &QDialog::accept);
 }
 
 int CMyMessage::Show(QWidget* parent, const QString& text) {
@@ -32,11 +31,5 @@ int CMyMessage::Show(QWidget* parent, const QString& text) {
 }
 
 bool CMyMessage::PreTranslateMessage(QObject* target, QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) return true;
-    }
-    return CDlgParent::PreTranslateMessage(target, event);
+    return PreTranslateKeyPresses(target, event);
 }
-
-void CMyMessage::DrawOnFace(QPainter& painter) { panels_.DrawAll(painter); }

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QPainter>
 #include <QThread>
 
@@ -113,11 +112,7 @@ int CUpdataDlg::FilledWidth() const {
 }
 
 bool CUpdataDlg::PreTranslateMessage(QObject* target, QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) return true;
-    }
-    return CDlgParent::PreTranslateMessage(target, event);
+    return PreTranslateKeyPresses(target, event);
 }
 
 void CUpdataDlg::DrawOnFace(QPainter& painter) {

@@ -10,38 +10,20 @@
 #include "IMainControl.h"
 #include "ServicePages.h"
 #include "ShellOpen.h"
+#include "SkinWidgets.h"
 #include "XPCDC.h"
 #include "XPComboBox.h"
 
+using SkinWidgets::MakeButton;
+using SkinWidgets::MakeCombo;
 using UA::UI::RectLTRB;
-using UI::Controls::XPComboBox;
 
 namespace {
-// The dialog template's units in pixels: its font's average character is 6 x 13 pixels, a
-// horizontal unit a quarter of its width and a vertical unit an eighth of its height.
+// The dialog template's font: its average character is 6 x 13 pixels.
+constexpr QSize kTemplateCell(6, 13);
+
 QRect FromDialogUnits(int left, int top, int width, int height) {
-    return QRect(left * 6 / 4, top * 13 / 8, width * 6 / 4, height * 13 / 8);
-}
-
-CImageButton* Button(QWidget* parent, int id, const QRect& place, const char* normal, const char* select) {
-    auto* button = new CImageButton(parent);
-    button->setObjectName(QString::number(id));
-    button->setGeometry(place);
-    button->LoadPictures(QString::fromLatin1(normal), QString::fromLatin1(select));
-    return button;
-}
-
-XPComboBox* Combo(QWidget* parent, int id, const QRect& place) {
-    auto* combo = new XPComboBox(parent);
-    combo->setObjectName(QString::number(id));
-    combo->setGeometry(place);
-    combo->SetArrowPictures(QStringLiteral("res/ComboBox_Arrowhead_Normal.bmp"),
-                            QStringLiteral("res/ComboBox_Arrowhead_Hover.bmp"),
-                            QStringLiteral("res/ComboBox_Arrowhead_Down.bmp"), 23, 23, true);
-    combo->SetColours(QColor(84, 165, 213), QColor(59, 141, 179), Qt::black, Qt::white, Qt::white,
-                      QColor(0, 167, 223));
-    combo->SetItemHeight(18);
-    return combo;
+    return SkinWidgets::FromDialogUnits(kTemplateCell, left, top, width, height);
 }
 }  // namespace
 
@@ -53,8 +35,8 @@ CGameId::CGameId(IMainControl* main, std::unique_ptr<CGameDetector> detector, QW
     SetFixedSizeCentred(332, 359);
     SetFacePath(QStringLiteral("res/gameid.png"));
 
-    processBox_ = Combo(this, kProcessBoxId, FromDialogUnits(80, 39, 99, 30));
-    gameNameBox_ = Combo(this, kGameNameBoxId, FromDialogUnits(79, 60, 99, 30));
+    processBox_ = MakeCombo(this, kProcessBoxId, FromDialogUnits(80, 39, 99, 30));
+    gameNameBox_ = MakeCombo(this, kGameNameBoxId, FromDialogUnits(79, 60, 99, 30));
     introduction_ = new QPlainTextEdit(this);
     introduction_->setObjectName(QString::number(kIntroductionId));
     introduction_->setGeometry(FromDialogUnits(40, 96, 143, 40));
@@ -62,14 +44,10 @@ CGameId::CGameId(IMainControl* main, std::unique_ptr<CGameDetector> detector, QW
     introduction_->setStyleSheet(
         QStringLiteral("QPlainTextEdit { background: white; color: black; border: 1px solid #54A5D5; }"));
 
-    confirm_ = Button(this, kConfirmId, QRect(121, 323, 69, 26), "res/game_id_ok_normal.png",
-                      "res/game_id_ok_select.png");
-    cancel_ = Button(this, kCancelId, QRect(253, 323, 69, 26), "res/game_id_cancel_normal.png",
-                     "res/game_id_cancel_select.png");
-    close_ = Button(this, kCloseId, QRect(304, 8, 18, 16), "res/ctrmain/ctrmain_close_normal.png",
-                    "res/ctrmain/ctrmain_close_select.png");
-    contact_ = Button(this, kContactId, QRect(70, 277, 50, 13), "res/game_tip_linkus_normal.png",
-                      "res/game_tip_linkus_select.png");
+    confirm_ = MakeButton(this, kConfirmId, QRect(121, 323, 69, 26), QStringLiteral("res/game_id_ok"));
+    cancel_ = MakeButton(this, kCancelId, QRect(253, 323, 69, 26), QStringLiteral("res/game_id_cancel"));
+    close_ = MakeButton(this, kCloseId, QRect(304, 8, 18, 16), QStringLiteral("res/ctrmain/ctrmain_close"));
+    contact_ = MakeButton(this, kContactId, QRect(70, 277, 50, 13), QStringLiteral("res/game_tip_linkus"));
 
     const QColor label(53, 116, 161);
     texts_[0].Init(0, QStringLiteral("游戏进程"), RectLTRB(60, 70, 110, 83), label);

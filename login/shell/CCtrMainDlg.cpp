@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QIcon>
-#include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
@@ -27,29 +26,18 @@
 #include "ShellMessages.h"
 #include "SkinLayout.h"
 #include "SkinResources.h"
+#include "SkinWidgets.h"
 #include "StreamAddress.h"
 #include "WindowTrackerX11.h"
 #include "XPComboBox.h"
 
 using MY_DATA_SPACE::CData;
 using MY_DATA_SPACE::GetData;
+using SkinWidgets::MakeButton;
+using SkinWidgets::Place;
+using SkinWidgets::Q;
 
 namespace {
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-
-void Place(QWidget* w, const SkinLayout::Slot& s) { w->setGeometry(s.x, s.y, s.width, s.height); }
-
-CImageButton* MakeButton(QWidget* parent, int id, const SkinLayout::Slot& slot, const QString& stem,
-                         const QString& tip = QString()) {
-    auto* b = new CImageButton(parent);
-    b->setObjectName(QString::number(id));
-    b->LoadPictures(QStringLiteral("res/ctrmain/%1_normal.png").arg(stem),
-                    QStringLiteral("res/ctrmain/%1_select.png").arg(stem));
-    Place(b, slot);
-    if (!tip.isEmpty()) b->setToolTip(tip);
-    return b;
-}
 
 // The real capture sender behind the session's interface.
 class CLiveSender final : public ILiveSender {
@@ -133,23 +121,22 @@ void CCtrMainDlg::OnInitDialog() {
         std::exit(0);
     }
 
-    audioBox_ = new UI::Controls::XPComboBox(this);
-    audioBox_->setObjectName(QString::number(kAudioSourceId));
-    audioBox_->SetArrowPictures(QStringLiteral("res/ComboBox_Arrowhead_Normal.bmp"),
-                                QStringLiteral("res/ComboBox_Arrowhead_Hover.bmp"),
-                                QStringLiteral("res/ComboBox_Arrowhead_Down.bmp"), 23, L::kAudioSource.height, true);
-    Place(audioBox_, L::kAudioSource);
-    startButton_ = MakeButton(this, kStartId, L::kStart, QStringLiteral("ctrmain_btn_start"));
-    stopButton_ = MakeButton(this, kStopId, L::kStop, QStringLiteral("ctrmain_btn_stop"));
+    audioBox_ = SkinWidgets::MakeCombo(this, kAudioSourceId, SkinWidgets::SlotRect(L::kAudioSource));
+    startButton_ = MakeButton(this, kStartId, L::kStart, QStringLiteral("res/ctrmain/ctrmain_btn_start"));
+    stopButton_ = MakeButton(this, kStopId, L::kStop, QStringLiteral("res/ctrmain/ctrmain_btn_stop"));
     stopButton_->hide();
-    panelButtons_[0] = MakeButton(this, kInfoId, L::kInfo, QStringLiteral("info_btn"), QStringLiteral("个人信息"));
-    panelButtons_[1] = MakeButton(this, kPropId, L::kProp, QStringLiteral("prop_btn"), QStringLiteral("软件设置"));
-    panelButtons_[2] = MakeButton(this, kHelpId, L::kHelp, QStringLiteral("help_btn"), QStringLiteral("帮助中心"));
-    panelButtons_[3] = MakeButton(this, kAboutId, L::kAbout, QStringLiteral("about_btn"), QStringLiteral("关于软件"));
-    minimiseButton_ = MakeButton(this, kMinimiseId, L::kMinimise, QStringLiteral("ctrmain_min"));
-    closeButton_ = MakeButton(this, kCloseId, L::kClose, QStringLiteral("ctrmain_close"));
-    watchButton_ = MakeButton(this, kWatchId, L::kWatch, QStringLiteral("ctrmain_look_video"));
-    copyLinkButton_ = MakeButton(this, kCopyLinkId, L::kCopyLink, QStringLiteral("ctrmain_copy_link"));
+    panelButtons_[0] = MakeButton(this, kInfoId, L::kInfo, QStringLiteral("res/ctrmain/info_btn"),
+                                  QStringLiteral("个人信息"));
+    panelButtons_[1] = MakeButton(this, kPropId, L::kProp, QStringLiteral("res/ctrmain/prop_btn"),
+                                  QStringLiteral("软件设置"));
+    panelButtons_[2] = MakeButton(this, kHelpId, L::kHelp, QStringLiteral("res/ctrmain/help_btn"),
+                                  QStringLiteral("帮助中心"));
+    panelButtons_[3] = MakeButton(this, kAboutId, L::kAbout, QStringLiteral("res/ctrmain/about_btn"),
+                                  QStringLiteral("关于软件"));
+    minimiseButton_ = MakeButton(this, kMinimiseId, L::kMinimise, QStringLiteral("res/ctrmain/ctrmain_min"));
+    closeButton_ = MakeButton(this, kCloseId, L::kClose, QStringLiteral("res/ctrmain/ctrmain_close"));
+    watchButton_ = MakeButton(this, kWatchId, L::kWatch, QStringLiteral("res/ctrmain/ctrmain_look_video"));
+    copyLinkButton_ = MakeButton(this, kCopyLinkId, L::kCopyLink, QStringLiteral("res/ctrmain/ctrmain_copy_link"));
     face_.load(QStringLiteral("res/ctrmain/ctrmain.png"));
     tipStop_.load(QStringLiteral("res/ctrmain/ctrmain_tip_stop.png"));
     menuFace_.load(QStringLiteral("res/bg.png"));
@@ -343,9 +330,5 @@ void CCtrMainDlg::DrawOnFace(QPainter& painter) {
 }
 
 bool CCtrMainDlg::PreTranslateMessage(QObject* target, QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) return true;
-    }
-    return CDlgParent::PreTranslateMessage(target, event);
+    return PreTranslateKeyPresses(target, event);
 }

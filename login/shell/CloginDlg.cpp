@@ -19,23 +19,13 @@
 #include "ShellMessages.h"
 #include "SkinLayout.h"
 #include "SkinResources.h"
+#include "SkinWidgets.h"
 
 using MY_DATA_SPACE::GetData;
 
-namespace {
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-
-void Place(QWidget* w, const SkinLayout::Slot& s) { w->setGeometry(s.x, s.y, s.width, s.height); }
-
-CImageButton* MakeButton(QWidget* parent, int id, const SkinLayout::Slot& slot, const char* stem) {
-    auto* b = new CImageButton(parent);
-    b->setObjectName(QString::number(id));
-    b->LoadPictures(QStringLiteral("res/login/%1_normal.png").arg(QLatin1String(stem)),
-                    QStringLiteral("res/login/%1_select.png").arg(QLatin1String(stem)));
-    Place(b, slot);
-    return b;
-}
-}  // namespace
+using SkinWidgets::MakeButton;
+using SkinWidgets::Place;
+using SkinWidgets::Q;
 
 CloginDlg::CloginDlg(QWidget* parent) : CDlgParent(kTemplateId, parent) {
     namespace L = SkinLayout::Login;
@@ -51,11 +41,12 @@ CloginDlg::CloginDlg(QWidget* parent) : CDlgParent(kTemplateId, parent) {
     remember_ = new QCheckBox(QStringLiteral("记住密码"), this);
     remember_->setObjectName(QString::number(kRememberId));
     Place(remember_, L::kRemember);
-    loginButton_ = MakeButton(this, kLoginId, L::kLogin, "login_btn_login");
-    registerButton_ = MakeButton(this, kRegisterId, L::kRegister, "login_btn_register");
-    forgottenButton_ = MakeButton(this, kForgottenId, L::kForgotten, "login_btn_forget_passwd");
-    minimiseButton_ = MakeButton(this, kMinimiseId, L::kMinimise, "login_btn_min");
-    closeButton_ = MakeButton(this, kCloseId, L::kClose, "login_btn_close");
+    loginButton_ = MakeButton(this, kLoginId, L::kLogin, QStringLiteral("res/login/login_btn_login"));
+    registerButton_ = MakeButton(this, kRegisterId, L::kRegister, QStringLiteral("res/login/login_btn_register"));
+    forgottenButton_ = MakeButton(this, kForgottenId, L::kForgotten,
+                                  QStringLiteral("res/login/login_btn_forget_passwd"));
+    minimiseButton_ = MakeButton(this, kMinimiseId, L::kMinimise, QStringLiteral("res/login/login_btn_min"));
+    closeButton_ = MakeButton(this, kCloseId, L::kClose, QStringLiteral("res/login/login_btn_close"));
 
     connect(userBox_, qOverload<int>(&QComboBox::activated), this, &CloginDlg::OnUserSelected);
     connect(userBox_, &QComboBox::editTextChanged, this, [this] {

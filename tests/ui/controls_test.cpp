@@ -12,6 +12,7 @@
 
 #include "CBitComboBox.h"
 #include "CImageButton.h"
+#include "CSkinnedMessageBox.h"
 #include "ISSRadioBoxCollectionEvent.h"
 #include "ISSTextLinkCollectionEvent.h"
 #include "SSPanelCollection.h"
@@ -21,6 +22,7 @@
 #include "SSTextLinkCollection.h"
 #include "SSTextPanel.h"
 #include "SkinResources.h"
+#include "SkinWidgets.h"
 #include "TempDir.h"
 #include "XPCDC.h"
 #include "XPComboBox.h"
@@ -408,6 +410,109 @@ TEST(CBitComboBox, TheListIsWidenedToItsWidestItem) {
     combo->showPopup();
     EXPECT_EQ(combo->DroppedWidth(), 100) << "never narrower than the control";
     combo->hidePopup();
+}
+
+TEST(CBitComboBox, ItemsAreWhiteAndTheSelectedOneSitsOnItsPicture) {
+    CBitComboBox combo;
+    combo.addItems({QStringLiteral("用户一"), QStringLiteral("用户二")});
+    combo.SetItemHeight(25);
+    QStyleOptionViewItem option;
+    option.rect = QRect(0, 0, 100, 20);
+    option.font = combo.font();
+    const QModelIndex index = combo.model()->index(0, 0);
+    EXPECT_EQ(combo.itemDelegate()->sizeHint(option, index).height(), 25);
+    auto paint = [&](QStyle::State state) {
+        QImage item(100, 20, QImage::Format_RGB32);
+        item.fill(Qt::red);
+        QPainter painter(&item);
+        option.state = state;
+        combo.itemDelegate()->paint(&painter, option, index);
+        return item;
+    };
+    const QImage normal = paint(QStyle::State_Enabled);
+    EXPECT_EQ(normal.pixelColor(0, 1), QColor(Qt::white));
+    EXPECT_EQ(normal.pixelColor(99, 1), QColor(Qt::white));
+    const QImage selected = paint(QStyle::State_Selected | QStyle::State_Enabled);
+    EXPECT_EQ(selected.pixelColor(0, 1), QColor(Qt::red)) << "the picture is inset one pixel left";
+    EXPECT_EQ(selected.pixelColor(99, 1), QColor(Qt::red)) << "and right";
+    EXPECT_NE(selected.pixelColor(50, 1), QColor(Qt::red));
+    EXPECT_NE(selected.pixelColor(50, 1), QColor(Qt::white));
+}
+
+// The shared message box: OK alone at the right, or OK and Cancel side by side; each button's
+// answer to exec() and to Result().
+TEST(CSkinnedMessageBox, ButtonsAndAnswersForOneAndTwoButtons) {
+    using Buttons = CSkinnedMessageBox::Buttons;
+    struct Case {
+        Buttons buttons;
+        QRect ok;
+        bool cancel;
+    };
+    for (const Case& c : {Case{Buttons::kOk, QRect(220, 161, 65, 22), false},
+                          Case{Buttons::kOkCancel, QRect(145, 161, 65, 22), true}}) {
+        SCOPED_TRACE(c.cancel ? "OK and Cancel" : "OK alone");
+        CSkinnedMessageBox box(1, c.buttons, XPCDC::StandardFont());
+        EXPECT_EQ(box.size(), QSize(295, 193));
+        EXPECT_EQ(box.OkButton()->geometry(), c.ok);
+        ASSERT_EQ(box.CancelButton() != nullptr, c.cancel);
+        EXPECT_EQ(box.Result(), 0);
+        box.SetText(QStringLiteral("确定要退出吗?"));
+        EXPECT_EQ(box.Text(), QStringLiteral("确定要退出吗?"));
+
+        box.show();
+        box.OkButton()->click();
+        EXPECT_FALSE(box.isVisible());
+        EXPECT_EQ(box.result(), 1);
+        EXPECT_EQ(box.Result(), 1);
+        if (!c.cancel) continue;
+        EXPECT_EQ(box.CancelButton()->geometry(), QRect(220, 161, 65, 22));
+        box.show();
+        box.CancelButton()->click();
+        EXPECT_FALSE(box.isVisible());
+        EXPECT_EQ(box.result(), 2);
+        EXPECT_EQ(box.Result(), 0);
+    }
+}
+
+// Dialog units for the two template fonts in use (6 x 13 and 6 x 12 pixel characters),
+// rounded down as the windows have always placed their controls.
+TEST(SkinWidgets, DialogUnitsRoundDownForEachTemplateFont) {
+    struct Case {
+        QSize cell;
+        QRect units;
+        QRect pixels;
+    };
+    for (const Case& c : {Case{QSize(6, 13), QRect(80, 39, 99, 30), QRect(120, 63, 148, 48)},
+                          Case{QSize(6, 13), QRect(40, 96, 143, 40), QRect(60, 156, 214, 65)},
+                          Case{QSize(6, 12), QRect(48, 134, 108, 16), QRect(72, 201, 162, 24)},
+                          Case{QSize(6, 12), QRect(13, 56, 96, 10), QRect(19, 84, 144, 15)}}) {
+        EXPECT_EQ(SkinWidgets::FromDialogUnits(c.cell, c.units.x(), c.units.y(), c.units.width(), c.units.height()),
+                  c.pixels)
+            << c.cell.width() << "x" << c.cell.height();
+    }
+}
+
+TEST(SkinWidgets, ButtonsAndCombosAreNamedPlacedAndSkinned) {
+    QWidget window;
+    window.resize(400, 300);
+    auto* button = SkinWidgets::MakeButton(&window, 1051, SkinLayout::Slot{10, 20, 60, 36}, kRes + "bg_ok",
+                                           QStringLiteral("个人信息"));
+    EXPECT_EQ(button->objectName(), QStringLiteral("1051"));
+    EXPECT_EQ(button->geometry(), QRect(10, 20, 60, 36));
+    EXPECT_EQ(button->PictureCount(), 2) << "normal and select";
+    EXPECT_EQ(button->toolTip(), QStringLiteral("个人信息"));
+    EXPECT_TRUE(SkinWidgets::MakeButton(&window, 1, QRect(0, 0, 5, 5), kRes + "bg_ok")->toolTip().isEmpty());
+
+    auto* combo =
+        SkinWidgets::MakeCombo(&window, 1076, QRect(72, 201, 162, 24), {QStringLiteral("一般"), QStringLiteral("好")});
+    EXPECT_EQ(combo->objectName(), QStringLiteral("1076"));
+    EXPECT_EQ(combo->geometry(), QRect(72, 201, 162, 23)) << "23 high, the arrow's height";
+    EXPECT_TRUE(combo->lineEdit()->isReadOnly());
+    EXPECT_EQ(combo->ItemHeight(), 18);
+    EXPECT_EQ(combo->count(), 2);
+    EXPECT_EQ(combo->CurrentFrameColour(), QColor(84, 165, 213));
+    EXPECT_EQ(combo->BackSelected(), QColor(0, 167, 223));
+    EXPECT_EQ(SkinWidgets::Q("直播"), QStringLiteral("直播"));
 }
 
 TEST(XPCDC, TheStandardFontHasChineseGlyphs) {

@@ -250,6 +250,23 @@ TEST_F(WindowsTest, SubTabsSwitchPagesAndKeepTheChosenOneLit) {
     EXPECT_FALSE(prop.SoundPage()->isVisible());
     EXPECT_TRUE(prop.SubTab(CDlgProp::kNetPage)->isEnabled());
     EXPECT_FALSE(prop.SubTab(CDlgProp::kVideoPage)->isEnabled());
+
+    // A page number that is none of the window's: the settings window ignores it; the help and
+    // about windows hide both pages and light their first sub-tab.
+    prop.ShowPage(7);
+    EXPECT_TRUE(prop.VideoPage()->isVisible());
+    EXPECT_FALSE(prop.SubTab(CDlgProp::kVideoPage)->isEnabled());
+    EXPECT_TRUE(prop.SubTab(CDlgProp::kNetPage)->isEnabled());
+    help.ShowPage(7);
+    EXPECT_FALSE(help.UpdatePage()->isVisible());
+    EXPECT_FALSE(help.CenterPage()->isVisible());
+    EXPECT_FALSE(help.SubTab(CDlgHelp::kUpdatePage)->isEnabled());
+    EXPECT_TRUE(help.SubTab(CDlgHelp::kCenterPage)->isEnabled());
+    about.ShowPage(-1);
+    EXPECT_FALSE(about.AboutPage()->isVisible());
+    EXPECT_FALSE(about.UpdatePage()->isVisible());
+    EXPECT_FALSE(about.SubTab(CDlgAbout::kAboutPage)->isEnabled());
+    EXPECT_TRUE(about.SubTab(CDlgAbout::kUpdatePage)->isEnabled());
 }
 
 TEST_F(WindowsTest, InfoPageShowsTheUserAndItsLinksOpenTheRightPages) {

@@ -8,9 +8,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
-#include <QStyledItemDelegate>
 
 #include "SkinResources.h"
+#include "SkinnedItemDelegate.h"
 
 namespace {
 
@@ -27,36 +27,19 @@ const QImage& SelectionPicture() {
     return picture;
 }
 
-class ItemDelegate : public QStyledItemDelegate {
-public:
-    explicit ItemDelegate(CBitComboBox* combo) : QStyledItemDelegate(combo), combo_(combo) {}
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        painter->save();
-        if (option.state & QStyle::State_Selected)
-            painter->drawImage(option.rect.adjusted(1, 0, -1, 0), SelectionPicture());
-        else
-            painter->fillRect(option.rect, Qt::white);
-        painter->setFont(combo_->font());
-        painter->setPen(Qt::black);
-        painter->drawText(option.rect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                          index.data(Qt::DisplayRole).toString());
-        painter->restore();
-    }
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        return QSize(QStyledItemDelegate::sizeHint(option, index).width(), combo_->ItemHeight());
-    }
-
-private:
-    CBitComboBox* combo_;
-};
-
 }  // namespace
 
 CBitComboBox::CBitComboBox(QWidget* parent) : QComboBox(parent) {
     setEditable(false);
     setInsertPolicy(QComboBox::NoInsert);
-    setItemDelegate(new ItemDelegate(this));
+    // White items, the selected one on its picture, the text two pixels in, in the box's font.
+    setItemDelegate(new UI::Controls::SkinnedItemDelegate(
+        this,
+        [this](const QStyleOptionViewItem&, bool selected) {
+            return UI::Controls::SkinnedItemDelegate::Look{Qt::white, selected ? &SelectionPicture() : nullptr,
+                                                           Qt::black, font(), 2};
+        },
+        [this] { return itemHeight_; }));
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     // The list's own frame, one pixel outside its items.

@@ -107,6 +107,14 @@ bool CDlgParent::PreTranslateSkinnedWindow(QObject* target, QEvent* event) {
     return CDlgParent::PreTranslateMessage(target, event);
 }
 
+bool CDlgParent::PreTranslateKeyPresses(QObject* target, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) return true;
+    }
+    return CDlgParent::PreTranslateMessage(target, event);
+}
+
 void CDlgParent::DragMove(const QPoint& cursor) {
     const QRect moved = dragStartWindow_.translated(cursor - dragStartCursor_);
     if (DragFullWindows()) {

@@ -53,6 +53,10 @@ protected:
     // The routine shared by the message boxes and the main-menu windows, run before the base's:
     // repaint after a left button up on the face, swallow Escape and Return.
     bool PreTranslateSkinnedWindow(QObject* target, QEvent* event);
+    // The lighter routine of the main control window and the updater's windows, run before the
+    // base's: swallow the key presses of Escape, Return and Enter; their shortcut requests pass
+    // and a click on the face does not repaint.
+    bool PreTranslateKeyPresses(QObject* target, QEvent* event);
     // Draws the window's own items over the face, into the off-screen image.
     virtual void DrawOnFace(QPainter& painter);
 

@@ -7,7 +7,8 @@
 #include <QPainter>
 #include <QProxyStyle>
 #include <QStyleOptionComboBox>
-#include <QStyledItemDelegate>
+
+#include "SkinnedItemDelegate.h"
 
 namespace UI::Controls {
 
@@ -39,35 +40,19 @@ QStyle* SharedFlatStyle() {
     return style;
 }
 
-class ItemDelegate : public QStyledItemDelegate {
-public:
-    explicit ItemDelegate(XPComboBox* combo) : QStyledItemDelegate(combo), combo_(combo) {}
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        const bool selected = option.state & QStyle::State_Selected;
-        painter->save();
-        painter->fillRect(option.rect, selected ? combo_->BackSelected() : combo_->BackNormal());
-        painter->setPen(selected ? combo_->TextSelected() : combo_->TextNormal());
-        painter->setFont(option.font);
-        painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                          index.data(Qt::DisplayRole).toString());
-        painter->restore();
-    }
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        return QSize(QStyledItemDelegate::sizeHint(option, index).width(), combo_->ItemHeight());
-    }
-
-private:
-    XPComboBox* combo_;
-};
-
 }  // namespace
 
 XPComboBox::XPComboBox(QWidget* parent) : QComboBox(parent) {
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
     setStyle(SharedFlatStyle());
-    setItemDelegate(new ItemDelegate(this));
+    setItemDelegate(new SkinnedItemDelegate(
+        this,
+        [this](const QStyleOptionViewItem& option, bool selected) {
+            return SkinnedItemDelegate::Look{selected ? backSelected_ : backNormal_, nullptr,
+                                             selected ? textSelected_ : textNormal_, option.font, 0};
+        },
+        [this] { return itemHeight_; }));
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     // The edit part: black on white.

@@ -2,7 +2,6 @@
 
 #include "CFormViewAboutAbout.h"
 #include "CFormViewAboutUpdate.h"
-#include "CImageButton.h"
 
 CDlgAbout::CDlgAbout(IMainControl* main, QWidget* parent) : CDlgMainMenu(kTemplate, kIndex, main, parent) {
     about_ = new CFormViewAboutAbout(this);
@@ -13,21 +12,14 @@ CDlgAbout::CDlgAbout(IMainControl* main, QWidget* parent) : CDlgMainMenu(kTempla
     AddTab(1, 1052, 231);
     AddTab(2, 1053, 259);
     AddTab(3, 1054, 287);
-    subTabs_[kAboutPage] = AddSubTab(1191, 315, QStringLiteral("res/about/soft_intro_normal.png"),
-                                     QStringLiteral("res/about/soft_intro_select.png"));
-    subTabs_[kUpdatePage] = AddSubTab(1192, 336, QStringLiteral("res/about/upgrade_info_normal.png"),
-                                      QStringLiteral("res/about/upgrade_info_select.png"));
+    AddSubTab(1191, 315, QStringLiteral("res/about/soft_intro_normal.png"),
+              QStringLiteral("res/about/soft_intro_select.png"), about_);  // kAboutPage
+    AddSubTab(1192, 336, QStringLiteral("res/about/upgrade_info_normal.png"),
+              QStringLiteral("res/about/upgrade_info_select.png"), update_);  // kUpdatePage
     AddCloseButton(1145);
-    connect(subTabs_[kAboutPage], &CImageButton::clicked, this, [this] { ShowPage(kAboutPage); });
-    connect(subTabs_[kUpdatePage], &CImageButton::clicked, this, [this] { ShowPage(kUpdatePage); });
     ShowPage(kAboutPage);
 }
 
 CDlgAbout::~CDlgAbout() = default;
 
-void CDlgAbout::ShowPage(int page) {
-    about_->setVisible(page == kAboutPage);
-    update_->setVisible(page == kUpdatePage);
-    for (CImageButton* tab : subTabs_) tab->setEnabled(true);
-    subTabs_[page == kUpdatePage ? kUpdatePage : kAboutPage]->setEnabled(false);
-}
+void CDlgAbout::ShowPage(int page) { ShowSubPage(page, kAboutPage); }

@@ -18,15 +18,14 @@ public:
     explicit CDlgAbout(IMainControl* main, QWidget* parent = nullptr);
     ~CDlgAbout() override;
 
-    // Shows page `page`, hides the other and leaves the page's sub-tab disabled (lit).
+    // Shows page `page`, hides the other and leaves the page's sub-tab disabled (lit); any other
+    // number hides both pages and lights the about sub-tab.
     void ShowPage(int page);
 
     CFormViewAboutAbout* AboutPage() const { return about_; }
     CFormViewAboutUpdate* UpdatePage() const { return update_; }
-    CImageButton* SubTab(int page) const { return subTabs_[page]; }
 
 private:
     CFormViewAboutAbout* about_;
     CFormViewAboutUpdate* update_;
-    CImageButton* subTabs_[2] = {};
 };

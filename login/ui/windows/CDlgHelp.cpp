@@ -2,7 +2,6 @@
 
 #include "CFormViewHelpCenter.h"
 #include "CFormViewHelpUpdate.h"
-#include "CImageButton.h"
 
 CDlgHelp::CDlgHelp(IMainControl* main, QWidget* parent) : CDlgMainMenu(kTemplate, kIndex, main, parent) {
     update_ = new CFormViewHelpUpdate(this);
@@ -12,22 +11,15 @@ CDlgHelp::CDlgHelp(IMainControl* main, QWidget* parent) : CDlgMainMenu(kTemplate
     AddTab(0, 1040, 203);
     AddTab(1, 1041, 231);
     AddTab(2, 1042, 259);
-    subTabs_[kUpdatePage] = AddSubTab(1046, 287, QStringLiteral("res/help/upgrade_normal.png"),
-                                      QStringLiteral("res/help/upgrade_select.png"));
-    subTabs_[kCenterPage] = AddSubTab(1045, 308, QStringLiteral("res/help/help_normal.png"),
-                                      QStringLiteral("res/help/help_select.png"));
+    AddSubTab(1046, 287, QStringLiteral("res/help/upgrade_normal.png"), QStringLiteral("res/help/upgrade_select.png"),
+              update_);  // kUpdatePage
+    AddSubTab(1045, 308, QStringLiteral("res/help/help_normal.png"), QStringLiteral("res/help/help_select.png"),
+              center_);  // kCenterPage
     AddTab(3, 1043, 329);
     AddCloseButton(1149);
-    connect(subTabs_[kUpdatePage], &CImageButton::clicked, this, [this] { ShowPage(kUpdatePage); });
-    connect(subTabs_[kCenterPage], &CImageButton::clicked, this, [this] { ShowPage(kCenterPage); });
     ShowPage(kUpdatePage);
 }
 
 CDlgHelp::~CDlgHelp() = default;
 
-void CDlgHelp::ShowPage(int page) {
-    update_->setVisible(page == kUpdatePage);
-    center_->setVisible(page == kCenterPage);
-    for (CImageButton* tab : subTabs_) tab->setEnabled(true);
-    subTabs_[page == kCenterPage ? kCenterPage : kUpdatePage]->setEnabled(false);
-}
+void CDlgHelp::ShowPage(int page) { ShowSubPage(page, kUpdatePage); }

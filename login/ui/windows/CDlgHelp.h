@@ -18,15 +18,14 @@ public:
     explicit CDlgHelp(IMainControl* main, QWidget* parent = nullptr);
     ~CDlgHelp() override;
 
-    // Shows page `page`, hides the other and leaves the page's sub-tab disabled (lit).
+    // Shows page `page`, hides the other and leaves the page's sub-tab disabled (lit); any other
+    // number hides both pages and lights the upgrade sub-tab.
     void ShowPage(int page);
 
     CFormViewHelpUpdate* UpdatePage() const { return update_; }
     CFormViewHelpCenter* CenterPage() const { return center_; }
-    CImageButton* SubTab(int page) const { return subTabs_[page]; }
 
 private:
     CFormViewHelpUpdate* update_;
     CFormViewHelpCenter* center_;
-    CImageButton* subTabs_[2] = {};
 };

@@ -44,12 +44,24 @@ CImageButton* CDlgMainMenu::AddTab(int index, int id, int y) {
     return button;
 }
 
-CImageButton* CDlgMainMenu::AddSubTab(int id, int y, const QString& normal, const QString& select) {
+CImageButton* CDlgMainMenu::AddSubTab(int id, int y, const QString& normal, const QString& select, QWidget* page) {
     auto* button = new CImageButton(this);
     button->setObjectName(QString::number(id));
     button->setGeometry(5, y, 127, 20);
     button->LoadPictures(normal, select, select);
+    const int index = static_cast<int>(subPages_.size());
+    subPages_.push_back({page, button});
+    connect(button, &CImageButton::clicked, this, [this, index] { ShowSubPage(index); });
     return button;
+}
+
+void CDlgMainMenu::ShowSubPage(int index, int litWhenNone) {
+    const int count = static_cast<int>(subPages_.size());
+    const bool inRange = index >= 0 && index < count;
+    if (!inRange && (litWhenNone < 0 || litWhenNone >= count)) return;
+    for (int i = 0; i < count; ++i) subPages_[static_cast<std::size_t>(i)].page->setVisible(i == index);
+    for (const SubPage& sub : subPages_) sub.tab->setEnabled(true);
+    subPages_[static_cast<std::size_t>(inRange ? index : litWhenNone)].tab->setEnabled(false);
 }
 
 void CDlgMainMenu::AddCloseButton(int id) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include <QImage>
 #include <QRect>
 #include <QString>
@@ -37,14 +39,21 @@ public:
 
     CImageButton* TabButton(int index) const { return tabs_[index]; }
     CImageButton* CloseButton() const { return close_; }
+    // The sub-tab of page `page`, in the order the sub-tabs were added.
+    CImageButton* SubTab(int page) const { return subPages_[static_cast<std::size_t>(page)].tab; }
 
 protected:
     // The tab of window `index` at height `y`, with button id `id`. This window's own tab shows
     // only its select picture and does nothing.
     CImageButton* AddTab(int index, int id, int y);
     // A sub-tab button (127x20) with its normal picture and the select picture twice, so that
-    // the disabled button of the page on view stays lit.
-    CImageButton* AddSubTab(int id, int y, const QString& normal, const QString& select);
+    // the disabled button of the page on view stays lit. A click on it shows `page`
+    // (ShowSubPage); the pages are numbered in the order their sub-tabs are added.
+    CImageButton* AddSubTab(int id, int y, const QString& normal, const QString& select, QWidget* page);
+    // Shows sub-page `index`, hides the others and leaves its sub-tab disabled (lit), all other
+    // sub-tabs enabled. An index outside the pages changes nothing, unless `litWhenNone` names
+    // a sub-tab: then every page is hidden and that sub-tab is the lit one.
+    void ShowSubPage(int index, int litWhenNone = -1);
     void AddCloseButton(int id);
     // Places a page at the right-hand page rectangle, a child of this window.
     void PlacePage(QWidget* page);
@@ -60,4 +69,9 @@ private:
     QImage face_;
     CImageButton* tabs_[4] = {};
     CImageButton* close_ = nullptr;
+    struct SubPage {
+        QWidget* page;
+        CImageButton* tab;
+    };
+    std::vector<SubPage> subPages_;
 };

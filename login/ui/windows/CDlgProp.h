@@ -35,17 +35,16 @@ public:
     // Hands a choice of the sound page to the main window's audio source list.
     void SetMainSoundChoice(int index);
 
-    // Shows page `page`, hides the other two and leaves its sub-tab disabled (lit).
+    // Shows page `page`, hides the other two and leaves its sub-tab disabled (lit); any other
+    // number changes nothing.
     void ShowPage(int page);
 
     CFormViewPropNet* NetPage() const { return net_; }
     CFormViewPropVideo* VideoPage() const { return video_; }
     CFormViewPropAudio* SoundPage() const { return sound_; }
-    CImageButton* SubTab(int page) const { return subTabs_[page]; }
 
 private:
     CFormViewPropNet* net_;
     CFormViewPropVideo* video_;
     CFormViewPropAudio* sound_;
-    CImageButton* subTabs_[3] = {};
 };

@@ -7,28 +7,19 @@
 #include "CDlgProp.h"
 #include "CImageButton.h"
 #include "PropChoices.h"
+#include "SkinWidgets.h"
 #include "XPComboBox.h"
 
 using UA::UI::RectLTRB;
-using UI::Controls::XPComboBox;
+using SkinWidgets::MakeCombo;
 
 namespace {
-// The page template's dialog units in pixels: its font ("宋体" 9) makes one unit 1.5 pixels
-// both ways.
-QRect FromDialogUnits(int left, int top, int width, int height) {
-    return QRect(left * 3 / 2, top * 3 / 2, width * 3 / 2, height * 3 / 2);
-}
+// The page template's font ("宋体" 9): its average character is 6 x 12 pixels, so one unit is
+// 1.5 pixels both ways.
+constexpr QSize kTemplateCell(6, 12);
 
-XPComboBox* SkinnedCombo(QWidget* page, int id, const QRect& place, const QStringList& items) {
-    auto* combo = new XPComboBox(page);
-    combo->setObjectName(QString::number(id));
-    combo->setGeometry(place);
-    combo->SetArrowPictures(QStringLiteral("res/ComboBox_Arrowhead_Normal.bmp"),
-                            QStringLiteral("res/ComboBox_Arrowhead_Hover.bmp"),
-                            QStringLiteral("res/ComboBox_Arrowhead_Down.bmp"), 23, 23, true);
-    combo->SetItemHeight(18);
-    combo->addItems(items);
-    return combo;
+QRect FromDialogUnits(int left, int top, int width, int height) {
+    return SkinWidgets::FromDialogUnits(kTemplateCell, left, top, width, height);
 }
 }  // namespace
 
@@ -67,12 +58,12 @@ CFormViewPropVideo::CFormViewPropVideo(CDlgProp* window)
     set_->LoadPictures(QStringLiteral("res/prop/prop_btn_video_set_disable.png"));
     set_->setEnabled(false);
 
-    quality_ = SkinnedCombo(this, kQualityId, FromDialogUnits(48, 134, 108, 16),
-                            {QStringLiteral("一般"), QStringLiteral("较好"), QStringLiteral("好")});
-    size_ = SkinnedCombo(this, kSizeId, FromDialogUnits(48, 157, 108, 16),
-                         {QStringLiteral("50%"), QStringLiteral("75%"), QStringLiteral("100%")});
-    frameRate_ = SkinnedCombo(this, kFrameRateId, FromDialogUnits(48, 179, 108, 16),
-                              {QStringLiteral("8(f/s)"), QStringLiteral("10(f/s)"), QStringLiteral("15(f/s)")});
+    quality_ = MakeCombo(this, kQualityId, FromDialogUnits(48, 134, 108, 16),
+                         {QStringLiteral("一般"), QStringLiteral("较好"), QStringLiteral("好")});
+    size_ = MakeCombo(this, kSizeId, FromDialogUnits(48, 157, 108, 16),
+                      {QStringLiteral("50%"), QStringLiteral("75%"), QStringLiteral("100%")});
+    frameRate_ = MakeCombo(this, kFrameRateId, FromDialogUnits(48, 179, 108, 16),
+                           {QStringLiteral("8(f/s)"), QStringLiteral("10(f/s)"), QStringLiteral("15(f/s)")});
 
     connect(ok_, &CImageButton::clicked, this, [this] { window_->Close(); });
     connect(recover_, &CImageButton::clicked, this, [this] { Load(); });
