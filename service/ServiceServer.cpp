@@ -82,12 +82,24 @@ int ServiceServer::Bind()
 
 bool ServiceServer::Run()
 {
-    return server_->listen_after_bind();
+    const bool served = stopRequested_ || server_->listen_after_bind();
+    std::lock_guard lock(stopMutex_);
+    listenSocket_ = -1;
+    return served || stopRequested_;
 }
 
 void ServiceServer::Stop()
 {
-    server_->stop();
+    std::lock_guard lock(stopMutex_);
+    stopRequested_ = true;
+    if (server_->is_running()) {
+        server_->stop();
+    } else if (listenSocket_ >= 0) {
+        // The HTTP library ignores a stop before its accept loop runs, so a signal that came
+        // right after binding would be lost and the service would never end. Shutting the socket
+        // down makes that loop's first accept fail, and it returns at once.
+        ::shutdown(listenSocket_, SHUT_RDWR);
+    }
 }
 
 void ServiceServer::Dispatch()

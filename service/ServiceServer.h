@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 
 #include "BroadcasterApiRoutes.h"
 #include "LivePageRoutes.h"
@@ -29,7 +31,8 @@ public:
     // Serves on the bound socket until Stop(). False when it could not serve.
     bool Run();
 
-    // Ends Run() from any thread; requests under way are finished first.
+    // Ends Run() from any thread, also one that has not started serving yet; requests under way
+    // are finished first.
     void Stop();
 
 private:
@@ -44,5 +47,8 @@ private:
     MediaRoutes media_;
     StaticFileRoutes staticFiles_;
     std::unique_ptr<httplib::Server> server_;
+    // The bound socket while Run() may still accept on it; -1 once Run() has returned.
     int listenSocket_ = -1;
+    std::mutex stopMutex_;
+    std::atomic<bool> stopRequested_{false};
 };

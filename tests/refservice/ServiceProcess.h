@@ -56,13 +56,23 @@ public:
     int port() const { return port_; }
     bool Running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
 
-    // SIGTERM, then the exit status (-1 when it did not exit normally).
+    // SIGTERM, then the exit status: -1 when it did not exit normally, -2 when it was still
+    // running 10 s later (it is then killed, so a lost stop fails the test instead of hanging it).
     int Stop()
     {
         if (pid_ <= 0) return status_;
         kill(pid_, SIGTERM);
         int status = 0;
-        waitpid(pid_, &status, 0);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, &status, 0);
+                pid_ = -1;
+                return status_ = -2;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
         pid_ = -1;
         status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         return status_;

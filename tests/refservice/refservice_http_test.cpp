@@ -382,6 +382,15 @@ TEST_F(ServiceHttpTest, DozensOfConcurrentLoginsAndStreamRequests)
     for (const auto& lid : lids) EXPECT_EQ(Room(lid)["game"].asString(), "0 A.D.");
 }
 
+TEST_F(ServiceHttpTest, AStopRightAfterStartingEndsTheService)
+{
+    // An operator's SIGTERM can arrive as soon as the service says it listens, before it serves.
+    for (int i = 0; i < 40; ++i) {
+        ServiceProcess quick(kBinary, data.path().string());
+        ASSERT_EQ(quick.Stop(), 0) << "start " << i;
+    }
+}
+
 TEST_F(ServiceHttpTest, RestartKeepsAccountsRoomsAndSessions)
 {
     Client client(service->port());
