@@ -10,11 +10,7 @@
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(_lib lib/strimo)
-foreach(program strimo StrimoUpdata strimo-crypt)
-  if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION ${_lib})
-  endif()
-endforeach()
+install(TARGETS strimo StrimoUpdata strimo-crypt RUNTIME DESTINATION ${_lib})
 install(FILES "${STRIMO_INSTALL_DIR}/default/config.xml" "${STRIMO_INSTALL_DIR}/default/usr.xml"
         DESTINATION ${_lib}/default)
 install(FILES "${STRIMO_PRISTINE_VERSION}" "${CMAKE_SOURCE_DIR}/dist/UpdataInfo.txt" DESTINATION ${_lib})

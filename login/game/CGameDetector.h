@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "CData.h"
+#include "GameRecord.h"
 #include "IGameWindows.h"
 #include "ProcessList.h"
 

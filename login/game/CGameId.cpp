@@ -4,10 +4,10 @@
 #include <QPlainTextEdit>
 
 #include "AppMessageBox.h"
-#include "CData.h"
 #include "CGameIdCheck.h"
 #include "CImageButton.h"
 #include "IMainControl.h"
+#include "IMemberSettings.h"
 #include "ServicePages.h"
 #include "ShellOpen.h"
 #include "SkinWidgets.h"
@@ -62,15 +62,15 @@ CGameId::CGameId(IMainControl* main, std::unique_ptr<CGameDetector> detector, QW
     connect(cancel_, &CImageButton::clicked, this, &QWidget::hide);
     connect(close_, &CImageButton::clicked, this, &QWidget::hide);
     connect(contact_, &CImageButton::clicked, this,
-            [] { ShellOpen(QString::fromStdString(HomePageUrl(MY_DATA_SPACE::GetData()))); });
+            [this] { ShellOpen(QString::fromStdString(HomePageUrl(main_->Settings().ServerAddresses()))); });
     connect(processBox_, &QComboBox::currentIndexChanged, this, [this] { ProcessChosen(); });
 }
 
 CGameId::~CGameId() = default;
 
-void CGameId::RefreshProcesses() {
-    const auto& store = MY_DATA_SPACE::GetData();
-    const auto& choices = detector_->RefreshProcesses(store.GameList(), store.SystemList());
+void CGameId::RefreshProcesses(const std::vector<MY_DATA_SPACE::GameRecord>& games,
+                               const std::vector<std::string>& systemProcesses) {
+    const auto& choices = detector_->RefreshProcesses(games, systemProcesses);
     const QSignalBlocker block(processBox_);
     processBox_->clear();
     for (const std::string& choice : choices) processBox_->addItem(QString::fromStdString(choice));

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QFont>
 
@@ -20,7 +21,7 @@ class XPComboBox;
 
 // The game dialog: the user picks the running game's process, the game's name as the service
 // knows it, and writes the introduction that becomes the broadcast's title. The main control
-// window constructs it once (hidden), calls RefreshProcesses() and show() for every start;
+// window constructs it once (hidden), calls RefreshProcesses(...) and show() for every start;
 // confirm hides the dialog and calls IMainControl::GameChosen(name, introduction), after which
 // GameWindow() and ProcessName() give the chosen window and executable name until the next
 // refresh. Escape does not close it; Return confirms.
@@ -41,9 +42,10 @@ public:
     explicit CGameId(IMainControl* main, std::unique_ptr<CGameDetector> detector = nullptr, QWidget* parent = nullptr);
     ~CGameId() override;
 
-    // Lists the running processes (games of the game list first) and empties both boxes and
-    // the introduction.
-    void RefreshProcesses();
+    // Lists the running processes (games of the game list `games` first, the system's own
+    // `systemProcesses` left out) and empties both boxes and the introduction.
+    void RefreshProcesses(const std::vector<MY_DATA_SPACE::GameRecord>& games,
+                          const std::vector<std::string>& systemProcesses);
     // The confirm button and Return: runs the checks, then hands the choice over. False when a
     // check failed (its message was shown and the dialog stays open).
     bool Confirm();

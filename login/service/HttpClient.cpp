@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "CData.h"
 #include "CHttpConnection.h"
 #include "CHttpSession.h"
 #include "CHttpUrl.h"
@@ -80,20 +79,21 @@ std::unique_ptr<CHttpRequest> OpenPostRequest(HttpHandle* connection, const std:
     return std::make_unique<CHttpRequest>(reply.status, reply.body);
 }
 
-bool PostLogin(MY_DATA_SPACE::CData& data, const std::string& url, const std::string& body) {
-    if (url.empty()) return false;
+LoginOutcome PostLogin(const std::string& url, const std::string& body) {
+    LoginOutcome outcome;
+    if (url.empty()) return outcome;
     const CHttpUrl cracked = Crack(url);
     auto opened = OpenSessionFor(cracked);
-    if (!opened.connection) return false;
+    if (!opened.connection) return outcome;
     const auto request =
         OpenPostRequest(opened.connection.get(), "POST", ObjectNameOf(url), cracked.scheme, kFormContentType, body);
-    if (!request) return false;
+    if (!request) return outcome;
     // The verdict is the first byte of the whole reply, however long the reply is.
     const std::string& reply = request->Body();
-    const bool accepted = !reply.empty() && (reply[0] == '1' || reply[0] == '\x01');
-    data.SetSession(std::move(opened.session));
-    data.SetConnection(std::move(opened.connection));
-    return accepted;
+    outcome.accepted = !reply.empty() && (reply[0] == '1' || reply[0] == '\x01');
+    outcome.session = std::move(opened.session);
+    outcome.connection = std::move(opened.connection);
+    return outcome;
 }
 
 bool PostForText(std::string& reply, const std::string& url, const std::string& body) {

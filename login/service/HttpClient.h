@@ -5,10 +5,7 @@
 
 #include "CHttpRequest.h"
 #include "HttpHandle.h"
-
-namespace MY_DATA_SPACE {
-class CData;
-}
+#include "LoginOutcome.h"
 
 // The service's form POSTs, synchronous on the calling thread. Diagnostic lines ("Error:...")
 // go to standard output; callers tell the user in their own words.
@@ -27,11 +24,10 @@ std::unique_ptr<CHttpRequest> OpenPostRequest(HttpHandle* connection, const std:
                                               const std::string& objectName, int scheme,
                                               const std::string& headerLine, const std::string& body);
 
-// Posts the login on a new session. True when the first byte of the whole reply is "1" or 0x01.
-// Once a reply was received, the session and the connection are kept in `data`'s slots (closing
-// what they held) whatever the verdict, so later requests on the connection carry the login's
-// cookies; when no reply was received the slots keep what they held.
-bool PostLogin(MY_DATA_SPACE::CData& data, const std::string& url, const std::string& body);
+// Posts the login on a new session. Accepted when the first byte of the whole reply is "1" or
+// 0x01. Once a reply was received, the outcome hands over the session and the connection
+// whatever the verdict; when none was received both are null.
+LoginOutcome PostLogin(const std::string& url, const std::string& body);
 
 // Posts on a session of its own, closed afterwards, and appends the reply text to `reply`.
 // True once a response was received, whatever its HTTP status.

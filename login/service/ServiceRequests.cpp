@@ -4,12 +4,11 @@
 
 #include <json/json.h>
 
-#include "CData.h"
 #include "HttpClient.h"
 
 namespace {
 
-using MY_DATA_SPACE::CData;
+using MY_DATA_SPACE::ServerAddressTable;
 
 std::optional<Json::Value> ParseJson(const std::string& text) {
     Json::CharReaderBuilder builder;
@@ -65,8 +64,8 @@ std::string StreamInfoBody(const std::string& gameId, const std::string& introdu
     return "gid=" + FormValue(gameId) + " &title=" + FormValue(introduction);
 }
 
-bool RequestLogin(CData& data, const std::string& user, const std::string& password) {
-    return PostLogin(data, data.ServerAddress(MY_DATA_SPACE::kLoginUrl), LoginBody(user, password));
+LoginOutcome RequestLogin(const ServerAddressTable& servers, const std::string& user, const std::string& password) {
+    return PostLogin(servers[MY_DATA_SPACE::kLoginUrl], LoginBody(user, password));
 }
 
 GameListResult ParseGameList(const std::string& reply, GameIdTable& table) {
@@ -83,9 +82,9 @@ GameListResult ParseGameList(const std::string& reply, GameIdTable& table) {
     return GameListResult::kGood;
 }
 
-GameListResult RequestGameList(CData& data, GameIdTable& table) {
+GameListResult RequestGameList(const ServerAddressTable& servers, HttpHandle* connection, GameIdTable& table) {
     std::string reply;
-    if (!PostOnConnection(reply, data.Connection(), data.ServerAddress(MY_DATA_SPACE::kGameListUrl), ""))
+    if (!PostOnConnection(reply, connection, servers[MY_DATA_SPACE::kGameListUrl], ""))
         return GameListResult::kBadReply;
     return ParseGameList(reply, table);
 }
@@ -116,20 +115,16 @@ std::optional<StreamInfo> ParseStreamInfo(const std::string& reply) {
     return info;
 }
 
-bool RequestStreamInfo(CData& data, const GameIdTable& table, const std::string& gameName,
-                       const std::string& introduction) {
+std::optional<StreamInfo> RequestStreamInfo(const ServerAddressTable& servers, HttpHandle* connection,
+                                            const GameIdTable& table, const std::string& gameName,
+                                            const std::string& introduction) {
     std::string reply;
     const std::string body = StreamInfoBody(GameIdFor(table, gameName), introduction);
-    if (!PostOnConnection(reply, data.Connection(), data.ServerAddress(MY_DATA_SPACE::kStreamInfoUrl), body))
-        return false;
-    const StreamInfo info = ParseStreamInfo(reply).value_or(StreamInfo{});
-    data.SetPipName(info.pipName);
-    data.SetPipUrl(info.pipUrl);
-    data.SetLid(info.lid);
-    return true;
+    if (!PostOnConnection(reply, connection, servers[MY_DATA_SPACE::kStreamInfoUrl], body)) return std::nullopt;
+    return ParseStreamInfo(reply).value_or(StreamInfo{});
 }
 
-void SendEndNotice(const CData& data) {
+void SendEndNotice(const ServerAddressTable& servers, const std::string& lid) {
     std::string ignored;
-    (void)PostForText(ignored, data.ServerAddress(MY_DATA_SPACE::kEndNoticePrefix) + data.Lid(), "");
+    (void)PostForText(ignored, servers[MY_DATA_SPACE::kEndNoticePrefix] + lid, "");
 }

@@ -4,12 +4,14 @@
 #include <optional>
 #include <string>
 
-namespace MY_DATA_SPACE {
-class CData;
-}
+#include "HttpHandle.h"
+#include "LoginOutcome.h"
+#include "ServerAddresses.h"
 
-// Every exchange the broadcaster has with the service. Form values are percent-encoded; the
-// literal parts of the bodies are the service's own and stay exactly as written.
+// Every exchange the broadcaster has with the service. Each takes the addresses (and the login's
+// kept connection) it needs and returns what the service said; the caller keeps the results.
+// Form values are percent-encoded; the literal parts of the bodies are the service's own and
+// stay exactly as written.
 
 // Game name to game id, from the game-list reply.
 using GameIdTable = std::map<std::string, std::string>;
@@ -28,10 +30,12 @@ std::string LoginBody(const std::string& user, const std::string& password);
 // "gid=" + id + " &title=" + introduction; the space before "&" is what the service expects.
 std::string StreamInfoBody(const std::string& gameId, const std::string& introduction);
 
-// The login (login URL slot). True when the service accepted the user; the session and the
-// connection of the exchange stay in `data` for the requests below. The caller shows
-// kLoginFailedMessage on false: network failure and wrong credentials are not told apart.
-bool RequestLogin(MY_DATA_SPACE::CData& data, const std::string& user, const std::string& password);
+// The login (login URL slot). Accepted when the service accepted the user; the caller keeps the
+// session and the connection of a received reply for the requests below. The caller shows
+// kLoginFailedMessage when not accepted: network failure and wrong credentials are not told
+// apart.
+LoginOutcome RequestLogin(const MY_DATA_SPACE::ServerAddressTable& servers, const std::string& user,
+                          const std::string& password);
 
 enum class GameListResult {
     kGood,      // the table holds the list
@@ -44,8 +48,9 @@ enum class GameListResult {
 // "gid" that is a string or an integer is taken (an integer by its decimal text); missing, null
 // or any other type makes the reply bad.
 GameListResult ParseGameList(const std::string& reply, GameIdTable& table);
-// Posts for the game list on the login's connection and reads it into `table`.
-GameListResult RequestGameList(MY_DATA_SPACE::CData& data, GameIdTable& table);
+// Posts for the game list (game-list slot) on the login's `connection` and reads it into `table`.
+GameListResult RequestGameList(const MY_DATA_SPACE::ServerAddressTable& servers, HttpHandle* connection,
+                               GameIdTable& table);
 // Null for kGood and kNotJson, else the words to show before the program ends.
 const char* GameListMessage(GameListResult result);
 
@@ -62,13 +67,14 @@ struct StreamInfo {
 // member is a number, an array or an object: such a reply counts as not parsed.
 std::optional<StreamInfo> ParseStreamInfo(const std::string& reply);
 
-// Asks for the stream of a new broadcast (stream-information slot, on the login's connection)
-// and stores "pipName", "pipUrl" and "lid" in `data` (all empty when the reply does not parse;
-// the broadcast goes ahead with them). False only when the POST failed: the caller shows
+// Asks for the stream of a new broadcast (stream-information slot, on the login's `connection`)
+// and gives "pipName", "pipUrl" and "lid" (all empty when the reply does not parse; the
+// broadcast goes ahead with them). nullopt only when the POST failed: the caller shows
 // kStreamInfoFailedMessage and does not start.
-bool RequestStreamInfo(MY_DATA_SPACE::CData& data, const GameIdTable& table, const std::string& gameName,
-                       const std::string& introduction);
+std::optional<StreamInfo> RequestStreamInfo(const MY_DATA_SPACE::ServerAddressTable& servers, HttpHandle* connection,
+                                            const GameIdTable& table, const std::string& gameName,
+                                            const std::string& introduction);
 
-// Tells the service that the broadcast `data.Lid()` ended, on a session of its own. The reply
-// and the outcome do not matter to anyone.
-void SendEndNotice(const MY_DATA_SPACE::CData& data);
+// Tells the service that the broadcast `lid` ended (end-notice slot), on a session of its own.
+// The reply and the outcome do not matter to anyone.
+void SendEndNotice(const MY_DATA_SPACE::ServerAddressTable& servers, const std::string& lid);

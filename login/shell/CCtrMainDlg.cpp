@@ -79,9 +79,16 @@ CCtrMainDlg::~CCtrMainDlg() {
 BroadcastServices CCtrMainDlg::MakeServices() {
     BroadcastServices s;
     s.requestStreamInfo = [this](const std::string& game, const std::string& introduction) {
-        return RequestStreamInfo(GetData(), gameList_, game, introduction);
+        CData& shared = GetData();
+        const auto info =
+            RequestStreamInfo(shared.ServerAddresses(), shared.Connection(), gameList_, game, introduction);
+        if (!info) return false;
+        shared.SetPipName(info->pipName);
+        shared.SetPipUrl(info->pipUrl);
+        shared.SetLid(info->lid);
+        return true;
     };
-    s.sendEndNotice = [] { SendEndNotice(GetData()); };
+    s.sendEndNotice = [] { SendEndNotice(GetData().ServerAddresses(), GetData().Lid()); };
     s.resolveStreamUrl = [](const std::string& url, std::string& resolved) { return ResolveStreamUrl(url, resolved); };
     s.raiseAndMeasure = [](platform::WindowId window, platform::ScreenRect* client) {
         auto tracker = x11::WindowTrackerX11::Create();
@@ -115,7 +122,7 @@ void CCtrMainDlg::OnInitDialog() {
     CData& shared = GetData();
     shared.LoadPersonSettings();
 
-    const GameListResult games = RequestGameList(shared, gameList_);
+    const GameListResult games = RequestGameList(shared.ServerAddresses(), shared.Connection(), gameList_);
     if (games != GameListResult::kGood) {
         if (const char* text = GameListMessage(games)) AppMessageBox(this, QString::fromUtf8(text));
         std::exit(0);
@@ -276,7 +283,10 @@ void CCtrMainDlg::customEvent(QEvent* event) {
     CDlgParent::customEvent(event);
 }
 
-QString CCtrMainDlg::RoomAddress() const { return Q(RoomPageUrl(GetData())); }
+QString CCtrMainDlg::RoomAddress() const {
+    const CData& shared = GetData();
+    return Q(RoomPageUrl(shared.ServerAddresses(), shared.Broadcasting() != 0, shared.Lid()));
+}
 
 void CCtrMainDlg::OnWatch() { QDesktopServices::openUrl(QUrl(RoomAddress())); }
 

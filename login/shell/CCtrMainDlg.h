@@ -8,6 +8,7 @@
 #include <QPixmap>
 
 #include "CBroadcastSession.h"
+#include "CDataSettings.h"
 #include "CDlgParent.h"
 #include "IMainControl.h"
 #include "ILiveOwner.h"
@@ -65,6 +66,7 @@ public:
     void GameChosen(const QString& gameName, const QString& introduction) override;
     QString RoomAddress() const override;
     bool Broadcasting() const override { return session_->Broadcasting() == 1; }
+    const IMemberSettings& Settings() const override { return settings_; }
 
     // ILiveOwner: from the sender's timer thread, carried out here on the UI thread.
     void PostLiveStop(int reason) override;
@@ -98,6 +100,7 @@ private:
     static bool Ask(QWidget* parent, const QString& question);
 
     QWidget* login_;
+    CDataSettings settings_;
     std::unique_ptr<CBroadcastSession> session_;
     GameIdTable gameList_;
     std::unique_ptr<CMainPanels> panels_;

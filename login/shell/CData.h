@@ -1,57 +1,18 @@
 #pragma once
 
-#include <array>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "AudioRecord.h"
 #include "CXmlDocFile.h"
+#include "GameRecord.h"
 #include "HttpHandle.h"
+#include "LoginRecord.h"
+#include "ServerAddresses.h"
+#include "VideoRecord.h"
 
 namespace MY_DATA_SPACE {
-
-struct LoginRecord {
-    std::string name;
-    std::string password;
-    bool remember = false;
-};
-
-struct AudioRecord {
-    int sampleRate = 0;
-    int channels = 1;
-    int dataRate = 0;
-    int deviceIndex = 0;  // index in the audio source list; 0 = no sound
-    int enabled = 0;      // 1 when sound is broadcast
-    bool operator==(const AudioRecord&) const = default;
-};
-
-struct VideoRecord {
-    int frameRateNum = 1;
-    int frameRate = 0;  // frames per second
-    int quality = 0;    // 0..2
-    int deviceIndex = 0;
-    int sizePercent = 0;  // 50, 75 or 100
-    bool operator==(const VideoRecord&) const = default;
-};
-
-struct GameRecord {
-    std::string name;
-    std::string main;  // executable name
-    std::string companyName;
-    std::string legalCopyright;
-};
-
-// Slots of the configuration's server list.
-enum ServerSlot : int {
-    kLoginUrl = 0,
-    kStreamInfoUrl = 3,
-    kGameListUrl = 4,
-    kRoomPagePrefix = 5,
-    kIdlePage = 6,
-    kEndNoticePrefix = 7,
-    kUpdatePage = 8,
-};
-constexpr int kServerSlots = 9;
 
 // The broadcaster's shared data: the user file "usr.xml" (remembered logins, version) and the
 // configuration file "config.xml" (service addresses, game and system lists, per-user settings),
@@ -77,6 +38,7 @@ public:
 
     const std::vector<LoginRecord>& RememberedUsers() const { return rememberedUsers_; }
     const std::string& ServerAddress(int slot) const;
+    const ServerAddressTable& ServerAddresses() const { return serverAddresses_; }
     void SetServerAddress(int slot, std::string address);
 
     const LoginRecord& CurrentUser() const { return currentUser_; }
@@ -131,7 +93,7 @@ private:
 
     CXmlDocFile userDocument_{"usr.xml"};
     std::vector<LoginRecord> rememberedUsers_;
-    std::array<std::string, kServerSlots> serverAddresses_;
+    ServerAddressTable serverAddresses_;
     LoginRecord currentUser_;
     CXmlDocFile configDocument_{"config.xml"};
     int bitRate_ = 0;

@@ -27,7 +27,8 @@ CDlgMainMenu* CMainPanels::Panel(int index) const {
 }
 
 void CMainPanels::ShowGameDialog() {
-    gameId_->RefreshProcesses();
+    const CData& shared = MY_DATA_SPACE::GetData();
+    gameId_->RefreshProcesses(shared.GameList(), shared.SystemList());
     gameId_->show();
     gameId_->raise();
 }

@@ -55,9 +55,9 @@ CloginDlg::CloginDlg(QWidget* parent) : CDlgParent(kTemplateId, parent) {
     });
     connect(loginButton_, &QAbstractButton::clicked, this, &CloginDlg::OnLogin);
     connect(registerButton_, &QAbstractButton::clicked, this,
-            [] { QDesktopServices::openUrl(QUrl(Q(RegistrationPageUrl(GetData())))); });
+            [] { QDesktopServices::openUrl(QUrl(Q(RegistrationPageUrl(GetData().ServerAddresses())))); });
     connect(forgottenButton_, &QAbstractButton::clicked, this,
-            [] { QDesktopServices::openUrl(QUrl(Q(ForgottenPasswordPageUrl(GetData())))); });
+            [] { QDesktopServices::openUrl(QUrl(Q(ForgottenPasswordPageUrl(GetData().ServerAddresses())))); });
     connect(minimiseButton_, &QAbstractButton::clicked, this, &QWidget::showMinimized);
     connect(closeButton_, &QAbstractButton::clicked, this, &CloginDlg::OnQuit);
 }
@@ -118,7 +118,14 @@ void CloginDlg::OnLogin() {
     const std::string user = userBox_->currentText().toStdString();
     const std::string password = password_->text().toStdString();
     auto& shared = GetData();
-    if (RequestLogin(shared, user, password)) {
+    LoginOutcome login = RequestLogin(shared.ServerAddresses(), user, password);
+    // A received reply's session and connection are kept whatever the verdict, so that the
+    // requests of the main window carry the login's cookies.
+    if (login.Received()) {
+        shared.SetSession(std::move(login.session));
+        shared.SetConnection(std::move(login.connection));
+    }
+    if (login.accepted) {
         loggedIn_ = 1;
         shared.SetCurrentUser({user, password, remember_->isChecked()});
         mainWindow_ = std::make_unique<CCtrMainDlg>(this);

@@ -13,7 +13,6 @@
 #include <QTest>
 
 #include "AppMessageBox.h"
-#include "CData.h"
 #include "CGameId.h"
 #include "CGameIdCheck.h"
 #include "CImageButton.h"
@@ -58,9 +57,8 @@ public:
 class GameIdTest : public testing::Test {
 protected:
     void SetUp() override {
-        MY_DATA_SPACE::DestroyData();
-        auto& data = MY_DATA_SPACE::GetData();
-        data.SetServerAddress(MY_DATA_SPACE::kLoginUrl, "http://127.0.0.1:18080/index.php?m=member&c=index&a=login");
+        main.stored.SetServerAddress(MY_DATA_SPACE::kLoginUrl,
+                                     "http://127.0.0.1:18080/index.php?m=member&c=index&a=login");
         SetSkinnedMessageHandler([this](QWidget*, const QString& text) {
             messages.push_back(text);
             return 1;
@@ -75,10 +73,10 @@ protected:
         dialog.reset();
         SetSkinnedMessageHandler({});
         SetShellOpener({});
-        MY_DATA_SPACE::DestroyData();
     }
-    // The game list the service gave at start-up lives in CData; the detector gets it at refresh.
-    void Refresh() { dialog->RefreshProcesses(); }
+    // The main window hands the game list the service gave at start-up at every refresh; these
+    // cases run with an empty one.
+    void Refresh() { dialog->RefreshProcesses({}, {}); }
 
     WindowTestDir dir;
     FakeMainControl main;

@@ -8,15 +8,12 @@
 
 #include <gtest/gtest.h>
 
-#include "CData.h"
 #include "HttpClient.h"
 #include "ServiceRequests.h"
 #include "CurlUrl.h"
 #include "TempDir.h"
 #include "TestCertificate.h"
 #include "TestHttpServer.h"
-
-using MY_DATA_SPACE::CData;
 
 namespace {
 
@@ -140,22 +137,38 @@ protected:
         server_ = nullptr;
     }
 
-    // A fresh CData in a folder of its own (it writes its files back when it goes).
+    // Fresh addresses and no kept handles, in a folder of its own.
     void SetUp() override {
         chdir_ = std::make_unique<testsupport::ScopedChdir>(dir_.path());
-        data_ = std::make_unique<CData>();
-        data_->SetServerAddress(MY_DATA_SPACE::kLoginUrl, Url("/site/session-login"));
-        data_->SetServerAddress(MY_DATA_SPACE::kGameListUrl, Url("/site/f-games"));
-        data_->SetServerAddress(MY_DATA_SPACE::kStreamInfoUrl, Url("/site/f-stream"));
-        data_->SetServerAddress(MY_DATA_SPACE::kEndNoticePrefix, Url("/api/end?lid="));
+        servers_[MY_DATA_SPACE::kLoginUrl] = Url("/site/session-login");
+        servers_[MY_DATA_SPACE::kGameListUrl] = Url("/site/f-games");
+        servers_[MY_DATA_SPACE::kStreamInfoUrl] = Url("/site/f-stream");
+        servers_[MY_DATA_SPACE::kEndNoticePrefix] = Url("/api/end?lid=");
     }
     void TearDown() override {
-        data_.reset();
+        connection_.reset();
+        session_.reset();
         chdir_.reset();
     }
 
     static std::string Url(const std::string& path) { return server_->Url(path); }
-    void LogIn() { ASSERT_TRUE(RequestLogin(*data_, "member", "secret")); }
+    void LogIn() { ASSERT_TRUE(Keep(RequestLogin(servers_, "member", "secret"))); }
+    // What the login window does with a login: a received reply's handles replace the kept
+    // ones whatever the verdict. Gives the verdict.
+    bool Keep(LoginOutcome outcome) {
+        if (outcome.Received()) {
+            session_ = std::move(outcome.session);
+            connection_ = std::move(outcome.connection);
+        }
+        return outcome.accepted;
+    }
+    // What the main window does with a stream request: a reply's values replace the kept ones.
+    // False when the POST failed.
+    bool AskStream(const GameIdTable& table, const std::string& game, const std::string& introduction) {
+        const auto info = RequestStreamInfo(servers_, connection_.get(), table, game, introduction);
+        if (info) stream_ = *info;
+        return info.has_value();
+    }
     static std::string Post(const std::string& url) {
         std::string reply;
         EXPECT_TRUE(PostForText(reply, url, ""));
@@ -165,7 +178,10 @@ protected:
     static ServiceServer* server_;
     testsupport::TempDir dir_;
     std::unique_ptr<testsupport::ScopedChdir> chdir_;
-    std::unique_ptr<CData> data_;
+    MY_DATA_SPACE::ServerAddressTable servers_;
+    std::unique_ptr<HttpHandle> session_;
+    std::unique_ptr<HttpHandle> connection_;
+    StreamInfo stream_;
 };
 ServiceServer* HttpClientTest::server_ = nullptr;
 
@@ -173,10 +189,10 @@ TEST_F(HttpClientTest, EmptyUrlFailsWithoutTouchingTheNetwork) {
     const int before = server_->Requests();
     std::string reply = "kept";
     EXPECT_FALSE(PostForText(reply, "", "a=1"));
-    EXPECT_FALSE(PostOnConnection(reply, data_->Connection(), "", ""));
-    EXPECT_FALSE(PostLogin(*data_, "", "username=a"));
+    EXPECT_FALSE(PostOnConnection(reply, connection_.get(), "", ""));
+    EXPECT_FALSE(Keep(PostLogin("", "username=a")));
     EXPECT_EQ(reply, "kept");
-    EXPECT_EQ(data_->Session(), nullptr);
+    EXPECT_EQ(session_.get(), nullptr);
     EXPECT_EQ(server_->Requests(), before);
 }
 
@@ -260,32 +276,35 @@ TEST_F(HttpClientTest, LoginIsDecidedByTheFirstByteOfTheWholeReply) {
     };
     for (const auto& c : cases) {
         server_->SetFixed(c.name, c.body, c.status);
-        EXPECT_EQ(PostLogin(*data_, Url(std::string("/site/f-") + c.name), "username=a"), c.accepted)
+        EXPECT_EQ(Keep(PostLogin(Url(std::string("/site/f-") + c.name), "username=a")), c.accepted)
             << c.name;
     }
 }
 
 TEST_F(HttpClientTest, LoginKeepsItsSessionEvenWhenRefusedButNotWhenNothingCame) {
     server_->SetFixed("refuse", "0");
-    EXPECT_FALSE(PostLogin(*data_, Url("/site/f-refuse"), ""));
-    HttpHandle* kept = data_->Connection();
+    EXPECT_FALSE(Keep(PostLogin(Url("/site/f-refuse"), "")));
+    HttpHandle* kept = connection_.get();
     ASSERT_NE(kept, nullptr);
-    ASSERT_NE(data_->Session(), nullptr);
+    ASSERT_NE(session_.get(), nullptr);
 
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(PostLogin(*data_, "http://127.0.0.1:1/login", "username=a"));
+    LoginOutcome unanswered = PostLogin("http://127.0.0.1:1/login", "username=a");
     (void)testing::internal::GetCapturedStdout();
-    EXPECT_EQ(data_->Connection(), kept);
+    EXPECT_FALSE(unanswered.Received());
+    EXPECT_EQ(unanswered.session, nullptr) << "no reply hands over no handle";
+    EXPECT_FALSE(Keep(std::move(unanswered)));
+    EXPECT_EQ(connection_.get(), kept);
 
     LogIn();
-    EXPECT_NE(data_->Connection(), nullptr);
+    EXPECT_NE(connection_.get(), nullptr);
 }
 
 TEST_F(HttpClientTest, KeptConnectionCarriesTheLoginCookiesToTheLoginHost) {
     LogIn();
     std::string reply;
     // Another host and port in the URL: only its object name counts.
-    ASSERT_TRUE(PostOnConnection(reply, data_->Connection(), "http://127.0.0.1:1/deep/path/whoami", ""));
+    ASSERT_TRUE(PostOnConnection(reply, connection_.get(), "http://127.0.0.1:1/deep/path/whoami", ""));
     EXPECT_EQ(reply, "cookie:sid=member42");
 
     // A fresh session has no cookie.
@@ -302,7 +321,7 @@ TEST_F(HttpClientTest, NoConnectionMeansNoRequest) {
 TEST_F(HttpClientTest, FormValuesReachTheServiceIntact) {
     const std::string user = "a&b=c+d%e 名";
     const std::string password = "p/w&password=x+1%2";
-    ASSERT_TRUE(RequestLogin(*data_, user, password));
+    ASSERT_TRUE(Keep(RequestLogin(servers_, user, password)));
     const auto login = server_->Last();
     EXPECT_EQ(login.get_param_value("username"), user);
     EXPECT_EQ(login.get_param_value("password"), password);
@@ -310,9 +329,9 @@ TEST_F(HttpClientTest, FormValuesReachTheServiceIntact) {
     EXPECT_EQ(login.body.rfind("username=", 0), 0u);
 
     GameIdTable table{{"射击 & 冒险", "g=1&x"}};
-    data_->SetServerAddress(MY_DATA_SPACE::kStreamInfoUrl, Url("/api/stream-echo"));
-    ASSERT_TRUE(RequestStreamInfo(*data_, table, "射击 & 冒险", "100% fun & games=yes"));
-    EXPECT_EQ(data_->PipName(), "gid=g%3D1%26x &title=100%25+fun+%26+games%3Dyes");
+    servers_[MY_DATA_SPACE::kStreamInfoUrl] = Url("/api/stream-echo");
+    ASSERT_TRUE(AskStream(table, "射击 & 冒险", "100% fun & games=yes"));
+    EXPECT_EQ(stream_.pipName, "gid=g%3D1%26x &title=100%25+fun+%26+games%3Dyes");
     EXPECT_EQ(server_->Last().get_param_value("title"), "100% fun & games=yes");
 }
 
@@ -344,10 +363,10 @@ TEST_F(HttpClientTest, HttpsIsVerifiedAndNeverLeftForHttp) {
     std::string reply;
     testing::internal::CaptureStdout();
     EXPECT_FALSE(PostForText(reply, https.Url("/secret", "https"), ""));
-    EXPECT_FALSE(PostLogin(*data_, https.Url("/secret", "https"), ""));
+    EXPECT_FALSE(Keep(PostLogin(https.Url("/secret", "https"), "")));
     (void)testing::internal::GetCapturedStdout();
     EXPECT_EQ(reply, "");
-    EXPECT_EQ(data_->Connection(), nullptr);
+    EXPECT_EQ(connection_.get(), nullptr);
 
     // Trusting the certificate, redirects within https and from http to https are followed; one
     // from https to http is refused, however the request got to https.
@@ -364,11 +383,11 @@ TEST_F(HttpClientTest, HttpsIsVerifiedAndNeverLeftForHttp) {
     testing::internal::CaptureStdout();
     EXPECT_FALSE(PostForText(reply, https.Url("/to-http", "https"), "a=1"));
     EXPECT_FALSE(PostForText(reply, away(https.Url("/to-http", "https")), "a=1"));
-    EXPECT_FALSE(PostLogin(*data_, https.Url("/to-http", "https"), "username=a"));
+    EXPECT_FALSE(Keep(PostLogin(https.Url("/to-http", "https"), "username=a")));
     (void)testing::internal::GetCapturedStdout();
     EXPECT_EQ(server_->Requests(), before);
     EXPECT_EQ(reply, "");
-    EXPECT_EQ(data_->Connection(), nullptr);
+    EXPECT_EQ(connection_.get(), nullptr);
 }
 
 TEST_F(HttpClientTest, RedirectsAreFollowedAsThePlatformStackDoes) {
@@ -395,24 +414,24 @@ TEST_F(HttpClientTest, RedirectsAreFollowedAsThePlatformStackDoes) {
 
     // The login behind three 307s keeps its form; the game list behind two 302s is asked for
     // on the kept connection, with the login's cookie.
-    data_->SetServerAddress(MY_DATA_SPACE::kLoginUrl, Url("/site/hop-307-3-session-login"));
-    ASSERT_TRUE(RequestLogin(*data_, "member", "secret"));
+    servers_[MY_DATA_SPACE::kLoginUrl] = Url("/site/hop-307-3-session-login");
+    ASSERT_TRUE(Keep(RequestLogin(servers_, "member", "secret")));
     EXPECT_EQ(server_->Last().get_param_value("username"), "member");
     server_->SetFixed("moved-games", R"([{"gname":"Alpha","gid":"1"}])");
-    data_->SetServerAddress(MY_DATA_SPACE::kGameListUrl, Url("/site/hop-302-2-f-moved-games"));
+    servers_[MY_DATA_SPACE::kGameListUrl] = Url("/site/hop-302-2-f-moved-games");
     GameIdTable table;
-    EXPECT_EQ(RequestGameList(*data_, table), GameListResult::kGood);
+    EXPECT_EQ(RequestGameList(servers_, connection_.get(), table), GameListResult::kGood);
     EXPECT_EQ(table, (GameIdTable{{"Alpha", "1"}}));
     std::string reply;
-    ASSERT_TRUE(PostOnConnection(reply, data_->Connection(), Url("/hop-308-2-whoami"), ""));
+    ASSERT_TRUE(PostOnConnection(reply, connection_.get(), Url("/hop-308-2-whoami"), ""));
     EXPECT_EQ(reply, "cookie:sid=member42");
 
     // Past ten redirects the login is not answered and the game list is a bad reply.
     testing::internal::CaptureStdout();
-    data_->SetServerAddress(MY_DATA_SPACE::kGameListUrl, Url("/site/hop-302-11-f-moved-games"));
-    EXPECT_EQ(RequestGameList(*data_, table), GameListResult::kBadReply);
-    data_->SetServerAddress(MY_DATA_SPACE::kLoginUrl, Url("/site/hop-307-11-session-login"));
-    EXPECT_FALSE(RequestLogin(*data_, "member", "secret"));
+    servers_[MY_DATA_SPACE::kGameListUrl] = Url("/site/hop-302-11-f-moved-games");
+    EXPECT_EQ(RequestGameList(servers_, connection_.get(), table), GameListResult::kBadReply);
+    servers_[MY_DATA_SPACE::kLoginUrl] = Url("/site/hop-307-11-session-login");
+    EXPECT_FALSE(Keep(RequestLogin(servers_, "member", "secret")));
     (void)testing::internal::GetCapturedStdout();
 }
 
@@ -445,13 +464,13 @@ TEST_F(HttpClientTest, GameListReplies) {
     for (const auto& c : cases) {
         server_->SetFixed("games", c.reply);
         GameIdTable table;
-        EXPECT_EQ(RequestGameList(*data_, table), c.result) << c.reply;
+        EXPECT_EQ(RequestGameList(servers_, connection_.get(), table), c.result) << c.reply;
         EXPECT_EQ(table, c.table) << c.reply;
     }
     // Nesting deeper than the JSON reader's stack limit makes it throw: still just not JSON.
     server_->SetFixed("games", std::string(5000, '['));
     GameIdTable table;
-    EXPECT_EQ(RequestGameList(*data_, table), GameListResult::kNotJson);
+    EXPECT_EQ(RequestGameList(servers_, connection_.get(), table), GameListResult::kNotJson);
 
     EXPECT_STREQ(GameListMessage(GameListResult::kBadReply), "返回信息出错!");
     EXPECT_EQ(GameListMessage(GameListResult::kNotJson), nullptr);
@@ -461,7 +480,7 @@ TEST_F(HttpClientTest, GameListReplies) {
 TEST_F(HttpClientTest, GameListWithoutALoginIsABadReply) {
     GameIdTable table;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(RequestGameList(*data_, table), GameListResult::kBadReply);
+    EXPECT_EQ(RequestGameList(servers_, connection_.get(), table), GameListResult::kBadReply);
     (void)testing::internal::GetCapturedStdout();
 }
 
@@ -472,7 +491,7 @@ TEST_F(HttpClientTest, GameListAcrossAPieceBoundaryKeepsItsNames) {
     const std::string name = std::string(1023 - prefix.size(), 'n') + "中文游戏";
     server_->SetFixed("games", prefix + name + R"("}])");
     GameIdTable table;
-    ASSERT_EQ(RequestGameList(*data_, table), GameListResult::kGood);
+    ASSERT_EQ(RequestGameList(servers_, connection_.get(), table), GameListResult::kGood);
     EXPECT_EQ(table, (GameIdTable{{name, "1"}}));
 }
 
@@ -496,38 +515,38 @@ TEST_F(HttpClientTest, StreamInformationReplies) {
     };
     for (const auto& c : cases) {
         server_->SetFixed("stream", c.reply);
-        data_->SetPipName("old");
-        ASSERT_TRUE(RequestStreamInfo(*data_, {}, "Alpha", "intro")) << c.reply;
-        EXPECT_EQ(data_->PipName(), c.name) << c.reply;
-        EXPECT_EQ(data_->PipUrl(), c.url) << c.reply;
-        EXPECT_EQ(data_->Lid(), c.lid) << c.reply;
+        stream_.pipName = "old";
+        ASSERT_TRUE(AskStream({}, "Alpha", "intro")) << c.reply;
+        EXPECT_EQ(stream_.pipName, c.name) << c.reply;
+        EXPECT_EQ(stream_.pipUrl, c.url) << c.reply;
+        EXPECT_EQ(stream_.lid, c.lid) << c.reply;
     }
     // Nesting beyond the JSON reader's stack limit: not parsed, not a crash.
     server_->SetFixed("stream", R"({"pipName":)" + std::string(3000, '['));
-    data_->SetPipName("old");
-    ASSERT_TRUE(RequestStreamInfo(*data_, {}, "Alpha", "intro"));
-    EXPECT_EQ(data_->PipName(), "");
+    stream_.pipName = "old";
+    ASSERT_TRUE(AskStream({}, "Alpha", "intro"));
+    EXPECT_EQ(stream_.pipName, "");
 }
 
 TEST_F(HttpClientTest, StreamInformationPostsTheGameIdOrTheOtherOne) {
     LogIn();
-    data_->SetServerAddress(MY_DATA_SPACE::kStreamInfoUrl, Url("/api/stream-echo"));
+    servers_[MY_DATA_SPACE::kStreamInfoUrl] = Url("/api/stream-echo");
     const GameIdTable table{{"Alpha", "1"}, {"其他", "99"}};
-    ASSERT_TRUE(RequestStreamInfo(*data_, table, "Alpha", "hi"));
-    EXPECT_EQ(data_->PipName(), "gid=1 &title=hi");
-    ASSERT_TRUE(RequestStreamInfo(*data_, table, "Unknown", "hi"));
-    EXPECT_EQ(data_->PipName(), "gid=99 &title=hi");
-    ASSERT_TRUE(RequestStreamInfo(*data_, {}, "Unknown", "hi"));
-    EXPECT_EQ(data_->PipName(), "gid= &title=hi");
-    EXPECT_EQ(data_->Lid(), "L1");
+    ASSERT_TRUE(AskStream(table, "Alpha", "hi"));
+    EXPECT_EQ(stream_.pipName, "gid=1 &title=hi");
+    ASSERT_TRUE(AskStream(table, "Unknown", "hi"));
+    EXPECT_EQ(stream_.pipName, "gid=99 &title=hi");
+    ASSERT_TRUE(AskStream({}, "Unknown", "hi"));
+    EXPECT_EQ(stream_.pipName, "gid= &title=hi");
+    EXPECT_EQ(stream_.lid, "L1");
 }
 
 TEST_F(HttpClientTest, StreamInformationFailureLeavesTheValues) {
-    data_->SetPipName("kept");
+    stream_.pipName = "kept";
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(RequestStreamInfo(*data_, {}, "Alpha", "intro"));
+    EXPECT_FALSE(AskStream({}, "Alpha", "intro"));
     (void)testing::internal::GetCapturedStdout();
-    EXPECT_EQ(data_->PipName(), "kept");
+    EXPECT_EQ(stream_.pipName, "kept");
 }
 
 TEST_F(HttpClientTest, EndNoticeNamesTheLiveIdOnAFreshSession) {
@@ -547,8 +566,7 @@ TEST_F(HttpClientTest, EndNoticeNamesTheLiveIdOnAFreshSession) {
     };
     for (const auto& c : cases) {
         const int before = server_->Requests();
-        data_->SetLid(c.lid);
-        SendEndNotice(*data_);
+        SendEndNotice(servers_, c.lid);
         ASSERT_EQ(server_->Requests(), before + 1) << c.lid;
         const auto last = server_->Last();
         EXPECT_EQ(last.path, "/end");

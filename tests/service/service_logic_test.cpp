@@ -5,14 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include "CData.h"
 #include "CHttpUrl.h"
 #include "ServicePages.h"
 #include "ServiceRequests.h"
 #include "StreamAddress.h"
-#include "TempDir.h"
-
-using MY_DATA_SPACE::CData;
 
 namespace {
 
@@ -59,49 +55,43 @@ TEST(CHttpUrl, CracksServiceUrls) {
 class ServicePagesTest : public testing::Test {
 protected:
     void SetUp() override {
-        data_ = std::make_unique<CData>();
-        data_->SetServerAddress(MY_DATA_SPACE::kLoginUrl, "http://127.0.0.1:18080/api/login");
-        data_->SetServerAddress(MY_DATA_SPACE::kRoomPagePrefix, "http://127.0.0.1:18080/live/room?lid=");
-        data_->SetServerAddress(MY_DATA_SPACE::kIdlePage, "http://127.0.0.1:18080/live/");
-        data_->SetServerAddress(MY_DATA_SPACE::kUpdatePage, "http://127.0.0.1:18080/update/");
+        servers_[MY_DATA_SPACE::kLoginUrl] = "http://127.0.0.1:18080/api/login";
+        servers_[MY_DATA_SPACE::kRoomPagePrefix] = "http://127.0.0.1:18080/live/room?lid=";
+        servers_[MY_DATA_SPACE::kIdlePage] = "http://127.0.0.1:18080/live/";
+        servers_[MY_DATA_SPACE::kUpdatePage] = "http://127.0.0.1:18080/update/";
     }
-    void TearDown() override { data_.reset(); }
 
-    testsupport::TempDir dir_;
-    testsupport::ScopedChdir chdir_{dir_.path()};
-    std::unique_ptr<CData> data_;
+    MY_DATA_SPACE::ServerAddressTable servers_;
 };
 
 TEST_F(ServicePagesTest, MemberPagesLieOnTheLoginOrigin) {
-    EXPECT_EQ(RegistrationPageUrl(*data_), "http://127.0.0.1:18080/index.php?m=member&c=index&a=register");
-    EXPECT_EQ(ForgottenPasswordPageUrl(*data_),
+    EXPECT_EQ(RegistrationPageUrl(servers_), "http://127.0.0.1:18080/index.php?m=member&c=index&a=register");
+    EXPECT_EQ(ForgottenPasswordPageUrl(servers_),
               "http://127.0.0.1:18080/index.php?m=member&c=index&a=public_forget_password");
-    EXPECT_EQ(HomePageUrl(*data_), "http://127.0.0.1:18080/");
-    EXPECT_EQ(UpdatePageUrl(*data_), "http://127.0.0.1:18080/update/");
+    EXPECT_EQ(HomePageUrl(servers_), "http://127.0.0.1:18080/");
+    EXPECT_EQ(UpdatePageUrl(servers_), "http://127.0.0.1:18080/update/");
 
-    data_->SetServerAddress(MY_DATA_SPACE::kLoginUrl, "https://members.example:443/x/login.php");
-    EXPECT_EQ(HomePageUrl(*data_), "https://members.example/");
+    servers_[MY_DATA_SPACE::kLoginUrl] = "https://members.example:443/x/login.php";
+    EXPECT_EQ(HomePageUrl(servers_), "https://members.example/");
 
-    data_->SetServerAddress(MY_DATA_SPACE::kLoginUrl, "");
-    EXPECT_EQ(RegistrationPageUrl(*data_), "");
+    servers_[MY_DATA_SPACE::kLoginUrl] = "";
+    EXPECT_EQ(RegistrationPageUrl(servers_), "");
 }
 
 TEST_F(ServicePagesTest, MemberCentreCarriesTheEncodedLogin) {
-    data_->SetCurrentUser({"张 三&x", "p/w=1", true});
+    const MY_DATA_SPACE::LoginRecord user{"张 三&x", "p/w=1", true};
     const std::string base =
         "http://127.0.0.1:18080/index.php?m=member&c=index&a=member_goto_api&username=%E5%BC%A0+%E4%B8%89%26x"
         "&password=p%2Fw%3D1";
-    EXPECT_EQ(MemberCentreUrl(*data_, 1), base + "&p=1");
-    EXPECT_EQ(MemberCentreUrl(*data_, 2), base + "&p=2");
+    EXPECT_EQ(MemberCentreUrl(servers_, user, 1), base + "&p=1");
+    EXPECT_EQ(MemberCentreUrl(servers_, user, 2), base + "&p=2");
 }
 
 TEST_F(ServicePagesTest, RoomPageFollowsTheBroadcast) {
-    data_->SetLid("77");
-    EXPECT_EQ(RoomPageUrl(*data_), "http://127.0.0.1:18080/live/");
-    data_->SetBroadcasting(1);
-    EXPECT_EQ(RoomPageUrl(*data_), "http://127.0.0.1:18080/live/room?lid=77");
-    data_->SetBroadcasting(0);
-    EXPECT_EQ(RoomPageUrl(*data_), "http://127.0.0.1:18080/live/");
+    const std::string lid = "77";
+    EXPECT_EQ(RoomPageUrl(servers_, false, lid), "http://127.0.0.1:18080/live/");
+    EXPECT_EQ(RoomPageUrl(servers_, true, lid), "http://127.0.0.1:18080/live/room?lid=77");
+    EXPECT_EQ(RoomPageUrl(servers_, false, lid), "http://127.0.0.1:18080/live/");
 }
 
 TEST(ChooseProbedAddress, MeasuredAddressesBeatFailedProbes) {

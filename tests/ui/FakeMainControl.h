@@ -9,6 +9,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "FakeMemberSettings.h"
 #include "IMainControl.h"
 
 class FakeMainControl : public IMainControl {
@@ -30,6 +31,7 @@ public:
     }
     QString RoomAddress() const override { return roomAddress; }
     bool Broadcasting() const override { return broadcasting; }
+    const IMemberSettings& Settings() const override { return stored; }
 
     QWidget window;
     QPixmap face{QStringLiteral("res/bg.png")};
@@ -41,4 +43,5 @@ public:
     int gamesChosen = 0;
     QString roomAddress = QStringLiteral("http://127.0.0.1:18080/live/");
     bool broadcasting = false;
+    FakeMemberSettings stored;
 };

@@ -1,5 +1,5 @@
 // The wiring of the broadcaster's secondary windows: message boxes, tab switching, keys that
-// must not close, the links of the pages, and the settings pages against CData's records.
+// must not close, the links of the pages, and the settings pages against the stored records.
 #include <string>
 #include <vector>
 
@@ -14,7 +14,6 @@
 #include <QTimer>
 
 #include "AppMessageBox.h"
-#include "CData.h"
 #include "CDlgAbout.h"
 #include "CDlgHelp.h"
 #include "CDlgInfo.h"
@@ -38,19 +37,17 @@
 #include "XPComboBox.h"
 
 using MY_DATA_SPACE::AudioRecord;
-using MY_DATA_SPACE::GetData;
 using MY_DATA_SPACE::VideoRecord;
 
 namespace {
 
 const char* const kLoginUrl = "http://127.0.0.1:18080/index.php?m=member&c=index&a=login";
 
-// Each test runs in its own folder with a fresh CData holding a logged-in user's settings.
+// Each test runs in its own folder with the stored data of a logged-in user's settings.
 class WindowsTest : public testing::Test {
 protected:
     void SetUp() override {
-        MY_DATA_SPACE::DestroyData();
-        auto& data = GetData();
+        auto& data = main.stored;
         data.SetServerAddress(MY_DATA_SPACE::kLoginUrl, kLoginUrl);
         data.SetServerAddress(MY_DATA_SPACE::kRoomPagePrefix, "http://127.0.0.1:18080/live/room?lid=");
         data.SetServerAddress(MY_DATA_SPACE::kIdlePage, "http://127.0.0.1:18080/live/");
@@ -69,7 +66,6 @@ protected:
     void TearDown() override {
         SetShellOpener({});
         SetSkinnedMessageHandler({});
-        MY_DATA_SPACE::DestroyData();
     }
 
     struct Opened {
@@ -291,10 +287,11 @@ TEST_F(WindowsTest, InfoPageShowsTheUserAndItsLinksOpenTheRightPages) {
     ClickLink(page, QPoint(295, 15));  // [看看]
     ClickLink(page, QPoint(295, 85));  // [观看]
     ASSERT_EQ(opened.size(), 3u);
-    EXPECT_EQ(opened[0].url.toStdString(), MemberCentreUrl(GetData(), 2));
+    const auto& stored = main.stored;
+    EXPECT_EQ(opened[0].url.toStdString(), MemberCentreUrl(stored.ServerAddresses(), stored.CurrentUser(), 2));
     EXPECT_TRUE(opened[0].url.endsWith(QStringLiteral("&p=2")));
     EXPECT_TRUE(opened[0].hidden);
-    EXPECT_EQ(opened[1].url.toStdString(), MemberCentreUrl(GetData(), 1));
+    EXPECT_EQ(opened[1].url.toStdString(), MemberCentreUrl(stored.ServerAddresses(), stored.CurrentUser(), 1));
     EXPECT_EQ(opened[2].url, main.roomAddress);
 
     ClickLink(page, QPoint(335, 85));  // [复制]
@@ -338,8 +335,7 @@ TEST_F(WindowsTest, UpgradeInformationComesFromTheCurrentDirectory) {
 
 // The main window's part at a broadcast start: copy the stored records, let the settings
 // window overwrite what it shows, store the result.
-void StoreSettings(const CDlgProp& prop) {
-    auto& data = GetData();
+void StoreSettings(const CDlgProp& prop, FakeMemberSettings& data) {
     int bitRate = data.BitRate();
     AudioRecord audio = data.Audio();
     VideoRecord video = data.Video();
@@ -361,13 +357,13 @@ TEST_F(WindowsTest, SettingsShowTheStoredRecordsAndGiveThemBackUnchanged) {
     EXPECT_EQ(prop.VideoPage()->FrameRateBox()->currentText(), QStringLiteral("15(f/s)"));
     EXPECT_TRUE(main.soundChoices.empty()) << "loading does not touch the main window's list";
 
-    const AudioRecord audio = GetData().Audio();
-    const VideoRecord video = GetData().Video();
-    StoreSettings(prop);
-    EXPECT_EQ(GetData().BitRate(), 800000);
-    EXPECT_EQ(GetData().Audio(), audio);
-    EXPECT_EQ(GetData().Video(), video);
-    EXPECT_EQ(GetData().SaveFile(), "/home/me/video");
+    const AudioRecord audio = main.stored.Audio();
+    const VideoRecord video = main.stored.Video();
+    StoreSettings(prop, main.stored);
+    EXPECT_EQ(main.stored.BitRate(), 800000);
+    EXPECT_EQ(main.stored.Audio(), audio);
+    EXPECT_EQ(main.stored.Video(), video);
+    EXPECT_EQ(main.stored.SaveFile(), "/home/me/video");
 }
 
 TEST_F(WindowsTest, AChoiceSurvivesClosingWithTheCloseButton) {
@@ -376,16 +372,16 @@ TEST_F(WindowsTest, AChoiceSurvivesClosingWithTheCloseButton) {
     QTest::mouseClick(prop.NetPage(), Qt::LeftButton, {}, QPoint(330, 57));  // 1000(kb/s)
     prop.CloseButton()->click();
     EXPECT_FALSE(prop.isVisible());
-    StoreSettings(prop);
-    EXPECT_EQ(GetData().BitRate(), 1000000);
+    StoreSettings(prop, main.stored);
+    EXPECT_EQ(main.stored.BitRate(), 1000000);
 }
 
 TEST_F(WindowsTest, RecoverRestoresTheValuesOfTheLastStart) {
     CDlgProp prop(&main);
     prop.show();
     prop.VideoPage()->SizeBox()->setCurrentIndex(0);
-    StoreSettings(prop);  // a broadcast starts at 50 %
-    EXPECT_EQ(GetData().Video().sizePercent, 50);
+    StoreSettings(prop, main.stored);  // a broadcast starts at 50 %
+    EXPECT_EQ(main.stored.Video().sizePercent, 50);
 
     prop.VideoPage()->SizeBox()->setCurrentIndex(2);
     prop.VideoPage()->FrameRateBox()->setCurrentIndex(1);
@@ -405,10 +401,10 @@ TEST_F(WindowsTest, SoundChoiceStaysInStepWithTheMainWindow) {
     QTest::mouseClick(prop.SoundPage(), Qt::LeftButton, {}, QPoint(25, 57));  // 不直播声音
     ASSERT_FALSE(main.soundChoices.empty());
     EXPECT_EQ(main.soundChoices.back(), 0) << "the main list follows at once";
-    StoreSettings(prop);
-    EXPECT_EQ(GetData().Audio().deviceIndex, 0);
-    EXPECT_EQ(GetData().Audio().enabled, 0);
-    EXPECT_EQ(GetData().Audio().sampleRate, 22050) << "fields the pages do not show pass through";
+    StoreSettings(prop, main.stored);
+    EXPECT_EQ(main.stored.Audio().deviceIndex, 0);
+    EXPECT_EQ(main.stored.Audio().enabled, 0);
+    EXPECT_EQ(main.stored.Audio().sampleRate, 22050) << "fields the pages do not show pass through";
 
     // The main window's list chose its second device.
     prop.SelectSoundChoice(AudioRecord{22050, 1, 32000, 2, 1});
@@ -417,16 +413,16 @@ TEST_F(WindowsTest, SoundChoiceStaysInStepWithTheMainWindow) {
     // ... and then a fourth entry the page has no box for.
     prop.SelectSoundChoice(AudioRecord{22050, 1, 32000, 4, 1});
     for (const auto* box : prop.SoundPage()->Radios().Items()) EXPECT_EQ(box->State(), 0);
-    StoreSettings(prop);
-    EXPECT_EQ(GetData().Audio().deviceIndex, 4);
-    EXPECT_EQ(GetData().Audio().enabled, 1);
+    StoreSettings(prop, main.stored);
+    EXPECT_EQ(main.stored.Audio().deviceIndex, 4);
+    EXPECT_EQ(main.stored.Audio().enabled, 1);
 
     // OK hands the choice to the main list, recover the stored one.
     main.soundChoices.clear();
     prop.SoundPage()->OkButton()->click();
     EXPECT_EQ(main.soundChoices, std::vector<int>{4});
     EXPECT_FALSE(prop.isVisible());
-    GetData().SetAudio(AudioRecord{22050, 1, 32000, 1, 1});
+    main.stored.SetAudio(AudioRecord{22050, 1, 32000, 1, 1});
     main.soundChoices.clear();
     prop.SoundPage()->RecoverButton()->click();
     EXPECT_EQ(main.soundChoices, std::vector<int>{1});
@@ -434,15 +430,15 @@ TEST_F(WindowsTest, SoundChoiceStaysInStepWithTheMainWindow) {
 }
 
 TEST_F(WindowsTest, StoredValuesOffTheChoicesFallBack) {
-    GetData().SetBitRate(640000);
-    GetData().SetVideo(VideoRecord{1, 12, 7, 3, 60});
+    main.stored.SetBitRate(640000);
+    main.stored.SetVideo(VideoRecord{1, 12, 7, 3, 60});
     CDlgProp prop(&main);
     EXPECT_EQ(prop.VideoPage()->FrameRateBox()->currentText(), QStringLiteral("8(f/s)"));
     EXPECT_EQ(prop.VideoPage()->QualityBox()->currentIndex(), -1);
     EXPECT_EQ(prop.VideoPage()->SizeBox()->currentText(), QStringLiteral("100%"));
-    StoreSettings(prop);
-    EXPECT_EQ(GetData().BitRate(), 500000);
-    EXPECT_EQ(GetData().Video(), (VideoRecord{1, 8, -1, 3, 100}));
+    StoreSettings(prop, main.stored);
+    EXPECT_EQ(main.stored.BitRate(), 500000);
+    EXPECT_EQ(main.stored.Video(), (VideoRecord{1, 8, -1, 3, 100}));
 }
 
 TEST_F(WindowsTest, LocalRecordingControlsAreAlwaysDisabled) {

@@ -1,9 +1,9 @@
 // The settings pages' value mappings and the texts of the information and about pages.
 #include <gtest/gtest.h>
 
-#include "CData.h"
 #include "MenuPageTexts.h"
 #include "PropChoices.h"
+#include "ServerAddresses.h"
 #include "TempDir.h"
 
 using namespace PropChoices;
@@ -64,11 +64,11 @@ TEST(MenuPageTexts, ALineLongerThanTheBufferEndsTheReading) {
 }
 
 TEST(MenuPageTexts, PagesOfTheServiceHost) {
-    MY_DATA_SPACE::CData data;
-    EXPECT_EQ(MenuPageTexts::ForumPageUrl(data), "");
-    data.SetServerAddress(MY_DATA_SPACE::kLoginUrl, "http://127.0.0.1:18080/index.php?m=member&c=index&a=login");
-    EXPECT_EQ(MenuPageTexts::ForumPageUrl(data), "http://127.0.0.1:18080/forum/");
-    EXPECT_EQ(MenuPageTexts::MainSiteUrl(data), "http://127.0.0.1:18080/");
+    MY_DATA_SPACE::ServerAddressTable servers;
+    EXPECT_EQ(MenuPageTexts::ForumPageUrl(servers), "");
+    servers[MY_DATA_SPACE::kLoginUrl] = "http://127.0.0.1:18080/index.php?m=member&c=index&a=login";
+    EXPECT_EQ(MenuPageTexts::ForumPageUrl(servers), "http://127.0.0.1:18080/forum/");
+    EXPECT_EQ(MenuPageTexts::MainSiteUrl(servers), "http://127.0.0.1:18080/");
     EXPECT_EQ(MenuPageTexts::RoomName(QStringLiteral("玩家")), QStringLiteral("玩家的直播间"));
     EXPECT_EQ(MenuPageTexts::ProductTitle("1.0.3"), QStringLiteral("STRIMO直播1.0.3"));
     const QString description = MenuPageTexts::ProductDescription();

@@ -14,7 +14,6 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 
-#include "CData.h"
 #include "CDlgAbout.h"
 #include "CDlgHelp.h"
 #include "CDlgInfo.h"
@@ -48,8 +47,7 @@ protected:
         const QByteArray target = qgetenv("STRIMO_SCREENSHOT_DIR");
         outDir = target.isEmpty() ? QCoreApplication::applicationDirPath() : QString::fromLocal8Bit(target);
         QDir().mkpath(outDir);
-        MY_DATA_SPACE::DestroyData();
-        auto& data = MY_DATA_SPACE::GetData();
+        auto& data = main.stored;
         data.SetServerAddress(MY_DATA_SPACE::kLoginUrl, "http://127.0.0.1:18080/index.php?m=member&c=index&a=login");
         data.SetCurrentUser({"demo", "demo-password", true});
         data.SetBitRate(800000);
@@ -57,7 +55,6 @@ protected:
         data.SetVideo(MY_DATA_SPACE::VideoRecord{1, 10, 1, 0, 75});
         main.roomAddress = QStringLiteral("http://127.0.0.1:18080/live/");
     }
-    void TearDown() override { MY_DATA_SPACE::DestroyData(); }
 
     // Shows `window`, lets it paint, saves the screen under it as `name` and checks that the
     // pixel at `probe` is the face's.
@@ -90,7 +87,7 @@ TEST_F(Screenshots, GameDialog) {
         },
         std::make_unique<FakeWindows>());
     CGameId dialog(&main, std::move(detector));
-    dialog.RefreshProcesses();
+    dialog.RefreshProcesses({}, {});
     dialog.ProcessBox()->setCurrentIndex(dialog.ProcessBox()->findText(QStringLiteral("sample-game")));
     dialog.Introduction()->setPlainText(QStringLiteral("新手上路，一起来看！"));
     Shoot(dialog, QStringLiteral("game-dialog.png"), QStringLiteral("res/gameid.png"), QPoint(160, 10));

@@ -2,8 +2,9 @@
 
 #include <string>
 
-#include "CData.h"
+#include "AudioRecord.h"
 #include "CDlgMainMenu.h"
+#include "VideoRecord.h"
 
 class CFormViewPropAudio;
 class CFormViewPropNet;
@@ -12,8 +13,8 @@ class CFormViewPropVideo;
 // Main-menu window 1, software settings, with the network, sound and video pages. The main
 // control window constructs it once and shows it through ShowPanel(1, ...). The pages only hold
 // the user's choice: the main window reads it with GetSettings at every broadcast start and
-// when it is destroyed, and stores it in CData itself. When the user changes the main window's
-// audio source list, the main window stores the index in CData and calls SelectSoundChoice; a
+// when it is destroyed, and stores it itself. When the user changes the main window's audio
+// source list, the main window stores the index and calls SelectSoundChoice; a
 // change on the sound page reaches the list through IMainControl::SetMainSoundChoice.
 class CDlgProp : public CDlgMainMenu {
     Q_OBJECT
@@ -27,7 +28,7 @@ public:
 
     // Overwrites the fields the pages show: the upload rate, the sound index and sound-on flag,
     // quality, size and frame rate, the save path. The other fields of the records are left as
-    // the caller filled them (from CData).
+    // the caller filled them (from its stored records).
     void GetSettings(int& bitRate, MY_DATA_SPACE::AudioRecord& audio, MY_DATA_SPACE::VideoRecord& video,
                      std::string& savePath) const;
     // The main window's audio source list changed to `audio.deviceIndex`.

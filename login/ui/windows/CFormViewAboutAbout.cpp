@@ -3,9 +3,10 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 
-#include "CData.h"
 #include "CDlgMainMenu.h"
 #include "CImageButton.h"
+#include "IMainControl.h"
+#include "IMemberSettings.h"
 #include "MenuPageTexts.h"
 #include "ShellOpen.h"
 #include "XPCDC.h"
@@ -16,14 +17,15 @@ CFormViewAboutAbout::CFormViewAboutAbout(CDlgMainMenu* window)
     : CFormViewPage(kTemplate, QStringLiteral("res/about/about_formview_about.png"), window),
       window_(window),
       bigFont_(XPCDC::StandardFont(16)) {
-    const auto& store = MY_DATA_SPACE::GetData();
+    const IMemberSettings& store = window->Main()->Settings();
     // The heading is wider than the other lines so that the name and version fit on one line.
     texts_[0].Init(0, MenuPageTexts::ProductTitle(store.Version()), RectLTRB(0, 20, 300, 40));
     texts_[1].Init(1, MenuPageTexts::OwnershipNotice(), RectLTRB(0, 50, 300, 70));
     texts_[2].Init(2, QString(), RectLTRB(0, 80, 400, 100));
     for (auto& text : texts_) panels_.Add(&text);
     panels_.SetFont(&bigFont_);
-    site_.Init(0, QString::fromStdString(MenuPageTexts::MainSiteUrl(store)), 0, 80, 200, 13, QColor(0, 0, 255));
+    site_.Init(0, QString::fromStdString(MenuPageTexts::MainSiteUrl(store.ServerAddresses())), 0, 80, 200, 13,
+               QColor(0, 0, 255));
     links_.Add(&site_);
     links_.SetFont(&font_);
 

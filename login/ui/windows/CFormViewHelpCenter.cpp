@@ -1,8 +1,9 @@
 #include "CFormViewHelpCenter.h"
 
-#include "CData.h"
 #include "CDlgMainMenu.h"
 #include "CImageButton.h"
+#include "IMainControl.h"
+#include "IMemberSettings.h"
 #include "MenuPageTexts.h"
 #include "ShellOpen.h"
 
@@ -30,5 +31,6 @@ CFormViewHelpCenter::CFormViewHelpCenter(CDlgMainMenu* window)
 CFormViewHelpCenter::~CFormViewHelpCenter() = default;
 
 void CFormViewHelpCenter::OnTextLinkClicked(int id) {
-    if (id == 0 || id == 1) ShellOpen(QString::fromStdString(MenuPageTexts::ForumPageUrl(MY_DATA_SPACE::GetData())));
+    if (id != 0 && id != 1) return;
+    ShellOpen(QString::fromStdString(MenuPageTexts::ForumPageUrl(window_->Main()->Settings().ServerAddresses())));
 }

@@ -1,8 +1,9 @@
 #include "CFormViewHelpUpdate.h"
 
-#include "CData.h"
 #include "CDlgMainMenu.h"
 #include "CImageButton.h"
+#include "IMainControl.h"
+#include "IMemberSettings.h"
 #include "ServicePages.h"
 #include "ShellOpen.h"
 
@@ -29,5 +30,5 @@ CFormViewHelpUpdate::CFormViewHelpUpdate(CDlgMainMenu* window)
 CFormViewHelpUpdate::~CFormViewHelpUpdate() = default;
 
 void CFormViewHelpUpdate::OnTextLinkClicked(int id) {
-    if (id == 0) ShellOpen(QString::fromStdString(UpdatePageUrl(MY_DATA_SPACE::GetData())));
+    if (id == 0) ShellOpen(QString::fromStdString(UpdatePageUrl(window_->Main()->Settings().ServerAddresses())));
 }

@@ -5,10 +5,10 @@
 #include <QLineEdit>
 
 #include "AppMessageBox.h"
-#include "CData.h"
 #include "CDlgMainMenu.h"
 #include "CImageButton.h"
 #include "IMainControl.h"
+#include "IMemberSettings.h"
 #include "MenuPageTexts.h"
 #include "ServicePages.h"
 #include "ShellOpen.h"
@@ -55,24 +55,28 @@ CFormViewInfoInfo::CFormViewInfoInfo(CDlgMainMenu* window)
 CFormViewInfoInfo::~CFormViewInfoInfo() = default;
 
 void CFormViewInfoInfo::LoadUser() {
-    const auto& store = MY_DATA_SPACE::GetData();
+    const IMemberSettings& store = window_->Main()->Settings();
     const QString name = QString::fromStdString(store.CurrentUser().name);
     user_->setText(name);
-    member_->setText(QString::fromStdString(MemberWebHost(store)));
+    member_->setText(QString::fromStdString(MemberWebHost(store.ServerAddresses())));
     roomName_->setText(MenuPageTexts::RoomName(name));
 }
 
 void CFormViewInfoInfo::SetRoomAddress(const QString& address) { roomAddress_->setText(address); }
 
 void CFormViewInfoInfo::OnTextLinkClicked(int id) {
-    const auto& store = MY_DATA_SPACE::GetData();
     IMainControl* main = window_->Main();
+    // The member centre's two entries carry the logged-in member's name and password.
+    const auto memberCentre = [main](int entry) {
+        const IMemberSettings& store = main->Settings();
+        ShellOpen(QString::fromStdString(MemberCentreUrl(store.ServerAddresses(), store.CurrentUser(), entry)), true);
+    };
     switch (id) {
     case kChangePassword:
-        ShellOpen(QString::fromStdString(MemberCentreUrl(store, 2)), true);
+        if (main) memberCentre(2);
         break;
     case kMemberCentre:
-        ShellOpen(QString::fromStdString(MemberCentreUrl(store, 1)), true);
+        if (main) memberCentre(1);
         break;
     case kWatch:
         if (main) ShellOpen(main->RoomAddress());

@@ -1,8 +1,9 @@
 #include "CFormViewPropAudio.h"
 
-#include "CData.h"
 #include "CDlgProp.h"
 #include "CImageButton.h"
+#include "IMainControl.h"
+#include "IMemberSettings.h"
 #include "PropChoices.h"
 
 using UA::UI::RectLTRB;
@@ -32,7 +33,7 @@ CFormViewPropAudio::~CFormViewPropAudio() = default;
 void CFormViewPropAudio::Load() {
     // Loading only shows the stored choice; the main window's list is set by whoever asked.
     loading_ = 1;
-    choice_ = MY_DATA_SPACE::GetData().Audio().deviceIndex;
+    choice_ = window_->Main()->Settings().Audio().deviceIndex;
     ShowChoice();
     loading_ = 0;
 }

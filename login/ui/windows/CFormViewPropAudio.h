@@ -16,7 +16,7 @@ public:
     explicit CFormViewPropAudio(CDlgProp* window);
     ~CFormViewPropAudio() override;
 
-    // Shows the stored sound index of CData.
+    // Shows the stored sound index (IMainControl::Settings).
     void Load();
     // The main window's list changed: take `index` as the choice, as a click on its box would.
     void SelectChoice(int index);

@@ -1,8 +1,9 @@
 #include "CFormViewPropNet.h"
 
-#include "CData.h"
 #include "CDlgProp.h"
 #include "CImageButton.h"
+#include "IMainControl.h"
+#include "IMemberSettings.h"
 #include "PropChoices.h"
 
 using UA::UI::RectLTRB;
@@ -25,7 +26,7 @@ CFormViewPropNet::CFormViewPropNet(CDlgProp* window)
 CFormViewPropNet::~CFormViewPropNet() = default;
 
 void CFormViewPropNet::Load() {
-    choice_ = PropChoices::NetIndexForRate(MY_DATA_SPACE::GetData().BitRate());
+    choice_ = PropChoices::NetIndexForRate(window_->Main()->Settings().BitRate());
     radios_.Select(choice_);
     update();
 }

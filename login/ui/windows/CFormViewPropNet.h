@@ -14,7 +14,7 @@ public:
     explicit CFormViewPropNet(CDlgProp* window);
     ~CFormViewPropNet() override;
 
-    // Shows the stored rate of CData (any rate not offered as 500(kb/s)).
+    // Shows the stored rate of IMainControl::Settings (any rate not offered as 500(kb/s)).
     void Load();
     // The chosen rate in bit/s.
     int Rate() const;

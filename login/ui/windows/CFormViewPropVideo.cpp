@@ -3,9 +3,10 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
-#include "CData.h"
 #include "CDlgProp.h"
 #include "CImageButton.h"
+#include "IMainControl.h"
+#include "IMemberSettings.h"
 #include "PropChoices.h"
 #include "SkinWidgets.h"
 #include "XPComboBox.h"
@@ -73,7 +74,7 @@ CFormViewPropVideo::CFormViewPropVideo(CDlgProp* window)
 CFormViewPropVideo::~CFormViewPropVideo() = default;
 
 void CFormViewPropVideo::Load() {
-    const auto& store = MY_DATA_SPACE::GetData();
+    const IMemberSettings& store = window_->Main()->Settings();
     const MY_DATA_SPACE::VideoRecord video = store.Video();
     radios_.Select(0);
     quality_->setCurrentIndex(PropChoices::QualityItemFor(video.quality));

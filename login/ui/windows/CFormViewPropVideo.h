@@ -27,7 +27,7 @@ public:
     explicit CFormViewPropVideo(CDlgProp* window);
     ~CFormViewPropVideo() override;
 
-    // Shows the stored video record and save path of CData.
+    // Shows the stored video record and save path (IMainControl::Settings).
     void Load();
     // The quality item (-1 when none is selected), the size in percent, frames per second.
     int Quality() const;

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+class IMemberSettings;
 class QPixmap;
 class QWidget;
 
@@ -37,4 +38,7 @@ public:
     // The room page: slot 5 + live id while a broadcast runs, else slot 6.
     virtual QString RoomAddress() const = 0;
     virtual bool Broadcasting() const = 0;
+
+    // The stored data the pages show: service addresses, member, settings, version.
+    virtual const IMemberSettings& Settings() const = 0;
 };

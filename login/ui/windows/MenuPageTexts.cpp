@@ -8,12 +8,12 @@
 
 namespace MenuPageTexts {
 
-std::string ForumPageUrl(const MY_DATA_SPACE::CData& data) {
-    const std::string home = HomePageUrl(data);
+std::string ForumPageUrl(const MY_DATA_SPACE::ServerAddressTable& servers) {
+    const std::string home = HomePageUrl(servers);
     return home.empty() ? home : home + "forum/";
 }
 
-std::string MainSiteUrl(const MY_DATA_SPACE::CData& data) { return HomePageUrl(data); }
+std::string MainSiteUrl(const MY_DATA_SPACE::ServerAddressTable& servers) { return HomePageUrl(servers); }
 
 QString RoomName(const QString& userName) { return userName + QStringLiteral("的直播间"); }
 

@@ -4,9 +4,7 @@
 
 #include <QString>
 
-namespace MY_DATA_SPACE {
-class CData;
-}
+#include "ServerAddresses.h"
 
 // The texts and addresses of the information, help and about pages that do not come from a
 // window: built here so they can be checked without one.
@@ -14,8 +12,8 @@ namespace MenuPageTexts {
 
 // The service's forum and main web site live on the member web host; empty when the login
 // address cannot be cracked.
-std::string ForumPageUrl(const MY_DATA_SPACE::CData& data);
-std::string MainSiteUrl(const MY_DATA_SPACE::CData& data);
+std::string ForumPageUrl(const MY_DATA_SPACE::ServerAddressTable& servers);
+std::string MainSiteUrl(const MY_DATA_SPACE::ServerAddressTable& servers);
 
 // "<user>的直播间".
 QString RoomName(const QString& userName);
