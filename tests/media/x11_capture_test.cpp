@@ -17,6 +17,7 @@
 #include "NginxRtmpServer.h"
 #include "ScreenGrabberX11.h"
 #include "TempDir.h"
+#include "WaitFor.h"
 #include "TestWindowX11.h"
 #include "WindowTrackerX11.h"
 
@@ -36,16 +37,6 @@ void ExpectColour(Bgr actual, int r, int g, int b, int tolerance = 0) {
     EXPECT_NEAR(r, actual.r, tolerance);
     EXPECT_NEAR(g, actual.g, tolerance);
     EXPECT_NEAR(b, actual.b, tolerance);
-}
-
-template <typename Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = 5000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
 }
 
 CStreamSettings Settings(const std::string& url, int width, int height) {

@@ -21,6 +21,7 @@
 #include "CDlgProp.h"
 #include "CGameId.h"
 #include "FakeMainControl.h"
+#include "FakeWindows.h"
 #include "WindowTestDir.h"
 #include "XPComboBox.h"
 
@@ -34,12 +35,6 @@ void Pump(int ms) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
-
-class FakeWindows : public IGameWindows {
-public:
-    std::vector<OwnedWindow> VisibleWindowsOf(const std::vector<long>&) override { return {}; }
-    void BringToFront(WindowId) override {}
-};
 
 class Screenshots : public testing::Test {
 protected:
@@ -88,7 +83,7 @@ TEST_F(Screenshots, GameDialog) {
         [] {
             return std::vector<proc::ProcessEntry>{{20, "sample-game"}, {21, "supertuxkart"}, {22, "xterm"}};
         },
-        std::make_unique<FakeWindows>());
+        std::make_unique<testsupport::FakeWindows>());
     CGameId dialog(&main, std::move(detector));
     dialog.RefreshProcesses();
     dialog.ProcessBox()->setCurrentIndex(dialog.ProcessBox()->findText(QStringLiteral("sample-game")));
