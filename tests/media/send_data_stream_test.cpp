@@ -147,7 +147,9 @@ TEST(CSendDataStreamTest, MinimisePausesAndRestoreResumes) {
             w.minimised = false;
             w.rect = {0, 0, 100, 100};
         });
-        std::this_thread::sleep_for(200ms);
+        // Three ticks see it (each sends the last picture again).
+        const long long seen = sender.Encoder().VideoFramesEncoded();
+        ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= seen + 3; }));
         EXPECT_EQ(1, sender.Paused());
         EXPECT_TRUE(owner.Reasons().empty());
 
