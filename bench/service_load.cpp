@@ -39,6 +39,7 @@
 
 #include "LoopbackPorts.h"
 #include "TempDir.h"
+#include "WaitFor.h"
 
 extern char** environ;
 
@@ -451,8 +452,8 @@ int main(int argc, char** argv) {
         if (eq != std::string::npos) serveArgs.push_back(e.substr(eq + 1));
     }
     const pid_t server = Spawn(serveArgs);
-    for (int i = 0; i < 200 && !testsupport::PortAccepts(port); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (server <= 0 || !testsupport::PortAccepts(port)) {
+    if (server <= 0 || !testsupport::WaitFor([port] { return testsupport::PortAccepts(port); }, std::chrono::seconds(10),
+                                              std::chrono::milliseconds(50))) {
         std::fprintf(stderr, "the service did not start\n");
         return 1;
     }

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "CSendDataStream.h"
+#include "ChildProcess.h"
 #include "ILiveOwner.h"
 #include "NginxRtmpServer.h"
 #include "X11WindowList.h"
@@ -66,29 +67,7 @@ double LoadAverage() {
     return one;
 }
 
-// A child process, ended with SIGTERM when the object goes.
-class Child {
-public:
-    explicit Child(std::vector<std::string> argv) {
-        std::vector<char*> args;
-        for (auto& a : argv) args.push_back(a.data());
-        args.push_back(nullptr);
-        if (posix_spawnp(&pid_, args[0], nullptr, nullptr, args.data(), environ) != 0) pid_ = 0;
-    }
-    ~Child() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    pid_t Pid() const { return pid_; }
-    bool Running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
-
-private:
-    pid_t pid_ = 0;
-};
+using Child = testsupport::ChildProcess;
 
 class Owner : public ILiveOwner {
 public:

@@ -113,12 +113,16 @@ start_all() {
   [[ $host == 0.0.0.0 ]] && rendition_from=127.0.0.1
   [[ $(id -u) == 0 ]] && user_line="user root;"
   ffmpeg=$(command -v ffmpeg) || { echo "service.sh: ffmpeg is missing (scripts/install-deps.sh)" >&2; stop_all; exit 1; }
+  # The media tests render the same template without a service (tests/support/NginxRtmpServer.h):
+  # there SERVICE comments out what needs the service or the rendition, and RECORD_DONE keeps
+  # the recording instead of removing it.
   sed -e "s|@USER_LINE@|$user_line|" -e "s|@PREFIX@|$prefix|g" -e "s|@RTMP_LISTEN@|$host:$rtmp_port|" \
       -e "s|@APP@|live|" -e "s|@HLS_APP@|hls|g" -e "s|@CALLBACK@|http://$host:$port|g" \
       -e "s|@HLS_DIR@|$data/hls|" -e "s|@RECORD_DIR@|$data/record|g" -e "s|@RTMP_LOCAL@|$host:$rtmp_port|" \
       -e "s|@RENDITION_FROM@|$rendition_from|" \
       -e "s|@FFMPEG@|$ffmpeg|" -e "s|@RENDITION@|$root/service/nginx/rendition.sh|" \
       -e "s|@CONTROL_SOCKET@|$prefix/control.sock|" \
+      -e "s|@SERVICE@||g" -e "s|@RECORD@|all|" -e "s|@RECORD_DONE@|/bin/rm -f|" \
       "$root/service/nginx/nginx.conf.in" >"$prefix/conf/nginx.conf"
   rm -f "$prefix/control.sock"
   setsid nginx -p "$prefix" -c conf/nginx.conf -g 'daemon off;' >>"$prefix/logs/stdout.log" 2>&1 &

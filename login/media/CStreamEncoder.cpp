@@ -399,6 +399,7 @@ void CStreamEncoder::WriterLoop() {
             {
                 std::lock_guard lock(queueMutex_);
                 if (!queue_.Pop(entry)) break;
+                entryInHand_ = true;
                 if (queue_.Count() > kBacklogLimit) {
                     // The network cannot keep up: drop the backlog, and restart the picture
                     // with a key frame, since the dropped packets held its references.
@@ -406,7 +407,10 @@ void CStreamEncoder::WriterLoop() {
                     forceKeyFrame_ = true;
                 }
             }
-            if (!running_) break;
+            if (!running_) {
+                entryInHand_ = false;
+                break;
+            }
             const bool video = entry->data()[0] == 0;
             AVStream* stream = video ? videoStream_ : audioStream_;
             av_packet_unref(packet.get());
@@ -431,6 +435,7 @@ void CStreamEncoder::WriterLoop() {
             packet->pts = ts;
             packet->dts = ts;
             if (av_interleaved_write_frame(output_.get(), packet.get()) < 0) running_ = false;
+            entryInHand_ = false;
             packet->data = nullptr;
             packet->size = 0;
         }

@@ -86,6 +86,11 @@ public:
     long long VideoFramesEncoded() const { return videoFramesEncoded_.load(); }
     // Packets thrown away by the backlog rule since construction.
     unsigned long long DiscardedPackets() const { return discarded_.load(); }
+    // Packets encoded and not yet handed to the muxer, the one the writer is writing included.
+    std::size_t PendingPackets() const {
+        std::lock_guard lock(queueMutex_);
+        return queue_.Count() + (entryInHand_.load() ? 1 : 0);
+    }
     // Makes the next picture given to the encoder a key frame.
     void RequestKeyFrame() { forceKeyFrame_.store(true); }
 
@@ -149,8 +154,9 @@ private:
     std::atomic<unsigned long long> discarded_{0};
     std::atomic<bool> forceKeyFrame_{false};
 
-    std::mutex queueMutex_;
+    mutable std::mutex queueMutex_;
     CPacketQueue queue_;
+    std::atomic<bool> entryInHand_{false};  // the writer has popped an entry it has not written yet
     std::thread writer_;
     // Written by the writer thread only: packets handed to the muxer per stream.
     long long videoPacketsWritten_ = 0;

@@ -17,25 +17,18 @@
 #include <sstream>
 #include <string>
 
+#include "Capture.h"
 #include "FaultRelay.h"
 #include "LoopbackPorts.h"
 #include "TempDir.h"
+#include "WaitFor.h"
 
 namespace e2e {
 
 namespace fs = std::filesystem;
+using testsupport::Capture;
 using testsupport::FreeLoopbackPort;
 
-inline std::string Capture(const std::string& command) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return out;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    ::pclose(pipe);
-    return out;
-}
 
 inline int Run(const std::string& command) {
     const int status = std::system(command.c_str());
@@ -124,11 +117,8 @@ public:
         Run("rm -f '" + prefix + "/control.sock' '" + NginxPidFile() + "'");
         Run("cd '" + prefix + "' && setsid nginx -p '" + prefix +
             "' -c conf/nginx.conf -g 'daemon off;' >>'" + prefix + "/logs/stdout.log' 2>&1 &");
-        for (int i = 0; i < 100; ++i) {
-            if (Run("bash -c 'exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(rtmpPort_) + "' 2>/dev/null") == 0) return true;
-            ::usleep(100000);
-        }
-        return false;
+        return testsupport::WaitFor([this] { return testsupport::PortAccepts(rtmpPort_); }, std::chrono::seconds(10),
+                                    std::chrono::milliseconds(50));
     }
 
 private:

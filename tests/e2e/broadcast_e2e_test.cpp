@@ -157,6 +157,19 @@ bool WaitForMessage(const QString& text, int ms) {
     return WaitFor([&] { return std::find(messages.begin(), messages.end(), text) != messages.end(); }, ms);
 }
 
+// nginx's statistics: how many bytes it has received from the publisher of `name` (-1: no
+// publisher).
+long long NginxBytesIn(const std::string& name) {
+    const std::string stat = env->NginxStat();
+    const auto at = stat.find("<name>" + name + "</name>");
+    if (at == std::string::npos) return -1;
+    const auto end = stat.find("</stream>", at);
+    const std::string stream = stat.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    if (stream.find("<publishing/>") == std::string::npos) return -1;
+    const auto bytes = stream.find("<bytes_in>");
+    return bytes == std::string::npos ? -1 : std::atoll(stream.c_str() + bytes + 10);
+}
+
 struct Probe {
     std::string videoCodec, audioCodec;
     int width = 0, height = 0;
@@ -299,7 +312,10 @@ TEST_F(Broadcaster, BroadcastReachesNginxShowsTheRoomAndStopEndsIt) {
     EXPECT_TRUE(main.isEnabled());
     // A notification of an earlier broadcast does not end this one.
     QCoreApplication::postEvent(&main, new LiveStopEvent(WM_LIVE_STOP, kLiveStopResized, main.Session().Generation() - 1));
-    QTest::qWait(300);
+    // Posted events are delivered in order: once this one has run, the notification was handled.
+    bool delivered = false;
+    QMetaObject::invokeMethod(&main, [&delivered] { delivered = true; }, Qt::QueuedConnection);
+    ASSERT_TRUE(WaitFor([&] { return delivered; }, 5000));
     EXPECT_TRUE(main.Broadcasting());
     EXPECT_TRUE(messages.empty());
 
@@ -417,7 +433,8 @@ TEST_F(Broadcaster, LosingTheStreamingServerEndsWithAnInterruption) {
     ASSERT_TRUE(login && login->LoggedIn());
     CCtrMainDlg& main = *login->MainWindow();
     ASSERT_TRUE(StartBroadcast(main, "network"));
-    QTest::qWait(1000);
+    // The stream is flowing when the server goes.
+    ASSERT_TRUE(WaitFor([&] { return NginxBytesIn(MY_DATA_SPACE::GetData().PipName()) > 0; }, 15000));
     env->KillNginx();
     ASSERT_TRUE(WaitForMessage("直播中断", 40000));
     EXPECT_FALSE(main.Broadcasting());
@@ -583,19 +600,6 @@ TEST_F(Broadcaster, AWindowsGameUnderWineGoesByItsWindowsNameAndIsBroadcast) {
     windowsGame.kill();
     windowsGame.waitForFinished(10000);
     std::fprintf(stderr, "wine: the Windows game case took %lld ms\n", static_cast<long long>(clock.elapsed()));
-}
-
-// nginx's statistics: how many bytes it has received from the publisher of `name` (-1: no
-// publisher).
-long long NginxBytesIn(const std::string& name) {
-    const std::string stat = env->NginxStat();
-    const auto at = stat.find("<name>" + name + "</name>");
-    if (at == std::string::npos) return -1;
-    const auto end = stat.find("</stream>", at);
-    const std::string stream = stat.substr(at, end == std::string::npos ? std::string::npos : end - at);
-    if (stream.find("<publishing/>") == std::string::npos) return -1;
-    const auto bytes = stream.find("<bytes_in>");
-    return bytes == std::string::npos ? -1 : std::atoll(stream.c_str() + bytes + 10);
 }
 
 // A link that stops for 5 s is ridden out on the same connection. A cut connection is

@@ -4,33 +4,20 @@
 # Usage (under with-xvfb.sh): second_copy_e2e.sh BUILD_DIR
 set -euo pipefail
 build=$1
-work=$(mktemp -d /tmp/strimo-second-copy-XXXXXX)
-first=""
-cleanup() {
-  local status=$?
-  if [[ -n $first ]]; then kill "$first" 2>/dev/null; wait "$first" 2>/dev/null || true; fi
-  rm -rf "$work"
-  exit $status
-}
-trap cleanup EXIT
+# shellcheck source=../support/testenv.sh
+source "$(dirname "$0")/../support/testenv.sh" second-copy
 mkdir -p "$work/default"
 cp -r "$build/installation/res" "$work/"
 cp "$build/installation/default/usr.xml" "$build/installation/default/config.xml" "$work/default/"
 cp "$build/installation/strimo" "$work/"
 cd "$work"
 
-window_of() { xdotool search --all --onlyvisible --pid "$1" 2>/dev/null | head -n 1; }
-wait_window() {
-  for _ in $(seq 200); do
-    w=$(window_of "$1")
-    [[ -n $w ]] && { echo "$w"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
+has_window() { [[ -n $(window_of "$1") ]]; }
+wait_window() { wait_until 200 has_window "$1" && window_of "$1"; }
 
 ./strimo >first.log 2>&1 &
 first=$!
+track "$first"
 login=$(wait_window "$first") || { echo "FAIL: the first copy shows no login window"; cat first.log; exit 1; }
 eval "$(xdotool getwindowgeometry --shell "$login")"
 [[ $WIDTH == 365 && $HEIGHT == 270 ]] || { echo "FAIL: login window is ${WIDTH}x${HEIGHT}"; exit 1; }
@@ -42,7 +29,7 @@ eval "$(xdotool getwindowgeometry --shell "$box")"
 [[ $WIDTH == 295 && $HEIGHT == 193 ]] || { echo "FAIL: the message box is ${WIDTH}x${HEIGHT}"; exit 1; }
 # The skinned box's OK button: (220, 161), 65 x 22.
 xdotool mousemove --window "$box" 250 171 click 1
-for _ in $(seq 100); do kill -0 "$second" 2>/dev/null || break; sleep 0.1; done
+wait_until 100 eval '! kill -0 "$second" 2>/dev/null' || true
 if kill -0 "$second" 2>/dev/null; then echo "FAIL: the second copy still runs after OK"; kill "$second"; exit 1; fi
 status=0
 wait "$second" || status=$?

@@ -11,29 +11,14 @@
 #include <gtest/gtest.h>
 
 #include "CGameDetector.h"
+#include "FakeWindows.h"
 
 using MY_DATA_SPACE::GameRecord;
 using Strings = std::vector<std::string>;
 
 namespace {
 
-// The windows of a display, top first, each with the process that shows it.
-class FakeWindows : public IGameWindows {
-public:
-    explicit FakeWindows(std::vector<OwnedWindow> stack) : stack_(std::move(stack)) {}
-    std::vector<OwnedWindow> VisibleWindowsOf(const std::vector<long>& pids) override {
-        std::vector<OwnedWindow> found;
-        for (const auto& w : stack_)
-            if (std::find(pids.begin(), pids.end(), w.pid) != pids.end()) found.push_back(w);
-        return found;
-    }
-    void BringToFront(WindowId window) override { raised.push_back(window); }
-
-    std::vector<WindowId> raised;
-
-private:
-    std::vector<OwnedWindow> stack_;
-};
+using testsupport::FakeWindows;
 
 GameRecord Game(std::string name, std::string main) { return {std::move(name), std::move(main), "", ""}; }
 

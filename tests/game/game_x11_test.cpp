@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <memory>
 #include <set>
-#include <thread>
 #include <chrono>
 #include <sstream>
 #include <string>
@@ -24,6 +23,7 @@
 #include "CGameDetector.h"
 #include "CMainWindowIterator.h"
 #include "TempDir.h"
+#include "WaitFor.h"
 #include "WindowTrackerX11.h"
 #include "X11WindowList.h"
 #include "XDisplay.h"
@@ -225,9 +225,8 @@ TEST_F(GameX11Test, TheGameWindowIsFoundInsideFramesAndMeasured) {
     const Window root = DefaultRootWindow(d);
     // The helper's windows are mapped, but a manager maps them (framed) in its own time.
     x11::X11WindowList list(d);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (list.VisibleWindowsOf(game.Pid(), 2).size() < 2 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    testsupport::WaitFor([&] { return list.VisibleWindowsOf(game.Pid(), 2).size() >= 2; }, std::chrono::seconds(5),
+                         std::chrono::milliseconds(10));
     const auto visible = list.VisibleWindowsOf(game.Pid(), 1024);
     ASSERT_EQ(visible.size(), 2u);
     EXPECT_EQ(std::set<WindowId>(visible.begin(), visible.end()),

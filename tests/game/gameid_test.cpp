@@ -17,6 +17,7 @@
 #include "CGameIdCheck.h"
 #include "CImageButton.h"
 #include "FakeMainControl.h"
+#include "FakeWindows.h"
 #include "ShellOpen.h"
 #include "WindowTestDir.h"
 #include "XPComboBox.h"
@@ -45,15 +46,6 @@ TEST(GameIdCheck, IntroductionThenProcessThenWindow) {
     EXPECT_EQ(CGameIdCheck::MessageFor(CGameIdCheck::kConfirmed, ""), "");
 }
 
-class FakeWindows : public IGameWindows {
-public:
-    std::vector<OwnedWindow> VisibleWindowsOf(const std::vector<long>& pids) override {
-        if (std::find(pids.begin(), pids.end(), 20) == pids.end()) return {};
-        return {{0x2000, 20}, {0x2001, 20}};
-    }
-    void BringToFront(WindowId) override {}
-};
-
 class GameIdTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -66,7 +58,8 @@ protected:
         SetShellOpener([this](const QString& url, bool) { opened.push_back(url); });
         auto detector = std::make_unique<CGameDetector>(
             [] { return std::vector<proc::ProcessEntry>{{20, "sample-game"}, {21, "daemon"}}; },
-            std::make_unique<FakeWindows>());
+            std::make_unique<testsupport::FakeWindows>(
+                std::vector<IGameWindows::OwnedWindow>{{0x2000, 20}, {0x2001, 20}}));
         dialog = std::make_unique<CGameId>(&main, std::move(detector));
     }
     void TearDown() override {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "NginxRtmpServer.h"
+#include "Capture.h"
 #include "TempDir.h"
 
 namespace testsupport {

@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
@@ -15,6 +12,7 @@
 #include "CCaptureAudio.h"
 #include "MediaProbe.h"
 #include "PulseAudioInput.h"
+#include "SinePlayer.h"
 #include "TempDir.h"
 
 using namespace testsupport;
@@ -41,34 +39,6 @@ private:
     std::mutex mutex_;
     std::vector<int> sizes_;
     std::vector<int16_t> samples_;
-};
-
-// Plays a 440 Hz sine into the null sink "s1" until destroyed.
-class SinePlayer {
-public:
-    SinePlayer() {
-        std::vector<unsigned char> pcm;
-        for (int i = 0; i < 20; ++i) {
-            const auto block = SineBlock(22050, 22050L * i);
-            pcm.insert(pcm.end(), block.begin(), block.end());
-        }
-        WriteFile(dir_ / "sine.raw", std::string(pcm.begin(), pcm.end()));
-        const std::string file = dir_ / "sine.raw";
-        const char* argv[] = {"pacat", "--playback", "--latency-msec=50", "--device=s1", "--format=s16le", "--rate=22050", "--channels=1",
-                              file.c_str(), nullptr};
-        posix_spawnp(&pid_, "pacat", nullptr, nullptr, const_cast<char**>(argv), environ);
-    }
-    ~SinePlayer() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
-        }
-    }
-
-private:
-    TempDir dir_;
-    pid_t pid_ = 0;
 };
 
 double Rms(const std::vector<int16_t>& samples, size_t from) {
@@ -124,7 +94,7 @@ TEST(CCaptureAudioTest, SinePlayedIntoTheSinkComesOut) {
     capture.SetFormat(22050, 16, 1);
     ASSERT_TRUE(capture.Open(std::string("s1.monitor")));
     capture.SetBlockBytes(2048);
-    SinePlayer player;
+    SinePlayer player(20);
     ASSERT_TRUE(capture.Start(&handler));
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     capture.Stop();

@@ -7,6 +7,7 @@
 #include "MediaProbe.h"
 #include "NginxRtmpServer.h"
 #include "TempDir.h"
+#include "WaitFor.h"
 
 using namespace testsupport;
 
@@ -42,6 +43,11 @@ bool Publish(CStreamEncoder& encoder, const CStreamSettings& s, int frames, int 
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     return true;
+}
+
+// Every packet queued so far has gone to the muxer.
+bool WriterDrained(const CStreamEncoder& encoder) {
+    return WaitFor([&] { return encoder.PendingPackets() == 0; }, std::chrono::seconds(10));
 }
 
 class EncoderTest : public ::testing::Test {
@@ -90,10 +96,10 @@ TEST_F(EncoderTest, EachLevelReachesTheEncoderAndTheServer) {
             EXPECT_EQ("Could not deduce output format from file extension.\n", testing::internal::GetCapturedStdout());
             EXPECT_EQ(2048, encoder.AudioFrameBytes());
             EXPECT_TRUE(Publish(encoder, s, 45));
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let the writer drain
+            ASSERT_TRUE(WriterDrained(encoder));  // Close throws away what is still queued
             encoder.Close();
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // nginx closes the recording
+        ASSERT_TRUE(server_.WaitRecordingClosed(name));
 
         const std::string file = server_.Recording(name);
         const auto streams = ProbeStreams(file);
@@ -192,7 +198,7 @@ TEST_F(EncoderTest, UnknownLevelTunesAsTheFastest) {
     CStreamEncoder encoder(&s);
     ASSERT_EQ(1, encoder.Open(s.url, "flv"));
     EXPECT_TRUE(Publish(encoder, s, 6));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the writer drain
+    ASSERT_TRUE(WriterDrained(encoder));
     encoder.Close();
     const Fields options = X264Options(s.url);
     ASSERT_FALSE(options.empty());
@@ -255,7 +261,7 @@ TEST_F(EncoderTest, DiscardedBacklogIsFollowedByAKeyFrame) {
         return encoder.SendVideo(noise.data(), static_cast<unsigned>(noise.size()));
     };
     ASSERT_EQ(1, sendNoise());
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(WriterDrained(encoder));  // the writer has taken the first picture before the stall
     server_.Signal(SIGSTOP);
     // Until the writer hangs on the full connection...
     double clock = -1;
@@ -270,16 +276,15 @@ TEST_F(EncoderTest, DiscardedBacklogIsFollowedByAKeyFrame) {
     for (size_t i = 0; i < CStreamEncoder::kBacklogLimit + 10; ++i) ASSERT_EQ(1, sendNoise());
     EXPECT_EQ(0u, encoder.DiscardedPackets());
     server_.Signal(SIGCONT);
-    for (int i = 0; i < 100 && encoder.DiscardedPackets() == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    WaitFor([&] { return encoder.DiscardedPackets() > 0; }, std::chrono::seconds(2));
     ASSERT_GT(encoder.DiscardedPackets(), CStreamEncoder::kBacklogLimit);
     for (int i = 0; i < 5; ++i) {
         ASSERT_EQ(1, sendNoise());
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(WriterDrained(encoder));
     encoder.Close();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(server_.WaitRecordingClosed("stall"));
 
     const auto packets = ProbePackets(server_.Recording("stall"));
     int keys = 0;

@@ -9,6 +9,7 @@
 #include "MediaProbe.h"
 #include "NginxRtmpServer.h"
 #include "TempDir.h"
+#include "WaitFor.h"
 
 using namespace testsupport;
 using namespace std::chrono_literals;
@@ -42,16 +43,6 @@ struct Rig {
         return p;
     }
 };
-
-template <typename Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = 5000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 int CountPackets(const std::string& file, const std::string& type) {
     int n = 0;
@@ -156,7 +147,9 @@ TEST(CSendDataStreamTest, MinimisePausesAndRestoreResumes) {
             w.minimised = false;
             w.rect = {0, 0, 100, 100};
         });
-        std::this_thread::sleep_for(200ms);
+        // Three ticks see it (each sends the last picture again).
+        const long long seen = sender.Encoder().VideoFramesEncoded();
+        ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= seen + 3; }));
         EXPECT_EQ(1, sender.Paused());
         EXPECT_TRUE(owner.Reasons().empty());
 

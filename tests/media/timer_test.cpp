@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -11,6 +12,9 @@
 
 #include "CMMTimers.h"
 #include "CPacketQueue.h"
+#include "WaitFor.h"
+
+using testsupport::WaitFor;
 
 using Clock = std::chrono::steady_clock;
 
@@ -47,27 +51,34 @@ private:
 }  // namespace
 
 // Tick n is due at start + n × period: slow ticks delay the next one, never the schedule.
+// Judged without a margin for lateness, which a busy machine can exceed at will: no tick comes
+// before its own due time, and the ticks that fell behind follow at once, closer together than
+// a period, which a timer that counted each period from the tick before never does.
 TEST(CMMTimersTest, PeriodDoesNotDrift) {
     RecordingTimer timer;
     std::atomic<int> count{0};
+    std::promise<void> twentieth;
     timer.OnTick([&] {
         const int n = ++count;
         if (n <= 3) std::this_thread::sleep_for(std::chrono::milliseconds(40));  // overrun
-        if (n == 20) timer.StopTimer();
+        if (n == 20) {
+            timer.StopTimer();
+            twentieth.set_value();
+        }
     });
     const auto start = Clock::now();
     ASSERT_TRUE(timer.StartTimer(30, false));
     EXPECT_NE(0u, timer.TimerId());
-    std::this_thread::sleep_for(std::chrono::milliseconds(30 * 20 + 100));
+    ASSERT_EQ(std::future_status::ready, twentieth.get_future().wait_for(std::chrono::seconds(10)));
     EXPECT_EQ(0u, timer.TimerId());
     const auto ticks = timer.Ticks();
     ASSERT_EQ(20u, ticks.size());
-    // Every tick from the fifth on is on its own schedule, although three ticks ran long.
-    for (size_t k = 4; k < ticks.size(); ++k) {
-        const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(ticks[k] - start).count();
-        EXPECT_GE(at, static_cast<long long>(30 * (k + 1)));
-        EXPECT_LT(at, static_cast<long long>(30 * (k + 1) + 25));
-    }
+    for (size_t k = 0; k < ticks.size(); ++k)
+        EXPECT_GE(ticks[k] - start, std::chrono::milliseconds(30 * (k + 1))) << "tick " << k + 1 << " came early";
+    // The fourth tick runs at 150 ms at the earliest, when the fifth is already due.
+    Clock::duration closest = Clock::duration::max();
+    for (size_t k = 4; k < ticks.size(); ++k) closest = std::min(closest, ticks[k] - ticks[k - 1]);
+    EXPECT_LT(closest, std::chrono::milliseconds(15)) << "the ticks that fell behind were not caught up";
     EXPECT_FALSE(timer.StopTimer());
     EXPECT_FALSE(timer.StartTimer(0, false));
 }
@@ -96,7 +107,9 @@ TEST(CMMTimersTest, ARateIsKeptExactly) {
 TEST(CMMTimersTest, OneShotTicksOnce) {
     RecordingTimer timer;
     ASSERT_TRUE(timer.StartTimer(10, true));
-    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    ASSERT_TRUE(WaitFor([&] { return !timer.Ticks().empty(); }));
+    // The tick ended the timer: no other can follow.
+    EXPECT_EQ(0u, timer.TimerId());
     EXPECT_EQ(1u, timer.Ticks().size());
     EXPECT_FALSE(timer.StopTimer());  // it already ended
 }
@@ -115,13 +128,14 @@ TEST(CMMTimersTest, StopAndRestartFromInsideATick) {
         }
     });
     ASSERT_TRUE(timer.StartTimer(10, false));
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_TRUE(WaitFor([&] { return count.load() >= 5; }));
+    // The fifth tick stopped it for good.
+    EXPECT_EQ(0u, timer.TimerId());
     EXPECT_EQ(5, count.load());
     // And the stopped timer starts again from outside.
     ASSERT_TRUE(timer.StartTimer(10, false));
-    std::this_thread::sleep_for(std::chrono::milliseconds(55));
+    EXPECT_TRUE(WaitFor([&] { return count.load() >= 8; }));
     timer.StopTimer();
-    EXPECT_GE(count.load(), 8);
 }
 
 // The owner may destroy the timer object from inside its own tick; the thread must not touch
@@ -135,9 +149,10 @@ TEST(CMMTimersTest, DestroyedInsideItsOwnTick) {
             done = true;
         });
         ASSERT_TRUE(timer->StartTimer(2, false));
-        for (int i = 0; i < 200 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        ASSERT_TRUE(done.load());
+        ASSERT_TRUE(WaitFor([&] { return done.load(); }));
     }
+    // The detached threads leave after their last tick; this is the time they have to do
+    // something wrong that AddressSanitizer would see.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 

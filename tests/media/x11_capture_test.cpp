@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <thread>
 
 #include "ArrowCursor.h"
@@ -16,7 +14,9 @@
 #include "MediaProbe.h"
 #include "NginxRtmpServer.h"
 #include "ScreenGrabberX11.h"
+#include "SinePlayer.h"
 #include "TempDir.h"
+#include "WaitFor.h"
 #include "TestWindowX11.h"
 #include "WindowTrackerX11.h"
 
@@ -38,14 +38,35 @@ void ExpectColour(Bgr actual, int r, int g, int b, int tolerance = 0) {
     EXPECT_NEAR(b, actual.b, tolerance);
 }
 
-template <typename Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = 5000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(5ms);
+// A colour expected at a point of a picture.
+struct Spot {
+    int x, y;
+    int r, g, b;
+    const char* what;
+};
+void ExpectSpots(const std::vector<unsigned char>& bgr, int rowBytes, std::initializer_list<Spot> spots,
+                 int tolerance = 0) {
+    for (const Spot& s : spots) {
+        SCOPED_TRACE(s.what);
+        ExpectColour(PixelAt(bgr, rowBytes, s.x, s.y), s.r, s.g, s.b, tolerance);
     }
-    return true;
+}
+
+// Picture `frame` of the recording `file` (width × height) shows the test window's quadrants:
+// red and green above, blue and white below.
+void ExpectRecordedQuadrants(const std::string& file, long long frame, int width, int height) {
+    SCOPED_TRACE(frame);
+    const std::string raw = Capture("ffmpeg -v error -i '" + file + "' -vf 'select=eq(n\\," + std::to_string(frame) +
+                                    ")' -frames:v 1 -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
+    ASSERT_EQ(static_cast<size_t>(width) * height * 3, raw.size());
+    const std::vector<unsigned char> bgr(raw.begin(), raw.end());
+    const int left = width / 4, right = width * 3 / 4, top = height / 4, bottom = height * 3 / 4;
+    ExpectSpots(bgr, width * 3,
+                {{left, top, 255, 0, 0, "red"},
+                 {right, top, 0, 255, 0, "green"},
+                 {left, bottom, 0, 0, 255, "blue"},
+                 {right, bottom, 255, 255, 255, "white"}},
+                40);
 }
 
 CStreamSettings Settings(const std::string& url, int width, int height) {
@@ -138,25 +159,23 @@ TEST(ScreenGrabberX11Test, EveryPathReadsTheWindowAndDrawsTheArrow) {
         ASSERT_EQ(200, picture.width);
         ASSERT_EQ(100, picture.height);
         ASSERT_GE(picture.stride, 200 * 4);
-        auto bgr = ToBgr(picture);
-        ExpectColour(PixelAt(bgr, 600, 60, 5), 255, 0, 0);        // red, right of the arrow
-        ExpectColour(PixelAt(bgr, 600, 150, 20), 0, 255, 0);      // green
-        ExpectColour(PixelAt(bgr, 600, 50, 80), 0, 0, 255);       // blue
-        ExpectColour(PixelAt(bgr, 600, 199, 99), 255, 255, 255);  // white, last pixel
-        // The arrow: its tip (the hot spot) black at the pointer, white inside, red around.
-        ExpectColour(PixelAt(bgr, 600, 20, 20), 0, 0, 0);
-        ExpectColour(PixelAt(bgr, 600, 21, 22), 255, 255, 255);
-        ExpectColour(PixelAt(bgr, 600, 19, 22), 255, 0, 0);
-        ExpectColour(PixelAt(bgr, 600, 20 + x11::ArrowCursor::kWidth, 25), 255, 0, 0);
+        ExpectSpots(ToBgr(picture), 600,
+                    {{60, 5, 255, 0, 0, "red, right of the arrow"},
+                     {150, 20, 0, 255, 0, "green"},
+                     {50, 80, 0, 0, 255, "blue"},
+                     {199, 99, 255, 255, 255, "white, last pixel"},
+                     // The arrow: its tip (the hot spot) black at the pointer, white inside, red around.
+                     {20, 20, 0, 0, 0, "arrow tip"},
+                     {21, 22, 255, 255, 255, "inside the arrow"},
+                     {19, 22, 255, 0, 0, "left of the arrow"},
+                     {20 + x11::ArrowCursor::kWidth, 25, 255, 0, 0, "right of the arrow"}});
 
         // The pointer just outside the window, above and left of it: the arrow would reach
         // into the picture, but the pointer is not over the game, so none is drawn.
         window.WarpPointer(45, 55);
         ASSERT_TRUE(grabber->Grab(window.Id(), rect, 200, 100, &picture));
-        bgr = ToBgr(picture);
-        ExpectColour(PixelAt(bgr, 600, 0, 0), 255, 0, 0);
-        ExpectColour(PixelAt(bgr, 600, 6, 8), 255, 0, 0);
-        ExpectColour(PixelAt(bgr, 600, 20, 20), 255, 0, 0);
+        ExpectSpots(ToBgr(picture), 600,
+                    {{0, 0, 255, 0, 0, "corner"}, {6, 8, 255, 0, 0, "arrow body"}, {20, 20, 255, 0, 0, "arrow tip"}});
     }
 }
 
@@ -181,23 +200,21 @@ TEST(ScreenGrabberX11Test, CoveredAndPartlyOffScreenWindows) {
             CoverWindow cover(400, 290, 150, 130);
             ASSERT_TRUE(grabber->Grab(window.Id(), {300, 300, 500, 400}, 200, 100, &picture));
             const auto bgr = ToBgr(picture);
-            ExpectColour(PixelAt(bgr, 600, 50, 25), 255, 0, 0);
-            if (ownContents) {
-                ExpectColour(PixelAt(bgr, 600, 150, 25), 0, 255, 0);
-                ExpectColour(PixelAt(bgr, 600, 150, 75), 255, 255, 255);
-            } else {
-                ExpectColour(PixelAt(bgr, 600, 150, 25), 255, 255, 0);
-            }
+            if (ownContents)
+                ExpectSpots(bgr, 600,
+                            {{50, 25, 255, 0, 0, "red"}, {150, 25, 0, 255, 0, "green"}, {150, 75, 255, 255, 255, "white"}});
+            else
+                ExpectSpots(bgr, 600, {{50, 25, 255, 0, 0, "red"}, {150, 25, 255, 255, 0, "the cover"}});
         }
 
         // 60 pixels left of the screen and 30 above it; the window repaints once moved.
         window.Move(-60, -30);
         ASSERT_TRUE(grabber->Grab(window.Id(), {-60, -30, 140, 70}, 200, 100, &picture));
         EXPECT_EQ(ownContents ? Source::WindowShm : Source::ScreenPlain, grabber->LastSource());
-        const auto bgr = ToBgr(picture);
-        ExpectColour(PixelAt(bgr, 600, 10, 10), ownContents ? 255 : 0, 0, 0);  // off the screen
-        ExpectColour(PixelAt(bgr, 600, 80, 40), 255, 0, 0);
-        ExpectColour(PixelAt(bgr, 600, 150, 75), 255, 255, 255);
+        ExpectSpots(ToBgr(picture), 600,
+                    {{10, 10, ownContents ? 255 : 0, 0, 0, "off the screen"},
+                     {80, 40, 255, 0, 0, "red"},
+                     {150, 75, 255, 255, 255, "white"}});
     }
 }
 
@@ -275,18 +292,7 @@ TEST(SendDataStreamX11Test, FollowsTheWindow) {
     }
     // The first picture decoded from the stream, and one sent while the cover lay over the
     // window, show the quadrants.
-    for (long long frame : {0LL, coveredFrame}) {
-        SCOPED_TRACE(frame);
-        const std::string raw = Capture("ffmpeg -v error -i '" + (dir / "x11.flv") + "' -vf 'select=eq(n\\," +
-                                        std::to_string(frame) +
-                                        ")' -frames:v 1 -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
-        ASSERT_EQ(200u * 100 * 3, raw.size());
-        const std::vector<unsigned char> bgr(raw.begin(), raw.end());
-        ExpectColour(PixelAt(bgr, 600, 50, 25), 255, 0, 0, 40);
-        ExpectColour(PixelAt(bgr, 600, 150, 25), 0, 255, 0, 40);
-        ExpectColour(PixelAt(bgr, 600, 50, 75), 0, 0, 255, 40);
-        ExpectColour(PixelAt(bgr, 600, 150, 75), 255, 255, 255, 40);
-    }
+    for (long long frame : {0LL, coveredFrame}) ExpectRecordedQuadrants(dir / "x11.flv", frame, 200, 100);
 }
 
 TEST(SendDataStreamX11Test, ClosedWindowEndsAsAUserStop) {
@@ -306,18 +312,8 @@ TEST(SendDataStreamX11Test, ClosedWindowEndsAsAUserStop) {
 TEST(SendDataStreamX11Test, SoundReachesThePublishedStream) {
     NginxRtmpServer server;
     ASSERT_TRUE(server.Start());
-    TempDir dir;
-    std::vector<unsigned char> pcm;
-    for (int i = 0; i < 10; ++i) {
-        const auto block = SineBlock(22050, 22050L * i);
-        pcm.insert(pcm.end(), block.begin(), block.end());
-    }
-    WriteFile(dir / "sine.raw", std::string(pcm.begin(), pcm.end()));
-    const std::string file = dir / "sine.raw";
-    const char* argv[] = {"pacat", "--playback", "--latency-msec=50", "--device=s1", "--format=s16le",
-                          "--rate=22050", "--channels=1", file.c_str(), nullptr};
-    pid_t player = 0;
-    ASSERT_EQ(0, posix_spawnp(&player, "pacat", nullptr, nullptr, const_cast<char**>(argv), environ));
+    SinePlayer player(10);
+    ASSERT_TRUE(player.Started());
 
     TestWindowX11 window(10, 10, 160, 120);
     RecordingOwner owner;
@@ -329,10 +325,8 @@ TEST(SendDataStreamX11Test, SoundReachesThePublishedStream) {
         ASSERT_EQ(1, sender.Start(window.Id(), "xterm"));
         std::this_thread::sleep_for(5000ms);
     }
-    ::kill(player, SIGTERM);
-    int status = 0;
-    ::waitpid(player, &status, 0);
-    std::this_thread::sleep_for(300ms);
+    player.Stop();
+    ASSERT_TRUE(server.WaitRecordingClosed("sound"));
 
     const std::string raw = Capture("ffmpeg -v error -i '" + server.Recording("sound") +
                                     "' -vn -f s16le -ac 1 -ar 22050 - 2>/dev/null");
@@ -393,17 +387,6 @@ TEST(SendDataStreamXwaylandTest, BroadcastsTheWindowResizeAndClose) {
         // The pictures nginx recorded: the quadrants, not the black of the root window.
         const std::string recording = server.Recording(name);
         ASSERT_TRUE(WaitFor([&] { return ProbePackets(recording).size() >= 8; }, 10000ms));
-        for (int frame : {1, 6}) {
-            SCOPED_TRACE(frame);
-            const std::string raw = Capture("ffmpeg -v error -i '" + recording + "' -vf 'select=eq(n\\," +
-                                            std::to_string(frame) +
-                                            ")' -frames:v 1 -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
-            ASSERT_EQ(320u * 240 * 3, raw.size());
-            const std::vector<unsigned char> bgr(raw.begin(), raw.end());
-            ExpectColour(PixelAt(bgr, 960, 80, 60), 255, 0, 0, 40);
-            ExpectColour(PixelAt(bgr, 960, 240, 60), 0, 255, 0, 40);
-            ExpectColour(PixelAt(bgr, 960, 80, 180), 0, 0, 255, 40);
-            ExpectColour(PixelAt(bgr, 960, 240, 180), 255, 255, 255, 40);
-        }
+        for (int frame : {1, 6}) ExpectRecordedQuadrants(recording, frame, 320, 240);
     }
 }

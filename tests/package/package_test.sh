@@ -8,15 +8,8 @@
 set -euo pipefail
 src=$1
 build=$2
-work=$(mktemp -d /tmp/strimo-package-test-XXXXXX)
-running=()
-
-cleanup() {
-  for pid in "${running[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
+# shellcheck source=../support/testenv.sh
+source "$src/tests/support/testenv.sh" package-test
 # shellcheck source=../support/checks.sh
 source "$src/tests/support/checks.sh"
 
@@ -68,19 +61,16 @@ release_of() { "$crypt" decrypt "$1" | sed -n 's/.*<version[^>]*ver="\([0-9]*\)"
 launch() {
   (cd / && exec env HOME="$home" XDG_DATA_HOME="$data" "$1/usr/bin/${2:-strimo}" >>"$work/programs.log" 2>&1) &
   pid=$!
-  running+=("$pid")
+  track "$pid"
 }
-# Waits up to 30 s for a visible window of process $pid; sets $window.
-wait_window() {
-  window=""
-  for _ in $(seq 300); do
-    window=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | head -n 1) || true
-    [[ -n $window ]] && return 0
-    kill -0 "$pid" 2>/dev/null || return 1
-    sleep 0.1
-  done
+window_shown() {  # sets $window to process $pid's visible window; gives up when $pid has ended
+  window=$(window_of "$pid")
+  [[ -n $window ]] && return 0
+  kill -0 "$pid" 2>/dev/null || return 2
   return 1
 }
+# Waits up to 30 s for a visible window of process $pid; sets $window.
+wait_window() { wait_until 300 window_shown; }
 stop() {  # ends process $pid and waits for it
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
@@ -169,15 +159,14 @@ done
 # Without XDG_DATA_HOME the folder is ~/.local/share/strimo.
 (cd / && exec env -u XDG_DATA_HOME HOME="$home" "$root1/usr/bin/strimo" >>"$work/programs.log" 2>&1) &
 pid=$!
-running+=("$pid")
+track "$pid"
 check "without XDG_DATA_HOME: the login window shows" shows_login_window
 check "without XDG_DATA_HOME: the folder is ~/.local/share/strimo" \
   test "$(readlink "/proc/$pid/cwd")" = "$home/.local/share/strimo"
 stop
 
-echo "passed $passed, failed $failed"
 if ((failed > 0)); then
   echo "--- programs' output"
   cat "$work/programs.log"
 fi
-((failed == 0))
+summary

@@ -5,13 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "DetachedProcess.h"
 #include "TempDir.h"
+#include "WaitFor.h"
 
 using testsupport::ReadFile;
 using testsupport::TempDir;
@@ -23,8 +22,7 @@ TEST(DetachedProcess, RunsInItsFolderInASessionOfItsOwn) {
     WriteFile(script, "#!/bin/sh\nps -o sid= -p $$ | tr -d ' ' > session.tmp\npwd > where.tmp\nmv where.tmp where\n");
     ASSERT_EQ(0, ::chmod(script.c_str(), 0755));
     ASSERT_TRUE(StartDetached(script, dir.path().string()));
-    for (int i = 0; i < 200 && !std::filesystem::exists(dir / "where"); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    testsupport::WaitFor([&] { return std::filesystem::exists(dir / "where"); });
     EXPECT_EQ(dir.path().string() + "\n", ReadFile(dir / "where"));
     EXPECT_NE(std::to_string(::getsid(0)) + "\n", ReadFile(dir / "session.tmp"));
 }

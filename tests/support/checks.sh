@@ -14,3 +14,9 @@ check() {
     failed=$((failed + 1))
   fi
 }
+
+# summary: says how many checks passed and failed; fails when any did.
+summary() {
+  echo "$passed passed, $failed failed"
+  ((failed == 0))
+}

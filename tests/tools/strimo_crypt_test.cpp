@@ -2,37 +2,23 @@
 // with a non-zero status for bad input.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <string>
 
 #include "CFileCipher.h"
+#include "Capture.h"
 #include "TempDir.h"
 
+using testsupport::Captured;
+using testsupport::CaptureRun;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
 namespace {
 
-struct ToolRun {
-    int status;
-    std::string out;  // standard output and standard error together
-};
-
-ToolRun Tool(const std::string& args) {
-    const std::string command = std::string(STRIMO_CRYPT) + " " + args + " 2>&1";
-    ToolRun run{-1, {}};
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    std::array<char, 4096> buf{};
-    while (const std::size_t n = std::fread(buf.data(), 1, buf.size(), pipe)) run.out.append(buf.data(), n);
-    const int raw = ::pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
-}
+// Standard output and standard error together.
+Captured Tool(const std::string& args) { return CaptureRun(std::string(STRIMO_CRYPT) + " " + args + " 2>&1"); }
 
 }  // namespace
 
@@ -44,7 +30,7 @@ TEST(StrimoCrypt, EncryptThenDecryptGivesTheTextBack) {
     std::string stored;
     ASSERT_TRUE(LoadEncrypted(dir / "config.xml", stored));  // the program's own reader agrees
     EXPECT_EQ(text, stored);
-    const ToolRun back = Tool("decrypt " + dir / "config.xml");
+    const Captured back = Tool("decrypt " + dir / "config.xml");
     EXPECT_EQ(0, back.status);
     EXPECT_EQ(text, back.out);
 }
@@ -55,15 +41,15 @@ TEST(StrimoCrypt, BadInputIsRefusedWithAReason) {
     WriteFile(dir / "plain", "<usr version=\"1\"/>");
     WriteFile(dir / "nul", std::string("a\0b", 3));
 
-    const ToolRun usage = Tool("frobnicate");
+    const Captured usage = Tool("frobnicate");
     EXPECT_EQ(2, usage.status);
     EXPECT_NE(std::string::npos, usage.out.find("usage:"));
 
-    const ToolRun missing = Tool("decrypt " + dir / "missing");
+    const Captured missing = Tool("decrypt " + dir / "missing");
     EXPECT_EQ(1, missing.status);
     EXPECT_NE(std::string::npos, missing.out.find("cannot read"));
 
-    const ToolRun notStored = Tool("decrypt " + dir / "plain");
+    const Captured notStored = Tool("decrypt " + dir / "plain");
     EXPECT_EQ(1, notStored.status);
     EXPECT_NE(std::string::npos, notStored.out.find("does not decipher"));
 
@@ -87,11 +73,11 @@ TEST(StrimoCrypt, AFailedEncryptLeavesTheTargetAsItWas) {
 TEST(StrimoCrypt, InstalledDefaultsAreReadableXml) {
     for (const char* name : {"config.xml", "usr.xml"}) {
         SCOPED_TRACE(name);
-        const ToolRun shown = Tool(std::string("decrypt ") + STRIMO_INSTALL_DIR + "/default/" + name);
+        const Captured shown = Tool(std::string("decrypt ") + STRIMO_INSTALL_DIR + "/default/" + name);
         EXPECT_EQ(0, shown.status);
         EXPECT_EQ('<', shown.out.front());
     }
-    const ToolRun config = Tool(std::string("decrypt ") + STRIMO_INSTALL_DIR + "/default/config.xml");
+    const Captured config = Tool(std::string("decrypt ") + STRIMO_INSTALL_DIR + "/default/config.xml");
     EXPECT_NE(std::string::npos, config.out.find("<person name=\"\">"));
     EXPECT_NE(std::string::npos, config.out.find("<speed>500000</speed>"));
 }

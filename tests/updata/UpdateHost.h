@@ -2,13 +2,12 @@
 
 #include <httplib.h>
 
-#include <atomic>
-#include <chrono>
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "TestHttpServer.h"
 
 namespace testsupport {
 
@@ -24,7 +23,7 @@ public:
     };
 
     UpdateHost() {
-        server_.Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+        host_.Server().Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
             Answer answer;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -53,18 +52,12 @@ public:
                                          return true;
                                      });
         });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        host_.Start();
     }
-    ~UpdateHost() { Stop(); }
     UpdateHost(const UpdateHost&) = delete;
     UpdateHost& operator=(const UpdateHost&) = delete;
 
-    void Stop() {
-        server_.stop();
-        if (thread_.joinable()) thread_.join();
-    }
+    void Stop() { host_.Stop(); }
 
     void Set(const std::string& path, Answer answer) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -88,13 +81,11 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return contentTypes_;
     }
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
-    int port() const { return port_; }
+    std::string Url() const { return host_.Url(""); }
+    int port() const { return host_.Port(); }
 
 private:
-    httplib::Server server_;
-    std::thread thread_;
-    int port_ = 0;
+    TestHttpServer host_;
     mutable std::mutex mutex_;
     std::map<std::string, Answer> answers_;
     std::vector<std::string> requests_;

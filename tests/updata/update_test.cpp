@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <thread>
 #include <string>
 #include <vector>
 
@@ -471,18 +470,17 @@ TEST(UpdateHttps, ASelfSignedHostIsRefusedAndHttpsIsNeverLeftForHttp) {
 
     const testsupport::TestCertificate certificate;
     ASSERT_TRUE(certificate.Made()) << "openssl could not make a certificate";
-    httplib::SSLServer tls(certificate.Cert().c_str(), certificate.Key().c_str());
+    testsupport::TestHttpServer host(
+        std::make_unique<httplib::SSLServer>(certificate.Cert().c_str(), certificate.Key().c_str()));
+    httplib::Server& tls = host.Server();
     tls.Get("/upd/check.html", [](const httplib::Request&, httplib::Response& res) { res.set_content("1", "text/plain"); });
     tls.Get("/upd/moved.html", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/upd/check.html"); });
     const std::string away = plain.Url();
     tls.Get(R"(/upd/away/(.*))", [away](const httplib::Request& req, httplib::Response& res) {
         res.set_redirect(away + "/upd/" + req.matches[1].str());
     });
-    const int port = tls.bind_to_any_port("127.0.0.1");
-    ASSERT_GT(port, 0);
-    std::thread serving([&tls] { tls.listen_after_bind(); });
-    while (!tls.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const std::string server = "https://127.0.0.1:" + std::to_string(port);
+    host.Start();
+    const std::string server = host.Url("", "https");
     {
         const testsupport::ScopedTrust trust(certificate.Cert());
         EXPECT_EQ(1, UpdateConnection::ConnectAndCheck(server, "/upd/moved.html", connection));
@@ -495,6 +493,5 @@ TEST(UpdateHttps, ASelfSignedHostIsRefusedAndHttpsIsNeverLeftForHttp) {
         EXPECT_EQ(before, plain.Requests().size());
     }
     connection.reset();
-    tls.stop();
-    serving.join();
+    host.Stop();
 }

@@ -6,28 +6,15 @@
 set -euo pipefail
 src=$1
 build=$2
-work=$(mktemp -d /tmp/strimo-updater-e2e-XXXXXX)
+# shellcheck source=../support/testenv.sh
+source "$src/tests/support/testenv.sh" updater-e2e
+# shellcheck source=../support/checks.sh
+source "$src/tests/support/checks.sh"
 
-free_port() {
-  local p
-  while :; do
-    p=$(shuf -i 20000-45000 -n 1)
-    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { echo "$p"; return; }
-  done
-}
 port=$(free_port)
 rtmp=$(free_port)
 data="$work/service"
-
-cleanup() {
-  "$src/scripts/service.sh" stop --data "$data" >/dev/null 2>&1 || true
-  [[ -n "${blocker:-}" ]] && kill "$blocker" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# shellcheck source=../support/checks.sh
-source "$src/tests/support/checks.sh"
+at_exit "$src/scripts/service.sh" stop --data "$data"
 
 "$src/scripts/service.sh" start --data "$data" --port "$port" --rtmp-port "$rtmp" --build "$build" >/dev/null
 
@@ -60,13 +47,10 @@ run_updater() {  # runs the updater in the installation, at most 60 s; echoes it
   (cd "$inst" && timeout 60 ./StrimoUpdata >/dev/null 2>&1; echo $? > "$work/status")
   cat "$work/status"
 }
-wait_started() {  # waits for the stand-in broadcaster's mark, N lines of it
-  for _ in $(seq 300); do  # up to 30 s: a sanitizer build starts slowly
-    [[ -f "$inst/started.txt" ]] && (($(wc -l < "$inst/started.txt") >= $1)) && return 0
-    sleep 0.1
-  done
-  return 1
-}
+started() { [[ -f "$inst/started.txt" ]] && (($(wc -l < "$inst/started.txt") >= $1)); }
+# Waits for the stand-in broadcaster's mark, N lines of it: up to 30 s, a sanitizer build
+# starts slowly.
+wait_started() { wait_until 300 started "$1"; }
 version() { "$inst/strimo-crypt" decrypt "$inst/version.xml" | grep -o 'ver="[^"]*"'; }
 
 start=$(date +%s)
@@ -94,7 +78,9 @@ mkdir -p "$work/running"
 cp /bin/sleep "$work/running/strimo"
 "$work/running/strimo" 30 &
 blocker=$!
-sleep 0.3
+track "$blocker"
+# It runs once its process is the program (the updater knows processes by their executable).
+wait_until 50 eval '[[ $(readlink "/proc/$blocker/exe") == "$work/running/strimo" ]]'
 start=$(date +%s)
 status=$(run_updater)
 took=$(($(date +%s) - start))
@@ -103,17 +89,14 @@ check "with the broadcaster running it ends at once ($took s)" test "$took" -le 
 check "with the broadcaster running nothing is started" test "$(wc -l < "$inst/started.txt")" -eq 2
 kill "$blocker" 2>/dev/null || true
 wait "$blocker" 2>/dev/null || true
-blocker=
 
 # The update host going away: the start-up check fails with its message, nothing changes,
 # nothing starts. The box closes only through its OK button, clicked as a user would.
+box_shown() { xdotool search --onlyvisible --name "STRIMO直播" >/dev/null 2>&1; }
 click_ok() {  # waits for the message box and clicks its OK button; echoes the box's title
   local win="" x y
-  for _ in $(seq 100); do
-    win=$(xdotool search --onlyvisible --name "STRIMO直播" 2>/dev/null | head -n 1) && [[ -n $win ]] && break
-    sleep 0.1
-  done
-  [[ -n $win ]] || return 1
+  wait_until 100 box_shown || return 1
+  win=$(xdotool search --onlyvisible --name "STRIMO直播" 2>/dev/null | head -n 1)
   eval "$(xdotool getwindowgeometry --shell "$win")"
   # Escape and Return must not close it.
   xdotool key --window "$win" Escape Return
@@ -124,10 +107,7 @@ click_ok() {  # waits for the message box and clicks its OK button; echoes the b
 "$src/scripts/service.sh" stop --data "$data" >/dev/null
 "$inst/strimo-crypt" encrypt "$work/version.plain" "$inst/version.xml"   # version 1 again
 (cd "$inst" && timeout 60 ./StrimoUpdata >/dev/null 2>&1; echo $? > "$work/status") &
-for _ in $(seq 100); do
-  xdotool search --onlyvisible --name "STRIMO直播" >/dev/null 2>&1 && break
-  sleep 0.1
-done
+wait_until 100 box_shown || true
 start=$(date +%s)
 second=0
 (cd "$inst" && timeout 20 ./StrimoUpdata >/dev/null 2>&1) || second=$?
@@ -141,5 +121,4 @@ check "without the update host it exits with status 0" test "$status" = 0
 check "without the update host the version stays" test "$(version)" = 'ver="1"'
 check "without the update host nothing is started" test "$(wc -l < "$inst/started.txt")" -eq 2
 
-echo "$passed passed, $failed failed"
-((failed == 0))
+summary

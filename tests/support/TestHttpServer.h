@@ -8,16 +8,15 @@
 
 #include <httplib.h>
 
-// A real HTTP (or HTTPS) server on a free loopback port, answering from its own thread for the
-// life of the object. Register handlers on Server() before Start().
+namespace testsupport {
+
+// A real HTTP (or HTTPS) server on a free loopback port, answering from its own thread until
+// Stop or the end of the object. Register handlers on Server() before Start().
 class TestHttpServer {
 public:
     explicit TestHttpServer(std::unique_ptr<httplib::Server> server = std::make_unique<httplib::Server>())
         : server_(std::move(server)) {}
-    ~TestHttpServer() {
-        server_->stop();
-        if (thread_.joinable()) thread_.join();
-    }
+    ~TestHttpServer() { Stop(); }
     TestHttpServer(const TestHttpServer&) = delete;
     TestHttpServer& operator=(const TestHttpServer&) = delete;
 
@@ -35,6 +34,12 @@ public:
         }
     }
 
+    // Closes the port; nothing is answered after it returns.
+    void Stop() {
+        server_->stop();
+        if (thread_.joinable()) thread_.join();
+    }
+
     int Port() const { return port_; }
     std::string Url(const std::string& path, const std::string& scheme = "http") const {
         return scheme + "://127.0.0.1:" + std::to_string(port_) + path;
@@ -45,3 +50,5 @@ private:
     std::thread thread_;
     int port_ = 0;
 };
+
+}  // namespace testsupport
