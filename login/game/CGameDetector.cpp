@@ -3,9 +3,9 @@
 #include "LowerCaseName.h"
 
 #include "NetworkProbe.h"
-#include "X11GameWindows.h"
+#include "GameWindowsX11.h"
 
-CGameDetector::CGameDetector() : CGameDetector(&proc::ListOwnProcesses, std::make_unique<X11GameWindows>()) {}
+CGameDetector::CGameDetector() : CGameDetector(&proc::ListOwnProcesses, std::make_unique<GameWindowsX11>()) {}
 
 CGameDetector::CGameDetector(ProcessLister processes, std::unique_ptr<IGameWindows> windows)
     : processes_(std::move(processes)), windows_(std::move(windows)) {}

@@ -25,7 +25,7 @@
 #include "CMainWindowIterator.h"
 #include "TempDir.h"
 #include "WindowTrackerX11.h"
-#include "X11WindowList.h"
+#include "WindowListX11.h"
 #include "XDisplay.h"
 #include "XDisplayRetry.h"
 
@@ -33,7 +33,7 @@ extern char** environ;
 
 using MY_DATA_SPACE::GameRecord;
 using Strings = std::vector<std::string>;
-using WindowId = x11::X11WindowList::WindowId;
+using WindowId = x11::WindowListX11::WindowId;
 
 namespace {
 
@@ -139,7 +139,7 @@ TEST_F(GameX11Test, WindowsOfAProcessTopFirstAndRaised) {
     const WindowId first = two.Windows()[0];
     const WindowId second = two.Windows()[1];
 
-    x11::X11WindowList list(display_.get());
+    x11::WindowListX11 list(display_.get());
     // The later window was stacked on top.
     EXPECT_EQ(list.VisibleWindowsOf(two.Pid(), 1024), (std::vector<WindowId>{second, first}));
     EXPECT_EQ(list.VisibleWindowsOf(two.Pid(), 1), (std::vector<WindowId>{second}));
@@ -208,7 +208,7 @@ TEST_F(GameX11Test, RunningGamesAreOfferedAndTheirWindowChosen) {
     EXPECT_EQ(detector.FailureMessage(), "");
 
     // The chosen window was brought to the top.
-    x11::X11WindowList list(display_.get());
+    x11::WindowListX11 list(display_.get());
     const auto top = list.TopLevelWindows();
     const auto firstMapped = std::find_if(top.begin(), top.end(), [](const auto& w) { return w.viewable; });
     ASSERT_NE(firstMapped, top.end());
@@ -224,7 +224,7 @@ TEST_F(GameX11Test, TheGameWindowIsFoundInsideFramesAndMeasured) {
     Display* d = display_.get();
     const Window root = DefaultRootWindow(d);
     // The helper's windows are mapped, but a manager maps them (framed) in its own time.
-    x11::X11WindowList list(d);
+    x11::WindowListX11 list(d);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (list.VisibleWindowsOf(game.Pid(), 2).size() < 2 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

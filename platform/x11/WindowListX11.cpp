@@ -1,4 +1,4 @@
-#include "X11WindowList.h"
+#include "WindowListX11.h"
 
 #include <algorithm>
 #include <memory>
@@ -70,7 +70,7 @@ Window ClientWindow(Display* display, Window window, Atom wmState, Atom pidAtom,
 
 }  // namespace
 
-std::vector<X11WindowList::TopLevel> X11WindowList::TopLevelWindows() const {
+std::vector<WindowListX11::TopLevel> WindowListX11::TopLevelWindows() const {
     Display* d = display_;
     const Window root = DefaultRootWindow(d);
     const Atom pidAtom = XInternAtom(d, "_NET_WM_PID", False);
@@ -106,7 +106,7 @@ std::vector<X11WindowList::TopLevel> X11WindowList::TopLevelWindows() const {
     return windows;
 }
 
-std::vector<X11WindowList::WindowId> X11WindowList::VisibleWindowsOf(long pid, std::size_t limit) const {
+std::vector<WindowListX11::WindowId> WindowListX11::VisibleWindowsOf(long pid, std::size_t limit) const {
     std::vector<WindowId> found;
     for (const auto& w : TopLevelWindows()) {
         if (found.size() >= limit) break;
@@ -115,7 +115,7 @@ std::vector<X11WindowList::WindowId> X11WindowList::VisibleWindowsOf(long pid, s
     return found;
 }
 
-bool X11WindowList::BringToFront(WindowId window) const {
+bool WindowListX11::BringToFront(WindowId window) const {
     Display* d = display_;
     const Window root = DefaultRootWindow(d);
     XErrorTrap trap(d);

@@ -11,7 +11,7 @@ namespace x11 {
 // that owns each (_NET_WM_PID). Works with a window manager (its _NET_CLIENT_LIST_STACKING, or
 // the client windows inside its frames) and without one (the root's children, as under Xvfb).
 // The display must outlive the list; one thread.
-class X11WindowList {
+class WindowListX11 {
 public:
     using WindowId = unsigned long;  // an X window id
 
@@ -21,7 +21,7 @@ public:
         bool viewable = false;
     };
 
-    explicit X11WindowList(Display* display) : display_(display) {}
+    explicit WindowListX11(Display* display) : display_(display) {}
 
     // Top first. Windows that vanish while they are read are left out.
     std::vector<TopLevel> TopLevelWindows() const;
