@@ -2,8 +2,8 @@
 
 #include "LowerCaseName.h"
 
-#include "NetworkProbe.h"
 #include "GameWindowsX11.h"
+#include "NetworkProbe.h"
 
 CGameDetector::CGameDetector() : CGameDetector(&proc::ListOwnProcesses, std::make_unique<GameWindowsX11>()) {}
 

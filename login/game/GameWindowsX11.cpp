@@ -1,7 +1,5 @@
 #include "GameWindowsX11.h"
 
-#include <X11/Xlib.h>
-
 #include "CMainWindowIterator.h"
 
 GameWindowsX11::GameWindowsX11() : display_(x11::OpenDisplay()) {}
@@ -18,5 +16,4 @@ std::vector<IGameWindows::OwnedWindow> GameWindowsX11::VisibleWindowsOf(const st
 void GameWindowsX11::BringToFront(WindowId window) {
     if (!display_) return;
     x11::WindowListX11(display_.get()).BringToFront(window);
-    XFlush(display_.get());
 }

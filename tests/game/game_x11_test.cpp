@@ -24,8 +24,8 @@
 #include "CGameDetector.h"
 #include "CMainWindowIterator.h"
 #include "TempDir.h"
-#include "WindowTrackerX11.h"
 #include "WindowListX11.h"
+#include "WindowTrackerX11.h"
 #include "XDisplay.h"
 #include "XDisplayRetry.h"
 
@@ -118,6 +118,23 @@ private:
     std::vector<WindowId> windows_;
 };
 
+// The next ClientMessage a connection receives, waiting up to five seconds for it; false when
+// none came.
+bool NextClientMessage(Display* display, XEvent* event) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        while (XPending(display) > 0) {
+            XNextEvent(display, event);
+            if (event->type == ClientMessage) return true;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd pfd{ConnectionNumber(display), POLLIN, 0};
+        poll(&pfd, 1, static_cast<int>(left.count()));
+    }
+}
+
 class GameX11Test : public testing::Test {
 protected:
     void SetUp() override {
@@ -159,6 +176,28 @@ TEST_F(GameX11Test, WindowsOfAProcessTopFirstAndRaised) {
     EXPECT_TRUE(list.VisibleWindowsOf(hidden.Pid(), 1024).empty());
     EXPECT_TRUE(list.VisibleWindowsOf(hidden.Pid() + 1000000, 1024).empty());
     EXPECT_FALSE(list.BringToFront(0x7FFFFFF));
+
+    // A window manager hears both the game list's and the capture's activation as the member's
+    // own choice (source indication 2, as a taskbar sends), which it lets take the focus. A
+    // second connection stands in for the manager (Xvfb runs none here).
+    x11::DisplayPtr manager = x11::OpenDisplayRetrying();
+    ASSERT_TRUE(manager);
+    XSelectInput(manager.get(), DefaultRootWindow(manager.get()), SubstructureRedirectMask);
+    XSync(manager.get(), False);
+    auto tracker = x11::WindowTrackerX11::Create();
+    ASSERT_NE(tracker, nullptr);
+    const Atom activeWindow = XInternAtom(manager.get(), "_NET_ACTIVE_WINDOW", False);
+    XEvent event{};
+    ASSERT_TRUE(list.BringToFront(second));
+    ASSERT_TRUE(NextClientMessage(manager.get(), &event));
+    EXPECT_EQ(event.xclient.window, second);
+    EXPECT_EQ(event.xclient.message_type, activeWindow);
+    EXPECT_EQ(event.xclient.data.l[0], 2);
+    tracker->Activate(first);
+    ASSERT_TRUE(NextClientMessage(manager.get(), &event));
+    EXPECT_EQ(event.xclient.window, first);
+    EXPECT_EQ(event.xclient.message_type, activeWindow);
+    EXPECT_EQ(event.xclient.data.l[0], 2);
 }
 
 TEST_F(GameX11Test, RunningGamesAreOfferedAndTheirWindowChosen) {
