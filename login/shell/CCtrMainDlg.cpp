@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMenu>
@@ -11,7 +10,6 @@
 #include <QPainter>
 #include <QSystemTrayIcon>
 #include <QThread>
-#include <QUrl>
 
 #include <cstdlib>
 
@@ -25,6 +23,7 @@
 #include "PulseAudioInput.h"
 #include "ServicePages.h"
 #include "ShellMessages.h"
+#include "ShellOpen.h"
 #include "SkinLayout.h"
 #include "SkinResources.h"
 #include "StreamAddress.h"
@@ -291,7 +290,7 @@ void CCtrMainDlg::customEvent(QEvent* event) {
 
 QString CCtrMainDlg::RoomAddress() const { return Q(RoomPageUrl(GetData())); }
 
-void CCtrMainDlg::OnWatch() { QDesktopServices::openUrl(QUrl(RoomAddress())); }
+void CCtrMainDlg::OnWatch() { ShellOpen(RoomAddress()); }
 
 void CCtrMainDlg::OnCopyLink() {
     // The platform's text is UTF-8: the address goes on the clipboard as it is, never narrowed.

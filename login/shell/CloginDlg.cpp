@@ -2,11 +2,9 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QUrl>
 
 #include <cstdlib>
 
@@ -17,6 +15,7 @@
 #include "ServicePages.h"
 #include "ServiceRequests.h"
 #include "ShellMessages.h"
+#include "ShellOpen.h"
 #include "SkinLayout.h"
 #include "SkinResources.h"
 
@@ -64,9 +63,9 @@ CloginDlg::CloginDlg(QWidget* parent) : CDlgParent(kTemplateId, parent) {
     });
     connect(loginButton_, &QAbstractButton::clicked, this, &CloginDlg::OnLogin);
     connect(registerButton_, &QAbstractButton::clicked, this,
-            [] { QDesktopServices::openUrl(QUrl(Q(RegistrationPageUrl(GetData())))); });
+            [] { ShellOpen(Q(RegistrationPageUrl(GetData()))); });
     connect(forgottenButton_, &QAbstractButton::clicked, this,
-            [] { QDesktopServices::openUrl(QUrl(Q(ForgottenPasswordPageUrl(GetData())))); });
+            [] { ShellOpen(Q(ForgottenPasswordPageUrl(GetData()))); });
     connect(minimiseButton_, &QAbstractButton::clicked, this, &QWidget::showMinimized);
     connect(closeButton_, &QAbstractButton::clicked, this, &CloginDlg::OnQuit);
 }
