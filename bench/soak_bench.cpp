@@ -25,7 +25,7 @@
 #include "ChildProcess.h"
 #include "ILiveOwner.h"
 #include "NginxRtmpServer.h"
-#include "X11WindowList.h"
+#include "WindowListX11.h"
 #include "XDisplay.h"
 
 extern "C" {
@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
     unsigned long window = 0;
     const auto waitUntil = Clock::now() + std::chrono::seconds(30);
     while (window == 0 && Clock::now() < waitUntil && sampleGame.Running()) {
-        const auto windows = x11::X11WindowList(display.get()).VisibleWindowsOf(sampleGame.Pid(), 1);
+        const auto windows = x11::WindowListX11(display.get()).VisibleWindowsOf(sampleGame.Pid(), 1);
         if (!windows.empty()) window = windows.front();
         else std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }

@@ -22,6 +22,8 @@ public:
     // Copies up to `size` captured bytes into `out`; returns the count, or -1 once the stream or
     // the server connection has failed.
     virtual long Read(unsigned char* out, std::size_t size) = 0;
+    // Why Read returned -1, in the sound server's own words; empty when it did not say.
+    virtual std::string Error() const { return {}; }
 };
 
 // One entry of the capture source list. An empty `name` is the server's default source.

@@ -2,10 +2,10 @@
 
 #include "LowerCaseName.h"
 
+#include "GameWindowsX11.h"
 #include "NetworkProbe.h"
-#include "X11GameWindows.h"
 
-CGameDetector::CGameDetector() : CGameDetector(&proc::ListOwnProcesses, std::make_unique<X11GameWindows>()) {}
+CGameDetector::CGameDetector() : CGameDetector(&proc::ListOwnProcesses, std::make_unique<GameWindowsX11>()) {}
 
 CGameDetector::CGameDetector(ProcessLister processes, std::unique_ptr<IGameWindows> windows)
     : processes_(std::move(processes)), windows_(std::move(windows)) {}

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-CMainWindowIterator::CMainWindowIterator(const x11::X11WindowList& windows, long pid)
+CMainWindowIterator::CMainWindowIterator(const x11::WindowListX11& windows, long pid)
     : CMainWindowIterator(windows, std::vector<long>{pid}) {}
 
-CMainWindowIterator::CMainWindowIterator(const x11::X11WindowList& windows, const std::vector<long>& pids) {
+CMainWindowIterator::CMainWindowIterator(const x11::WindowListX11& windows, const std::vector<long>& pids) {
     for (const auto& w : windows.TopLevelWindows()) {
         if (windows_.size() >= kMaxWindows) break;
         if (w.viewable && std::find(pids.begin(), pids.end(), w.pid) != pids.end()) {

@@ -3,17 +3,17 @@
 #include <cstddef>
 #include <vector>
 
-#include "X11WindowList.h"
+#include "WindowListX11.h"
 
 // The visible top-level windows of one process, or of the processes that share a name, top
 // first, at most kMaxWindows of them.
 class CMainWindowIterator {
 public:
-    using WindowId = x11::X11WindowList::WindowId;
+    using WindowId = x11::WindowListX11::WindowId;
     static constexpr std::size_t kMaxWindows = 1024;
 
-    CMainWindowIterator(const x11::X11WindowList& windows, long pid);
-    CMainWindowIterator(const x11::X11WindowList& windows, const std::vector<long>& pids);
+    CMainWindowIterator(const x11::WindowListX11& windows, long pid);
+    CMainWindowIterator(const x11::WindowListX11& windows, const std::vector<long>& pids);
 
     // The first window, then the next ones; 0 when there are no more.
     WindowId First();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "PulseAudioInput.h"
@@ -46,7 +47,11 @@ std::size_t CCaptureAudio::Ring::Read(unsigned char* out, std::size_t count) {
 
 CCaptureAudio::CCaptureAudio()
     : CCaptureAudio([](const std::string& source, const platform::AudioFormat& format) {
-          return pulse::OpenSource(source, format);
+          std::string error;
+          auto input = pulse::OpenSource(source, format, &error);
+          if (!input)
+              std::fprintf(stderr, "Could not open the sound source '%s': %s\n", source.c_str(), error.c_str());
+          return input;
       }) {}
 
 CCaptureAudio::CCaptureAudio(InputFactory factory) : factory_(std::move(factory)) {}
@@ -131,6 +136,7 @@ void CCaptureAudio::Run() {
                 const long got = input_->Read(scratch.data(), scratch.size());
                 if (got < 0) {
                     // The server went away: the broadcast goes on with silence.
+                    std::fprintf(stderr, "The sound capture stopped: %s\n", input_->Error().c_str());
                     input_.reset();
                     break;
                 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -29,10 +30,27 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
     std::exit(1);
 }
 
+// FFmpeg's own words for an error code (av_err2str is C only).
+std::string AvError(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    if (av_strerror(code, text, sizeof text) < 0) std::snprintf(text, sizeof text, "error %d", code);
+    return text;
+}
+
+// A failed step and FFmpeg's reason, on one line of stderr.
+void Report(const char* what, int code) { std::fprintf(stderr, "%s: %s\n", what, AvError(code).c_str()); }
+
+// A set-up step that failed ends the process, with FFmpeg's reason.
+void FailOn(const char* what, int code) {
+    if (code >= 0) return;
+    Report(what, code);
+    std::exit(1);
+}
+
 void SetPrivate(AVCodecContext* c, const char* name, const char* value) {
     // An option this libx264 build does not know is reported, not fatal: the stream still plays.
-    if (av_opt_set(c->priv_data, name, value, 0) < 0)
-        std::fprintf(stderr, "libx264 refused option %s=%s\n", name, value);
+    if (const int ret = av_opt_set(c->priv_data, name, value, 0); ret < 0)
+        std::fprintf(stderr, "libx264 refused option %s=%s: %s\n", name, value, AvError(ret).c_str());
 }
 
 // The tuning levels. Values that FFmpeg no longer keeps in the codec context go to libx264's
@@ -167,23 +185,23 @@ AVStream* CStreamEncoder::AddStream(int codecId) {
 
 void CStreamEncoder::OpenVideo() {
     AVCodecContext* c = videoCodec_.get();
-    if (avcodec_open2(c, c->codec, nullptr) < 0) Fail(nullptr);
+    FailOn("Could not open the video encoder", avcodec_open2(c, c->codec, nullptr));
     videoFrame_.reset(av_frame_alloc());
     if (!videoFrame_) Fail("Could not allocate video frame\n");
     videoFrame_->format = c->pix_fmt;
     videoFrame_->width = c->width;
     videoFrame_->height = c->height;
-    if (av_frame_get_buffer(videoFrame_.get(), 0) < 0) Fail(nullptr);
+    FailOn("Could not allocate the video frame's buffer", av_frame_get_buffer(videoFrame_.get(), 0));
     sourceWidth_ = settings_->sourceWidth;
     sourceHeight_ = settings_->sourceHeight;
     sourcePictureBytes_ = static_cast<std::size_t>(sourceWidth_) * sourceHeight_ * 3;
     sourcePicture_.assign(sourcePictureBytes_, 0);
-    if (avcodec_parameters_from_context(videoStream_->codecpar, c) < 0) Fail(nullptr);
+    FailOn("Could not copy the video stream parameters", avcodec_parameters_from_context(videoStream_->codecpar, c));
 }
 
 void CStreamEncoder::OpenAudio() {
     AVCodecContext* c = audioCodec_.get();
-    if (avcodec_open2(c, c->codec, nullptr) < 0) Fail(nullptr);
+    FailOn("Could not open the audio encoder", avcodec_open2(c, c->codec, nullptr));
     audioFrameSamples_ = (c->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) ? 10000 : c->frame_size;
     audioFrameBytes_ = audioFrameSamples_ * (settings_->bitsPerSample / 8) * settings_->channels;
     audioSamples_.assign(static_cast<std::size_t>(audioFrameBytes_), 0);
@@ -205,7 +223,7 @@ void CStreamEncoder::OpenAudio() {
         Fail("Could not allocate audio samples buffer\n");
     }
     resampler_.reset(swr);
-    if (avcodec_parameters_from_context(audioStream_->codecpar, c) < 0) Fail(nullptr);
+    FailOn("Could not copy the audio stream parameters", avcodec_parameters_from_context(audioStream_->codecpar, c));
 }
 
 void CStreamEncoder::FreeOutput() {
@@ -230,7 +248,8 @@ int CStreamEncoder::Open(const std::string& url, const std::string& formatName) 
     if (oc == nullptr) {
         std::printf("Could not deduce output format from file extension.\n");
         std::fflush(stdout);
-        avformat_alloc_output_context2(&oc, nullptr, formatName.c_str(), url.c_str());
+        if (const int ret = avformat_alloc_output_context2(&oc, nullptr, formatName.c_str(), url.c_str()); ret < 0)
+            Report("Could not make the output", ret);
     }
     if (oc == nullptr) {
         Close();
@@ -240,7 +259,8 @@ int CStreamEncoder::Open(const std::string& url, const std::string& formatName) 
     // What the muxer opens by itself (formats that write their own files) is held to the same
     // protocols as the output below.
     const char* protocols = OutputProtocolsFor(url);
-    if (av_opt_set(oc, "protocol_whitelist", protocols, 0) < 0) {
+    if (const int ret = av_opt_set(oc, "protocol_whitelist", protocols, 0); ret < 0) {
+        Report("Could not limit the output's protocols", ret);
         Close();
         return 0;
     }
@@ -265,11 +285,13 @@ int CStreamEncoder::Open(const std::string& url, const std::string& formatName) 
         const int ret = avio_open2(&oc->pb, url.c_str(), AVIO_FLAG_WRITE, &oc->interrupt_callback, &options);
         av_dict_free(&options);
         if (ret < 0) {
+            Report("Could not open the output", ret);
             Close();
             return 0;
         }
     }
-    if (avformat_write_header(oc, nullptr) < 0) {
+    if (const int ret = avformat_write_header(oc, nullptr); ret < 0) {
+        Report("Could not write the stream header", ret);
         Close();
         return 0;
     }
@@ -434,7 +456,10 @@ void CStreamEncoder::WriterLoop() {
             }
             packet->pts = ts;
             packet->dts = ts;
-            if (av_interleaved_write_frame(output_.get(), packet.get()) < 0) running_ = false;
+            if (const int ret = av_interleaved_write_frame(output_.get(), packet.get()); ret < 0) {
+                Report("Could not send a packet", ret);
+                running_ = false;
+            }
             entryInHand_ = false;
             packet->data = nullptr;
             packet->size = 0;

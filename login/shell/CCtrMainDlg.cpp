@@ -3,14 +3,12 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QIcon>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QSystemTrayIcon>
 #include <QThread>
-#include <QUrl>
 
 #include <cstdlib>
 
@@ -24,6 +22,7 @@
 #include "PulseAudioInput.h"
 #include "ServicePages.h"
 #include "ShellMessages.h"
+#include "ShellOpen.h"
 #include "SkinLayout.h"
 #include "SkinResources.h"
 #include "SkinWidgets.h"
@@ -288,7 +287,7 @@ QString CCtrMainDlg::RoomAddress() const {
     return Q(RoomPageUrl(shared.ServerAddresses(), shared.Broadcasting() != 0, shared.Lid()));
 }
 
-void CCtrMainDlg::OnWatch() { QDesktopServices::openUrl(QUrl(RoomAddress())); }
+void CCtrMainDlg::OnWatch() { ShellOpen(RoomAddress()); }
 
 void CCtrMainDlg::OnCopyLink() {
     // The platform's text is UTF-8: the address goes on the clipboard as it is, never narrowed.

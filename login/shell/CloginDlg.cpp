@@ -2,11 +2,9 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QUrl>
 
 #include <cstdlib>
 
@@ -17,6 +15,7 @@
 #include "ServicePages.h"
 #include "ServiceRequests.h"
 #include "ShellMessages.h"
+#include "ShellOpen.h"
 #include "SkinLayout.h"
 #include "SkinResources.h"
 #include "SkinWidgets.h"
@@ -55,9 +54,9 @@ CloginDlg::CloginDlg(QWidget* parent) : CDlgParent(kTemplateId, parent) {
     });
     connect(loginButton_, &QAbstractButton::clicked, this, &CloginDlg::OnLogin);
     connect(registerButton_, &QAbstractButton::clicked, this,
-            [] { QDesktopServices::openUrl(QUrl(Q(RegistrationPageUrl(GetData().ServerAddresses())))); });
+            [] { ShellOpen(Q(RegistrationPageUrl(GetData().ServerAddresses()))); });
     connect(forgottenButton_, &QAbstractButton::clicked, this,
-            [] { QDesktopServices::openUrl(QUrl(Q(ForgottenPasswordPageUrl(GetData().ServerAddresses())))); });
+            [] { ShellOpen(Q(ForgottenPasswordPageUrl(GetData().ServerAddresses()))); });
     connect(minimiseButton_, &QAbstractButton::clicked, this, &QWidget::showMinimized);
     connect(closeButton_, &QAbstractButton::clicked, this, &CloginDlg::OnQuit);
 }

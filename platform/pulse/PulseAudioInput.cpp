@@ -35,36 +35,49 @@ using OperationPtr = std::unique_ptr<pa_operation, OperationFree>;
 
 constexpr auto kConnectTimeout = std::chrono::seconds(3);
 
+enum class Wait { Done, TimedOut, LoopFailed };
+
 // Runs the loop without blocking until `done` holds or the time is up.
 template <typename Done>
-bool IterateUntil(pa_mainloop* loop, Done done) {
+Wait IterateUntil(pa_mainloop* loop, Done done) {
     const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
     while (!done()) {
-        if (pa_mainloop_iterate(loop, 0, nullptr) < 0) return false;
+        if (pa_mainloop_iterate(loop, 0, nullptr) < 0) return Wait::LoopFailed;
         if (done()) break;
-        if (std::chrono::steady_clock::now() > deadline) return false;
+        if (std::chrono::steady_clock::now() > deadline) return Wait::TimedOut;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    return true;
+    return Wait::Done;
+}
+
+// The reason a request on `context` failed, in the server's words; `timeout` when the wait ran out.
+std::string Reason(pa_context* context, Wait wait, const char* timeout) {
+    return wait == Wait::TimedOut ? timeout : pa_strerror(pa_context_errno(context));
 }
 
 // A connected context on its own main loop; null (and `error`) when no server answers.
 bool Connect(MainloopPtr* loop, ContextPtr* context, std::string* error) {
     loop->reset(pa_mainloop_new());
-    if (!*loop) return false;
+    if (!*loop) {
+        if (error) *error = "could not make a main loop";
+        return false;
+    }
     context->reset(pa_context_new(pa_mainloop_get_api(loop->get()), "strimo"));
-    if (!*context) return false;
+    if (!*context) {
+        if (error) *error = "could not make a context";
+        return false;
+    }
     if (pa_context_connect(context->get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         if (error) *error = pa_strerror(pa_context_errno(context->get()));
         return false;
     }
     pa_context* c = context->get();
-    const bool settled = IterateUntil(loop->get(), [c] {
+    const Wait wait = IterateUntil(loop->get(), [c] {
         const pa_context_state_t s = pa_context_get_state(c);
         return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
     });
-    if (!settled || pa_context_get_state(c) != PA_CONTEXT_READY) {
-        if (error) *error = settled ? pa_strerror(pa_context_errno(c)) : "timed out connecting to the sound server";
+    if (wait != Wait::Done || pa_context_get_state(c) != PA_CONTEXT_READY) {
+        if (error) *error = Reason(c, wait, "timed out connecting to the sound server");
         return false;
     }
     return true;
@@ -86,7 +99,7 @@ public:
         }
         if (pa_context_get_state(context_.get()) != PA_CONTEXT_READY ||
             pa_stream_get_state(stream_.get()) != PA_STREAM_READY)
-            return -1;
+            return Failed();
         std::size_t copied = 0;
         while (copied < size) {
             if (pendingOffset_ < pending_.size()) {
@@ -98,7 +111,7 @@ public:
             }
             const void* data = nullptr;
             std::size_t length = 0;
-            if (pa_stream_peek(stream_.get(), &data, &length) < 0) return -1;
+            if (pa_stream_peek(stream_.get(), &data, &length) < 0) return Failed();
             if (length == 0) break;  // nothing more captured yet
             if (data != nullptr) {
                 pending_.assign(static_cast<const unsigned char*>(data), static_cast<const unsigned char*>(data) + length);
@@ -110,12 +123,20 @@ public:
         return static_cast<long>(copied);
     }
 
+    std::string Error() const override { return error_; }
+
 private:
+    long Failed() {
+        error_ = pa_strerror(pa_context_errno(context_.get()));
+        return -1;
+    }
+
     MainloopPtr loop_;
     ContextPtr context_;
     StreamPtr stream_;
     std::vector<unsigned char> pending_;
     std::size_t pendingOffset_ = 0;
+    std::string error_;
 };
 
 }  // namespace
@@ -150,12 +171,12 @@ std::unique_ptr<platform::IAudioInput> OpenSource(const std::string& source, con
         return nullptr;
     }
     pa_stream* s = stream.get();
-    const bool settled = IterateUntil(loop.get(), [s] {
+    const Wait wait = IterateUntil(loop.get(), [s] {
         const pa_stream_state_t st = pa_stream_get_state(s);
         return st == PA_STREAM_READY || !PA_STREAM_IS_GOOD(st);
     });
-    if (!settled || pa_stream_get_state(s) != PA_STREAM_READY) {
-        if (error) *error = settled ? pa_strerror(pa_context_errno(context.get())) : "timed out opening the source";
+    if (wait != Wait::Done || pa_stream_get_state(s) != PA_STREAM_READY) {
+        if (error) *error = Reason(context.get(), wait, "timed out opening the source");
         return nullptr;
     }
     return std::make_unique<PulseAudioInput>(std::move(loop), std::move(context), std::move(stream));
@@ -193,7 +214,8 @@ std::vector<platform::AudioSourceInfo> ListSources() {
         },
         &gathered));
     if (!serverOp || !listOp) return {};
-    if (!IterateUntil(loop.get(), [&gathered] { return gathered.serverDone && gathered.sourcesDone; })) return {};
+    if (IterateUntil(loop.get(), [&gathered] { return gathered.serverDone && gathered.sourcesDone; }) != Wait::Done)
+        return {};
 
     std::vector<platform::AudioSourceInfo> result;
     std::string defaultDescription = "默认设备";

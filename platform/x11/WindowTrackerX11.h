@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "PropertyReaderX11.h"
 #include "ScreenCapture.h"
 #include "XDisplay.h"
 
@@ -22,6 +23,7 @@ public:
 private:
     explicit WindowTrackerX11(DisplayPtr display);
     DisplayPtr display_;
+    PropertyReaderX11 properties_;
 };
 
 }  // namespace x11

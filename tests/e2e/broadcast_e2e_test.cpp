@@ -39,7 +39,7 @@
 #include "CloginDlg.h"
 #include "E2eEnvironment.h"
 #include "ShellMessages.h"
-#include "X11WindowList.h"
+#include "WindowListX11.h"
 #include "XDisplay.h"
 #include "XDisplayRetry.h"
 #include "XPComboBox.h"
@@ -54,7 +54,7 @@ bool answerYes = true;
 constexpr const char* kSampleGame = "STRIMO演示游戏";
 
 // The viewable top-level windows that process `pid` shows on `display` (null: this test's own).
-std::vector<x11::X11WindowList::WindowId> VisibleWindowsOf(long pid, Display* display = nullptr) {
+std::vector<x11::WindowListX11::WindowId> VisibleWindowsOf(long pid, Display* display = nullptr) {
     // A connection of its own each time: one kept open would outlive the display of a desktop
     // that ends when its clients have gone, and its loss would end this program.
     x11::DisplayPtr own;
@@ -63,14 +63,14 @@ std::vector<x11::X11WindowList::WindowId> VisibleWindowsOf(long pid, Display* di
         display = own.get();
     }
     if (display == nullptr) return {};
-    return x11::X11WindowList(display).VisibleWindowsOf(pid, 16);
+    return x11::WindowListX11(display).VisibleWindowsOf(pid, 16);
 }
 
 // The process that shows `window` on this test's display, or -1.
-long OwnerOf(x11::X11WindowList::WindowId window) {
+long OwnerOf(x11::WindowListX11::WindowId window) {
     const x11::DisplayPtr display = x11::OpenDisplay();
     if (!display) return -1;
-    for (const auto& w : x11::X11WindowList(display.get()).TopLevelWindows())
+    for (const auto& w : x11::WindowListX11(display.get()).TopLevelWindows())
         if (w.window == window) return w.pid;
     return -1;
 }

@@ -24,8 +24,8 @@
 #include "CMainWindowIterator.h"
 #include "TempDir.h"
 #include "WaitFor.h"
+#include "WindowListX11.h"
 #include "WindowTrackerX11.h"
-#include "X11WindowList.h"
 #include "XDisplay.h"
 #include "XDisplayRetry.h"
 
@@ -33,7 +33,7 @@ extern char** environ;
 
 using MY_DATA_SPACE::GameRecord;
 using Strings = std::vector<std::string>;
-using WindowId = x11::X11WindowList::WindowId;
+using WindowId = x11::WindowListX11::WindowId;
 
 namespace {
 
@@ -118,6 +118,23 @@ private:
     std::vector<WindowId> windows_;
 };
 
+// The next ClientMessage a connection receives, waiting up to five seconds for it; false when
+// none came.
+bool NextClientMessage(Display* display, XEvent* event) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        while (XPending(display) > 0) {
+            XNextEvent(display, event);
+            if (event->type == ClientMessage) return true;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd pfd{ConnectionNumber(display), POLLIN, 0};
+        poll(&pfd, 1, static_cast<int>(left.count()));
+    }
+}
+
 class GameX11Test : public testing::Test {
 protected:
     void SetUp() override {
@@ -139,7 +156,7 @@ TEST_F(GameX11Test, WindowsOfAProcessTopFirstAndRaised) {
     const WindowId first = two.Windows()[0];
     const WindowId second = two.Windows()[1];
 
-    x11::X11WindowList list(display_.get());
+    x11::WindowListX11 list(display_.get());
     // The later window was stacked on top.
     EXPECT_EQ(list.VisibleWindowsOf(two.Pid(), 1024), (std::vector<WindowId>{second, first}));
     EXPECT_EQ(list.VisibleWindowsOf(two.Pid(), 1), (std::vector<WindowId>{second}));
@@ -159,6 +176,28 @@ TEST_F(GameX11Test, WindowsOfAProcessTopFirstAndRaised) {
     EXPECT_TRUE(list.VisibleWindowsOf(hidden.Pid(), 1024).empty());
     EXPECT_TRUE(list.VisibleWindowsOf(hidden.Pid() + 1000000, 1024).empty());
     EXPECT_FALSE(list.BringToFront(0x7FFFFFF));
+
+    // A window manager hears both the game list's and the capture's activation as the member's
+    // own choice (source indication 2, as a taskbar sends), which it lets take the focus. A
+    // second connection stands in for the manager (Xvfb runs none here).
+    x11::DisplayPtr manager = x11::OpenDisplayRetrying();
+    ASSERT_TRUE(manager);
+    XSelectInput(manager.get(), DefaultRootWindow(manager.get()), SubstructureRedirectMask);
+    XSync(manager.get(), False);
+    auto tracker = x11::WindowTrackerX11::Create();
+    ASSERT_NE(tracker, nullptr);
+    const Atom activeWindow = XInternAtom(manager.get(), "_NET_ACTIVE_WINDOW", False);
+    XEvent event{};
+    ASSERT_TRUE(list.BringToFront(second));
+    ASSERT_TRUE(NextClientMessage(manager.get(), &event));
+    EXPECT_EQ(event.xclient.window, second);
+    EXPECT_EQ(event.xclient.message_type, activeWindow);
+    EXPECT_EQ(event.xclient.data.l[0], 2);
+    tracker->Activate(first);
+    ASSERT_TRUE(NextClientMessage(manager.get(), &event));
+    EXPECT_EQ(event.xclient.window, first);
+    EXPECT_EQ(event.xclient.message_type, activeWindow);
+    EXPECT_EQ(event.xclient.data.l[0], 2);
 }
 
 TEST_F(GameX11Test, RunningGamesAreOfferedAndTheirWindowChosen) {
@@ -208,7 +247,7 @@ TEST_F(GameX11Test, RunningGamesAreOfferedAndTheirWindowChosen) {
     EXPECT_EQ(detector.FailureMessage(), "");
 
     // The chosen window was brought to the top.
-    x11::X11WindowList list(display_.get());
+    x11::WindowListX11 list(display_.get());
     const auto top = list.TopLevelWindows();
     const auto firstMapped = std::find_if(top.begin(), top.end(), [](const auto& w) { return w.viewable; });
     ASSERT_NE(firstMapped, top.end());
@@ -224,7 +263,7 @@ TEST_F(GameX11Test, TheGameWindowIsFoundInsideFramesAndMeasured) {
     Display* d = display_.get();
     const Window root = DefaultRootWindow(d);
     // The helper's windows are mapped, but a manager maps them (framed) in its own time.
-    x11::X11WindowList list(d);
+    x11::WindowListX11 list(d);
     testsupport::WaitFor([&] { return list.VisibleWindowsOf(game.Pid(), 2).size() >= 2; }, std::chrono::seconds(5),
                          std::chrono::milliseconds(10));
     const auto visible = list.VisibleWindowsOf(game.Pid(), 1024);

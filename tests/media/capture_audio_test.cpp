@@ -114,7 +114,12 @@ TEST(CCaptureAudioTest, OpenFailures) {
     BlockCounter handler;
     capture.SetFormat(22050, 16, 1);
     EXPECT_FALSE(capture.Open(std::nullopt));  // the "none" entry
+    // The diagnostic line carries the sound server's own reason.
+    testing::internal::CaptureStderr();
     EXPECT_FALSE(capture.Open(std::string("no.such.source")));
+    const std::string diagnostics = testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, diagnostics.find("Could not open the sound source 'no.such.source': No such entity\n"))
+        << diagnostics;
     capture.SetBlockBytes(2048);
     EXPECT_FALSE(capture.Start(&handler));  // nothing open: no thread
     capture.Stop();
@@ -152,7 +157,11 @@ TEST(CCaptureAudioTest, NoSoundServer) {
     EXPECT_TRUE(pulse::ListSources().empty());
     CCaptureAudio capture;
     capture.SetFormat(22050, 16, 1);
+    testing::internal::CaptureStderr();
     EXPECT_FALSE(capture.Open(std::string()));
+    const std::string diagnostics = testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, diagnostics.find("Could not open the sound source '': Connection refused\n"))
+        << diagnostics;
     if (saved) setenv("PULSE_SERVER", previous.c_str(), 1); else unsetenv("PULSE_SERVER");
 }
 

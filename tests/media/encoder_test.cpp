@@ -213,15 +213,26 @@ TEST_F(EncoderTest, UnknownLevelTunesAsTheFastest) {
 
 // No server, or an address whose protocol a broadcast never needs (the output is held to RTMP's
 // protocols, or to plain files for a local recording): the open fails and nothing is written.
+// The diagnostic line on stderr carries FFmpeg's own reason.
 TEST_F(EncoderTest, OpenFailsWithoutServerOrForAForeignProtocol) {
-    for (const std::string& url : {"rtmp://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/live/none",
-                                  std::string("pipe:1")}) {
-        SCOPED_TRACE(url);
-        CStreamSettings s = Settings(0, url);
+    const struct {
+        std::string url;
+        std::string diagnostic;
+    } cases[] = {
+        {"rtmp://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/live/none",
+         "Could not open the output: Connection refused\n"},
+        {"pipe:1", "Could not open the output: Invalid argument\n"},  // not on the protocol whitelist
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        CStreamSettings s = Settings(0, c.url);
         CStreamEncoder encoder(&s);
         testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
         EXPECT_EQ(0, encoder.Open(s.url, "flv"));
+        const std::string diagnostics = testing::internal::GetCapturedStderr();
         const std::string printed = testing::internal::GetCapturedStdout();
+        EXPECT_NE(std::string::npos, diagnostics.find(c.diagnostic)) << diagnostics;
         EXPECT_EQ(std::string::npos, printed.find("FLV")) << "the stream header went out";
         EXPECT_FALSE(encoder.Running());
         encoder.Close();

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <vector>
 
-typedef struct _XDisplay Display;
+#include "PropertyReaderX11.h"
 
 namespace x11 {
 
@@ -11,7 +11,7 @@ namespace x11 {
 // that owns each (_NET_WM_PID). Works with a window manager (its _NET_CLIENT_LIST_STACKING, or
 // the client windows inside its frames) and without one (the root's children, as under Xvfb).
 // The display must outlive the list; one thread.
-class X11WindowList {
+class WindowListX11 {
 public:
     using WindowId = unsigned long;  // an X window id
 
@@ -21,7 +21,7 @@ public:
         bool viewable = false;
     };
 
-    explicit X11WindowList(Display* display) : display_(display) {}
+    explicit WindowListX11(Display* display) : properties_(display) {}
 
     // Top first. Windows that vanish while they are read are left out.
     std::vector<TopLevel> TopLevelWindows() const;
@@ -29,11 +29,11 @@ public:
     // The viewable top-level windows of process `pid`, top first, at most `limit`.
     std::vector<WindowId> VisibleWindowsOf(long pid, std::size_t limit) const;
 
-    // Asks the window manager to activate `window` and raises it; false when the window is gone.
+    // Brings `window` to the front as the member's choice (ActivateWindow); false when it is gone.
     bool BringToFront(WindowId window) const;
 
 private:
-    Display* display_;
+    PropertyReaderX11 properties_;
 };
 
 }  // namespace x11

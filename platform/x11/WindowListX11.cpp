@@ -1,40 +1,14 @@
-#include "X11WindowList.h"
-
-#include <algorithm>
-#include <memory>
+#include "WindowListX11.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include "ActivateWindow.h"
 #include "XErrorTrap.h"
+#include "XFreeDeleter.h"
 
 namespace x11 {
 namespace {
-
-struct XFreeDeleter {
-    void operator()(void* p) const {
-        if (p != nullptr) XFree(p);
-    }
-};
-
-// A format-32 property as its array of longs (Xlib hands 32-bit items as long, even on 64-bit
-// systems); empty when absent or of another type.
-std::vector<long> LongProperty(Display* display, Window window, Atom property, Atom type) {
-    Atom actualType = None;
-    int actualFormat = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* raw = nullptr;
-    XErrorTrap trap(display);
-    const int status = XGetWindowProperty(display, window, property, 0, 1L << 16, False, type, &actualType,
-                                          &actualFormat, &count, &after, &raw);
-    std::unique_ptr<unsigned char, XFreeDeleter> data(raw);
-    if (trap.GetLastErrorAndDisable() != 0 || status != Success || actualType != type || actualFormat != 32 ||
-        !data)
-        return {};
-    const auto* items = reinterpret_cast<const long*>(data.get());
-    return std::vector<long>(items, items + count);
-}
 
 // Children bottom to top; empty when the window is gone.
 std::vector<Window> Children(Display* display, Window window) {
@@ -44,7 +18,7 @@ std::vector<Window> Children(Display* display, Window window) {
     unsigned int count = 0;
     XErrorTrap trap(display);
     const Status ok = XQueryTree(display, window, &root, &parent, &raw, &count);
-    std::unique_ptr<Window, XFreeDeleter> children(raw);
+    const XFreePtr<Window> children(raw);
     if (trap.GetLastErrorAndDisable() != 0 || ok == 0 || !children) return {};
     return std::vector<Window>(children.get(), children.get() + count);
 }
@@ -56,7 +30,7 @@ std::vector<Window> Children(Display* display, Window window) {
 Window ClientWindow(Display* display, Window window, Atom wmState, Atom pidAtom, int depth) {
     int count = 0;
     XErrorTrap trap(display);
-    std::unique_ptr<Atom, XFreeDeleter> properties(XListProperties(display, window, &count));
+    const XFreePtr<Atom> properties(XListProperties(display, window, &count));
     if (trap.GetLastErrorAndDisable() != 0) return None;  // gone meanwhile
     for (int i = 0; properties && i < count; ++i)
         if (properties.get()[i] == wmState || properties.get()[i] == pidAtom) return window;
@@ -70,14 +44,13 @@ Window ClientWindow(Display* display, Window window, Atom wmState, Atom pidAtom,
 
 }  // namespace
 
-std::vector<X11WindowList::TopLevel> X11WindowList::TopLevelWindows() const {
-    Display* d = display_;
+std::vector<WindowListX11::TopLevel> WindowListX11::TopLevelWindows() const {
+    Display* d = properties_.display();
     const Window root = DefaultRootWindow(d);
-    const Atom pidAtom = XInternAtom(d, "_NET_WM_PID", False);
-    const Atom stackingAtom = XInternAtom(d, "_NET_CLIENT_LIST_STACKING", False);
+    const Atom pidAtom = properties_.AtomNamed("_NET_WM_PID");
 
     const auto pidOf = [&](Window w) -> long {
-        const auto value = LongProperty(d, w, pidAtom, XA_CARDINAL);
+        const auto value = properties_.Longs(w, pidAtom, XA_CARDINAL);
         return value.empty() ? -1 : value.front();
     };
 
@@ -85,9 +58,10 @@ std::vector<X11WindowList::TopLevel> X11WindowList::TopLevelWindows() const {
     // else the root's children, looking through the frames of a reparenting manager (weston's
     // among them, which keeps no such list) to the client window inside.
     std::vector<Window> clients;
-    for (long w : LongProperty(d, root, stackingAtom, XA_WINDOW)) clients.push_back(static_cast<Window>(w));
+    for (long w : properties_.Longs(root, "_NET_CLIENT_LIST_STACKING", XA_WINDOW))
+        clients.push_back(static_cast<Window>(w));
     if (clients.empty()) {
-        const Atom wmStateAtom = XInternAtom(d, "WM_STATE", False);
+        const Atom wmStateAtom = properties_.AtomNamed("WM_STATE");
         for (Window child : Children(d, root)) {
             const Window client = ClientWindow(d, child, wmStateAtom, pidAtom, 3);
             clients.push_back(client != None ? client : child);
@@ -106,7 +80,7 @@ std::vector<X11WindowList::TopLevel> X11WindowList::TopLevelWindows() const {
     return windows;
 }
 
-std::vector<X11WindowList::WindowId> X11WindowList::VisibleWindowsOf(long pid, std::size_t limit) const {
+std::vector<WindowListX11::WindowId> WindowListX11::VisibleWindowsOf(long pid, std::size_t limit) const {
     std::vector<WindowId> found;
     for (const auto& w : TopLevelWindows()) {
         if (found.size() >= limit) break;
@@ -115,21 +89,6 @@ std::vector<X11WindowList::WindowId> X11WindowList::VisibleWindowsOf(long pid, s
     return found;
 }
 
-bool X11WindowList::BringToFront(WindowId window) const {
-    Display* d = display_;
-    const Window root = DefaultRootWindow(d);
-    XErrorTrap trap(d);
-    // EWMH _NET_ACTIVE_WINDOW: a manager raises and focuses; without one the raise does it.
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window;
-    event.xclient.message_type = XInternAtom(d, "_NET_ACTIVE_WINDOW", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = 1;  // source: an application
-    event.xclient.data.l[1] = CurrentTime;
-    XSendEvent(d, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
-    XRaiseWindow(d, window);
-    return trap.GetLastErrorAndDisable() == 0;
-}
+bool WindowListX11::BringToFront(WindowId window) const { return ActivateWindow(properties_.display(), window); }
 
 }  // namespace x11

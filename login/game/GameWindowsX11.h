@@ -4,9 +4,9 @@
 #include "XDisplay.h"
 
 // The game windows of the X display named by $DISPLAY. Without a display there are none.
-class X11GameWindows : public IGameWindows {
+class GameWindowsX11 : public IGameWindows {
 public:
-    X11GameWindows();
+    GameWindowsX11();
 
     std::vector<OwnedWindow> VisibleWindowsOf(const std::vector<long>& pids) override;
     void BringToFront(WindowId window) override;
