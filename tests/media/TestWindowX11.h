@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <stdexcept>
-#include <thread>
 
 #include "XDisplayRetry.h"
 
@@ -52,26 +51,29 @@ public:
         XSync(d, False);
     }
     void Move(int x, int y) {
+        Pump();
         XMoveWindow(display_.get(), window_, x, y);
-        Settle();
+        Settle(ConfigureNotify);
     }
     void Resize(int width, int height) {
         width_ = width;
         height_ = height;
+        Pump();
         XResizeWindow(display_.get(), window_, static_cast<unsigned>(width), static_cast<unsigned>(height));
-        Settle();
+        Settle(ConfigureNotify);
     }
     // What a window manager does on iconify: the ICCCM state, and the window unmapped.
     void Iconify(bool iconic) {
         Display* d = display_.get();
         const Atom wmState = XInternAtom(d, "WM_STATE", False);
         long state[2] = {iconic ? IconicState : NormalState, 0};
+        Pump();
         XChangeProperty(d, window_, wmState, wmState, 32, PropModeReplace, reinterpret_cast<unsigned char*>(state), 2);
         if (iconic)
             XUnmapWindow(d, window_);
         else
             XMapRaised(d, window_);
-        Settle();
+        Settle(iconic ? UnmapNotify : MapNotify);
     }
     // The EWMH way of saying the same.
     void SetHidden(bool hidden) {
@@ -126,9 +128,11 @@ public:
     }
 
 private:
-    void Settle() {
+    // Waits until the server reports the change (`type` on the window), then paints again: a
+    // resize or a new mapping loses what was drawn.
+    void Settle(int type) {
         XSync(display_.get(), False);
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        WaitForEvent(type);
         if (window_ != 0) Paint();
     }
 
