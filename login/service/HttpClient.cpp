@@ -79,32 +79,43 @@ std::unique_ptr<CHttpRequest> OpenPostRequest(HttpHandle* connection, const std:
     return std::make_unique<CHttpRequest>(reply.status, reply.body);
 }
 
+namespace {
+
+struct PostedOnNewSession {
+    OpenedSession opened;
+    std::unique_ptr<CHttpRequest> request;  // null when nothing was received
+};
+
+// A form POST to `url` on a session and connection of its own, which the caller may keep.
+PostedOnNewSession PostOnNewSession(const std::string& url, const std::string& body) {
+    PostedOnNewSession posted;
+    if (url.empty()) return posted;
+    const CHttpUrl cracked = Crack(url);
+    posted.opened = OpenSessionFor(cracked);
+    if (!posted.opened.connection) return posted;
+    posted.request = OpenPostRequest(posted.opened.connection.get(), "POST", ObjectNameOf(url), cracked.scheme,
+                                     kFormContentType, body);
+    return posted;
+}
+
+}  // namespace
+
 LoginOutcome PostLogin(const std::string& url, const std::string& body) {
     LoginOutcome outcome;
-    if (url.empty()) return outcome;
-    const CHttpUrl cracked = Crack(url);
-    auto opened = OpenSessionFor(cracked);
-    if (!opened.connection) return outcome;
-    const auto request =
-        OpenPostRequest(opened.connection.get(), "POST", ObjectNameOf(url), cracked.scheme, kFormContentType, body);
-    if (!request) return outcome;
+    auto posted = PostOnNewSession(url, body);
+    if (!posted.request) return outcome;
     // The verdict is the first byte of the whole reply, however long the reply is.
-    const std::string& reply = request->Body();
+    const std::string& reply = posted.request->Body();
     outcome.accepted = !reply.empty() && (reply[0] == '1' || reply[0] == '\x01');
-    outcome.session = std::move(opened.session);
-    outcome.connection = std::move(opened.connection);
+    outcome.session = std::move(posted.opened.session);
+    outcome.connection = std::move(posted.opened.connection);
     return outcome;
 }
 
 bool PostForText(std::string& reply, const std::string& url, const std::string& body) {
-    if (url.empty()) return false;
-    const CHttpUrl cracked = Crack(url);
-    auto opened = OpenSessionFor(cracked);
-    if (!opened.connection) return false;
-    const auto request =
-        OpenPostRequest(opened.connection.get(), "POST", ObjectNameOf(url), cracked.scheme, kFormContentType, body);
-    if (!request) return false;
-    reply += ReplyText(request->Body());
+    const auto posted = PostOnNewSession(url, body);
+    if (!posted.request) return false;
+    reply += ReplyText(posted.request->Body());
     return true;
 }
 
