@@ -9,9 +9,7 @@
 using UA::UI::RectLTRB;
 
 CFormViewPropAudio::CFormViewPropAudio(CDlgProp* window)
-    : CFormViewPage(kTemplate, QStringLiteral("res/prop/prop_formview_audio.png"), window), window_(window) {
-    ok_ = AddOkButton();
-    recover_ = AddRecoverButton();
+    : CFormViewPropPage(kTemplate, QStringLiteral("res/prop/prop_formview_audio.png"), window) {
     boxes_[0].Init(0, QStringLiteral("不直播声音"), RectLTRB(20, 50, 121, 65));
     boxes_[1].Init(1, QStringLiteral("直播麦克风和电脑声音"), RectLTRB(20, 90, 121, 105));
     boxes_[2].Init(2, QStringLiteral("直播麦克风声音"), RectLTRB(20, 130, 121, 145));

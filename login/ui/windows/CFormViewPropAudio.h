@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CFormViewPage.h"
+#include "CFormViewPropPage.h"
 #include "SSRadioBox.h"
 
 class CDlgProp;
@@ -8,7 +8,7 @@ class CDlgProp;
 // The settings window's sound page. Its choice is the index of the main window's audio source
 // list (0 no sound, 1 and 2 the first two sources), and every change is handed to that list at
 // once; an index above 2, chosen in the main window's list, selects no radio box and is kept.
-class CFormViewPropAudio : public CFormViewPage {
+class CFormViewPropAudio : public CFormViewPropPage {
     Q_OBJECT
 public:
     static constexpr int kTemplate = 103;
@@ -24,16 +24,11 @@ public:
     // 1 when the choice sends sound.
     int SoundOn() const;
 
-    CImageButton* OkButton() const { return ok_; }
-    CImageButton* RecoverButton() const { return recover_; }
     void OnRadioBoxChosen(int id) override;
 
 private:
     void ShowChoice();
 
-    CDlgProp* window_;
-    CImageButton* ok_;
-    CImageButton* recover_;
     int choice_ = 0;
     int loading_ = 0;
     UA::UI::SSRadioBox boxes_[3];

@@ -9,9 +9,7 @@
 using UA::UI::RectLTRB;
 
 CFormViewPropNet::CFormViewPropNet(CDlgProp* window)
-    : CFormViewPage(kTemplate, QStringLiteral("res/prop/prop_formview_net.png"), window), window_(window) {
-    ok_ = AddOkButton();
-    recover_ = AddRecoverButton();
+    : CFormViewPropPage(kTemplate, QStringLiteral("res/prop/prop_formview_net.png"), window) {
     const char* const labels[4] = {"300(kb/s)", "500(kb/s)", "800(kb/s)", "1000(kb/s)"};
     for (int i = 0; i < 4; ++i) {
         boxes_[i].Init(i, QString::fromUtf8(labels[i]), RectLTRB(20 + 100 * i, 50, 100 + 100 * i, 65));

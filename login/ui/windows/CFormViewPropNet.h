@@ -1,12 +1,12 @@
 #pragma once
 
-#include "CFormViewPage.h"
+#include "CFormViewPropPage.h"
 #include "SSRadioBox.h"
 
 class CDlgProp;
 
 // The settings window's network page: the upload rate as one of four radio boxes.
-class CFormViewPropNet : public CFormViewPage {
+class CFormViewPropNet : public CFormViewPropPage {
     Q_OBJECT
 public:
     static constexpr int kTemplate = 135;
@@ -20,14 +20,9 @@ public:
     int Rate() const;
     int Choice() const { return choice_; }
 
-    CImageButton* OkButton() const { return ok_; }
-    CImageButton* RecoverButton() const { return recover_; }
     void OnRadioBoxChosen(int id) override;
 
 private:
-    CDlgProp* window_;
-    CImageButton* ok_;
-    CImageButton* recover_;
     int choice_ = 1;
     UA::UI::SSRadioBox boxes_[4];
 };

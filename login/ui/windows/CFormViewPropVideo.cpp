@@ -25,9 +25,7 @@ QRect FromDialogUnits(int left, int top, int width, int height) {
 }  // namespace
 
 CFormViewPropVideo::CFormViewPropVideo(CDlgProp* window)
-    : CFormViewPage(kTemplate, QStringLiteral("res/prop/prop_formview_video.png"), window), window_(window) {
-    ok_ = AddOkButton();
-    recover_ = AddRecoverButton();
+    : CFormViewPropPage(kTemplate, QStringLiteral("res/prop/prop_formview_video.png"), window) {
     liveVideo_.Init(0, QStringLiteral("直播游戏视频"), RectLTRB(20, 50, 121, 65));
     radios_.Add(&liveVideo_);
     SkinRadios();

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "CFormViewPage.h"
+#include "CFormViewPropPage.h"
 #include "SSRadioBox.h"
 #include "SSTextPanel.h"
 
@@ -16,7 +16,7 @@ class XPComboBox;
 
 // The settings window's video page: quality, picture size and frame rate in three combo boxes.
 // The local-recording controls are shown but always disabled; the save path passes through.
-class CFormViewPropVideo : public CFormViewPage {
+class CFormViewPropVideo : public CFormViewPropPage {
     Q_OBJECT
 public:
     static constexpr int kTemplate = 134;
@@ -39,14 +39,9 @@ public:
     UI::Controls::XPComboBox* SizeBox() const { return size_; }
     UI::Controls::XPComboBox* FrameRateBox() const { return frameRate_; }
     QLineEdit* SavePathBox() const { return savePath_; }
-    CImageButton* OkButton() const { return ok_; }
-    CImageButton* RecoverButton() const { return recover_; }
     void OnRadioBoxChosen(int id) override;
 
 private:
-    CDlgProp* window_;
-    CImageButton* ok_;
-    CImageButton* recover_;
     int choice_ = 0;
     UA::UI::SSRadioBox liveVideo_;
     CImageButton* open_;
