@@ -1,16 +1,20 @@
 // Pieces of the reference service on their own: form parsing, text rules, password hashes, the
-// database's state rules, markup escaping and the update description.
+// database's state rules, markup escaping, the update description and the server's stop.
 #include <gtest/gtest.h>
 
 #include <rapidxml/rapidxml.hpp>
 #include <sqlite3.h>
 
+#include <chrono>
+#include <future>
 #include <thread>
 #include <vector>
 
 #include "FormData.h"
 #include "Markup.h"
 #include "PasswordHash.h"
+#include "ServiceConfig.h"
+#include "ServiceServer.h"
 #include "ServiceStore.h"
 #include "TempDir.h"
 #include "TextRules.h"
@@ -327,4 +331,22 @@ TEST(UpdateDescription, PathsWithMarkupReadBackAsTheyAre)
     EXPECT_STREQ(root->first_node("file")->first_node()->value(), name.c_str());
     ASSERT_TRUE(root->first_node("delete_file")->first_node());
     EXPECT_STREQ(root->first_node("delete_file")->first_node()->value(), "o'ld & <gone>.txt");
+}
+
+// An operator's SIGTERM can arrive as soon as the service says it listens, before it serves: the
+// stop must not be lost, or the service runs on for ever.
+TEST_F(StoreTest, AStopBeforeServingEndsTheServerAtOnce)
+{
+    ServiceStore store(path);
+    ServiceConfig config;
+    config.port = 0;
+    config.dataDir = dir.path().string();
+    ServiceServer server(config, store);
+    ASSERT_GT(server.Bind(), 0);
+    server.Stop();
+    auto served = std::async(std::launch::async, [&] { return server.Run(); });
+    const bool ended = served.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    if (!ended) server.Stop();  // now that it serves, so the test can end
+    EXPECT_TRUE(ended) << "the stop before serving was lost";
+    EXPECT_TRUE(served.get());
 }
