@@ -56,11 +56,9 @@ void MemberPageRoutes::LogInAndRedirect(const FormData& fields, const char* refu
 void MemberPageRoutes::MemberApi(const httplib::Request& req, httplib::Response& res)
 {
     const auto query = FormData::ParseQuery(req.target);
-    const std::string action = query.Get("a").value_or("");
-    if (query.Get("m").value_or("") != "member" || query.Get("c").value_or("") != "index") {
-        HttpReply::Html(res, HtmlPage::Render("找不到页面", "<p>没有这个页面。</p>"), 404);
-        return;
-    }
+    // Only the member module's index controller is served; any other m/c answers as an unknown action.
+    const bool memberIndex = query.Get("m").value_or("") == "member" && query.Get("c").value_or("") == "index";
+    const std::string action = memberIndex ? query.Get("a").value_or("") : std::string();
     if (action == "register") {
         if (req.method == "POST") {
             CreateAccount(req, res);
