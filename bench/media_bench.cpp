@@ -27,8 +27,7 @@
 #include "CStreamEncoder.h"
 #include "ILiveOwner.h"
 #include "NginxRtmpServer.h"
-#include "ScreenGrabberX11.h"
-#include "WindowTrackerX11.h"
+#include "GameCaptureX11.h"
 #include "XDisplay.h"
 
 extern "C" {
@@ -130,7 +129,7 @@ TickFigures MeasureTicks(const CStreamSettings& s, unsigned long window, bool wi
     CStreamEncoder encoder(&s);
     if (!grabber || encoder.Open(s.url, "flv") != 1) return {};
     if (!windowContents) grabber->DisableComposite();
-    const platform::ScreenRect rect{0, 0, s.sourceWidth, s.sourceHeight};
+    const x11::ScreenRect rect{0, 0, s.sourceWidth, s.sourceHeight};
     std::vector<TickFigures> samples;
     const auto period = std::chrono::milliseconds(1000 / s.frameRate);
     const auto start = Clock::now();
@@ -181,7 +180,7 @@ YuvPictures GrabYuv(const CStreamSettings& s, unsigned long window, int count) {
                                                                 s.width, s.height, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
                                                                 nullptr, nullptr, nullptr));
     if (!grabber || !scaler) return out;
-    const platform::ScreenRect rect{0, 0, s.sourceWidth, s.sourceHeight};
+    const x11::ScreenRect rect{0, 0, s.sourceWidth, s.sourceHeight};
     const auto period = std::chrono::milliseconds(1000 / s.frameRate);
     const auto start = Clock::now();
     for (int i = 0; i < count; ++i) {
@@ -242,14 +241,11 @@ BroadcastFigures OurBroadcast(const CStreamSettings& s, unsigned long window, bo
     BroadcastFigures f;
     const double before = SelfCpu();
     {
-        CSendDataStream::Platform platform;
-        platform.windows = x11::WindowTrackerX11::Create();
-        auto grabber = x11::ScreenGrabberX11::Create();
-        if (grabber && !windowContents) grabber->DisableComposite();
-        platform.grabber = std::move(grabber);
-        platform.audio = std::make_unique<CCaptureAudio>();
-        CSendDataStream sender(&owner, &s, window, std::move(platform));
-        if (sender.Start(window, "bench") != 1) return f;
+        std::shared_ptr<x11::GameCaptureX11> capture = x11::GameCaptureX11::Create(window);
+        if (!capture) return f;
+        if (!windowContents) capture->Grabber().DisableComposite();
+        CSendDataStream sender(&owner, &s, capture);
+        if (sender.Start(capture, "bench") != 1) return f;
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
         f.frames = sender.Encoder().VideoFramesEncoded();
     }

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "CSendDataStream.h"
+#include "GameCaptureX11.h"
 #include "ChildProcess.h"
 #include "ILiveOwner.h"
 #include "NginxRtmpServer.h"
@@ -141,8 +142,9 @@ int main(int argc, char** argv) {
     s.url = server.Url("soak");
 
     Owner owner;
-    CSendDataStream sender(&owner, &s, window);
-    if (sender.Start(window, "strimo-sample-game") != 1) {
+    std::shared_ptr<platform::IGameCapture> capture = x11::GameCaptureX11::Create(window);
+    CSendDataStream sender(&owner, &s, capture);
+    if (sender.Start(capture, "strimo-sample-game") != 1) {
         std::fprintf(stderr, "the broadcast did not start\n");
         return 1;
     }

@@ -2,34 +2,17 @@
 
 #include <cstring>
 
-#include "ScreenGrabberX11.h"
-#include "WindowTrackerX11.h"
+#include "ArrowCursor.h"
 
-namespace {
-
-CSendDataStream::Platform NativePlatform() {
-    CSendDataStream::Platform p;
-    p.windows = x11::WindowTrackerX11::Create();
-    p.grabber = x11::ScreenGrabberX11::Create();
-    p.audio = std::make_unique<CCaptureAudio>();
-    return p;
-}
-
-}  // namespace
-
-CSendDataStream::CSendDataStream(ILiveOwner* owner, const CStreamSettings* settings, platform::WindowId window)
-    : CSendDataStream(owner, settings, window, NativePlatform()) {}
-
-CSendDataStream::CSendDataStream(ILiveOwner* owner, const CStreamSettings* settings, platform::WindowId window,
-                                 Platform platform)
+CSendDataStream::CSendDataStream(ILiveOwner* owner, const CStreamSettings* settings,
+                                 std::shared_ptr<platform::IGameCapture> capture, std::unique_ptr<CCaptureAudio> audio)
     : CMMTimers(1),
       owner_(owner),
-      audioCapture_(platform.audio ? std::move(platform.audio) : std::make_unique<CCaptureAudio>()),
+      audioCapture_(audio ? std::move(audio) : std::make_unique<CCaptureAudio>()),
       settings_(settings),
-      windows_(std::move(platform.windows)),
-      grabber_(std::move(platform.grabber)),
+      capture_(std::move(capture)),
       encoder_(settings) {
-    if (windows_) windows_->ClientRect(window, &startRect_);
+    if (capture_) capture_->Look(&startSize_);
 }
 
 CSendDataStream::~CSendDataStream() {
@@ -46,11 +29,14 @@ int CSendDataStream::ClassifyDepth(int bits) {
     return 32;
 }
 
-int CSendDataStream::Start(platform::WindowId window, const std::string& processName) {
+int CSendDataStream::Start(std::shared_ptr<platform::IGameCapture> capture, const std::string& processName) {
     Stop();  // a sender is started once at a time
-    targetWindow_ = window;
+    // The last picture belongs to the capture that is being replaced.
+    capturedPicture_ = false;
+    picture_ = {};
+    capture_ = std::move(capture);
     processName_ = processName;
-    if (window == 0 || !windows_ || !grabber_) return 0;
+    if (!capture_) return 0;
     endNotified_ = false;
     started_ = OpenPipeline();
     return started_;
@@ -59,14 +45,17 @@ int CSendDataStream::Start(platform::WindowId window, const std::string& process
 int CSendDataStream::OpenPipeline() {
     // Taken here rather than in Start: Stop clears them, and a reopened stream would otherwise
     // copy rows of no length and broadcast a black picture.
-    displayBits_ = ClassifyDepth(grabber_->Depth());
+    // Every capture hands over 32-bit pixels.
+    displayBits_ = ClassifyDepth(32);
     rowBytes_ = settings_->sourceWidth * 4;
     frameBuffer_.assign(static_cast<std::size_t>(rowBytes_) * settings_->sourceHeight, 0);
-    ForgetPicture();
+    // A stream reopened after a break goes on with the capture's last picture: a game on the
+    // portal sends a picture only when it changes, and would otherwise be black until then.
+    if (!capturedPicture_) ForgetPicture();
     if (!encoder_.Open(settings_->url, "flv")) return 0;
     // The window's own contents are read where the server allows it; where only the screen
     // can be copied, the game has to be in front.
-    windows_->Activate(targetWindow_);
+    capture_->BringToFront();
     StartTimerAtRate(static_cast<unsigned>(settings_->frameRate > 0 ? settings_->frameRate : 1), false);
 
     audioCapture_->SetFormat(settings_->sampleRate, settings_->bitsPerSample, settings_->channels);
@@ -103,42 +92,57 @@ void CSendDataStream::OnTimer() {
 }
 
 int CSendDataStream::CaptureWindow() {
-    if (!windows_->Exists(targetWindow_)) {
+    platform::PictureSize size;
+    switch (capture_->Look(&size)) {
+    case platform::IGameCapture::State::Gone:
         NotifyWindowLost();
         return -1;
-    }
-    // An iconified X11 window keeps its size, so minimised is asked first.
-    if (windows_->IsMinimised(targetWindow_)) {
+    case platform::IGameCapture::State::Minimised:
         paused_ = 1;
         return 0;
+    case platform::IGameCapture::State::Shown:
+        break;
     }
-    platform::ScreenRect rect;
-    if (!windows_->ClientRect(targetWindow_, &rect)) return -1;  // vanished meanwhile: next tick tells
-    if (rect.Width() == startRect_.Width() && rect.Height() == startRect_.Height()) {
+    // The window may move; only its size is watched.
+    if (size == startSize_) {
         paused_ = 0;
-        return GrabPicture(rect) ? 1 : -1;
+        return GrabPicture();
     }
     if (paused_ == 0) return -2;
     paused_ = 1;
     return 0;
 }
 
-bool CSendDataStream::GrabPicture(const platform::ScreenRect& rect) {
-    if (frameBuffer_.empty() || rowBytes_ <= 0) return false;
+int CSendDataStream::GrabPicture() {
+    if (frameBuffer_.empty() || rowBytes_ <= 0) return -1;
     platform::Picture picture;
-    if (grabber_->Grab(targetWindow_, rect, settings_->sourceWidth, settings_->sourceHeight, &picture) &&
-        picture.pixels != nullptr && picture.width == settings_->sourceWidth &&
-        picture.height == settings_->sourceHeight) {
-        picture_ = picture;
-        return true;
+    switch (capture_->Capture(settings_->sourceWidth, settings_->sourceHeight, &picture)) {
+    case platform::IGameCapture::Result::Unchanged:
+        return 1;  // the last picture again: the encoder's rate stays constant
+    case platform::IGameCapture::Result::Fresh:
+        if (picture.pixels != nullptr && picture.width == settings_->sourceWidth &&
+            picture.height == settings_->sourceHeight && picture.stride >= picture.width * 4) {
+            picture_ = picture;
+            capturedPicture_ = true;
+            // The standard arrow, whatever the pointer's shape over the game.
+            int x = 0, y = 0;
+            if (capture_->PointerAt(&x, &y))
+                ArrowCursor::Draw(picture_.pixels, picture_.width, picture_.height, picture_.stride, x, y);
+            return 1;
+        }
+        break;
+    case platform::IGameCapture::Result::Failed:
+        break;
     }
-    // The grabber's earlier picture is gone with a failed grab.
+    // The capture's earlier picture is gone with a failed capture.
     ForgetPicture();
-    return false;
+    return -1;
 }
 
 void CSendDataStream::ForgetPicture() {
-    picture_ = {frameBuffer_.data(), settings_->sourceWidth, settings_->sourceHeight, rowBytes_};
+    capturedPicture_ = false;
+    picture_ = {frameBuffer_.data(), settings_->sourceWidth, settings_->sourceHeight, rowBytes_,
+                platform::PixelLayout::Bgrx};
 }
 
 void CSendDataStream::OnAudioFrame(unsigned char* buffer, int bytes) {
@@ -153,7 +157,7 @@ int CSendDataStream::Stop() {
     started_ = 0;
     audioCapture_->Stop();
     frameBuffer_.clear();
-    picture_ = {};
+    if (!capturedPicture_) picture_ = {};
     encoder_.Close();
     displayBits_ = 0;
     rowBytes_ = 0;

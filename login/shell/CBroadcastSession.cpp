@@ -7,6 +7,8 @@ using MY_DATA_SPACE::CData;
 
 namespace {
 constexpr const char* kNoGameViewMessage = "获取游戏界面出错";
+// The game dialog's words when a game shows no window: here the desktop would not share it.
+constexpr const char* kNoGameWindowMessage = "获取游戏窗口失败";
 constexpr const char* kConnectFailedMessage = "连接服务器失败";
 }  // namespace
 
@@ -16,23 +18,32 @@ CBroadcastSession::CBroadcastSession(CData& data, BroadcastServices services, IL
 CBroadcastSession::~CBroadcastSession() { End(); }
 
 int CBroadcastSession::RequestBroadcast(const std::string& gameName, const std::string& introduction,
-                                        platform::WindowId window, const std::string& processName) {
+                                        const platform::GameSource& game, const std::string& processName) {
     if (!services_.requestStreamInfo(gameName, introduction)) {
         services_.message("获取信息失败");
         return 0;
     }
-    return StartBroadcast(window, processName);
+    return StartBroadcast(game, processName);
 }
 
-int CBroadcastSession::BuildStreamSettings(platform::WindowId window, const ChosenSettings& chosen) {
+int CBroadcastSession::BuildStreamSettings(const platform::GameSource& game, const std::string& processName,
+                                           const ChosenSettings& chosen) {
     if (!streamSettings_) streamSettings_ = std::make_unique<CStreamSettings>();
     CStreamSettings& s = *streamSettings_;
     std::string server;
     if (!services_.resolveStreamUrl(data_.PipUrl(), server)) server = data_.PipUrl();
 
-    platform::ScreenRect client;
-    const bool measured = window != 0 && services_.raiseAndMeasure(window, &client);
-    const PictureSize size = ComputePictureSize(client.Width(), client.Height(), chosen.video.sizePercent);
+    // The capture of the last broadcast goes first: a desktop shares one game once at a time.
+    capture_.reset();
+    if (game.window != 0 || game.pid != 0) capture_ = services_.openCapture(game, processName);
+    if (!capture_) {
+        services_.message(game.window == 0 ? kNoGameWindowMessage : kNoGameViewMessage);
+        return 0;
+    }
+    capture_->BringToFront();
+    platform::PictureSize client;
+    const bool measured = capture_->Look(&client) == platform::IGameCapture::State::Shown;
+    const PictureSize size = ComputePictureSize(client.width, client.height, chosen.video.sizePercent);
     // A window too small (or too large) for a picture counts as one that cannot be measured.
     if (!measured || !PictureSizeUsable(size)) {
         services_.message(kNoGameViewMessage);
@@ -54,22 +65,22 @@ void CBroadcastSession::StoreSettings(const ChosenSettings& chosen) {
     data_.SetSaveFile(chosen.savePath);
 }
 
-int CBroadcastSession::StartBroadcast(platform::WindowId window, const std::string& processName) {
-    lastWindow_ = window;
+int CBroadcastSession::StartBroadcast(const platform::GameSource& game, const std::string& processName) {
+    lastGame_ = game;
     lastProcess_ = processName;
     const ChosenSettings chosen = services_.readSettings();
-    const int built = BuildStreamSettings(window, chosen);
+    const int built = BuildStreamSettings(game, processName, chosen);
     if (built) streamSettings_->audioDevice = chosen.audioDevice;
 
     // Without a complete record the sender would capture nothing sensible, and an address that
     // is not an RTMP server's (a local path, another protocol) is never handed to the encoder:
     // either way the start fails the way a refused connection does.
     const bool usable = built && IsPublishAddress(streamSettings_->url);
-    if (usable && !sender_) sender_ = services_.makeSender(owner_, streamSettings_.get(), window);
+    if (usable && !sender_) sender_ = services_.makeSender(owner_, streamSettings_.get(), capture_);
     // Counted before the sender starts: its timer ticks from inside Start, and a stop it posts
     // from there belongs to this broadcast.
     ++generation_;
-    broadcasting_ = usable && sender_ ? sender_->Start(window, processName) : 0;
+    broadcasting_ = usable && sender_ ? sender_->Start(capture_, processName) : 0;
     if (!broadcasting_) {
         services_.message(kConnectFailedMessage);
         return 0;
@@ -106,6 +117,7 @@ void CBroadcastSession::End() {
     data_.SetRecording(0);
     if (broadcasting_ == 1 && services_.sendEndNotice) services_.sendEndNotice();
     sender_.reset();
+    capture_.reset();
     streamSettings_.reset();
     if (broadcasting_ == 1) data_.SetBroadcasting(0);
     broadcasting_ = 0;

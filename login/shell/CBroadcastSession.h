@@ -9,14 +9,14 @@
 #include "CData.h"
 #include "CStreamSettings.h"
 #include "ILiveOwner.h"
-#include "ScreenCapture.h"
+#include "GameCapture.h"
 
 // The part of the capture sender the session drives (CSendDataStream in the program).
 class ILiveSender {
 public:
     virtual ~ILiveSender() = default;
     // 1 when broadcasting has begun.
-    virtual int Start(platform::WindowId window, const std::string& processName) = 0;
+    virtual int Start(std::shared_ptr<platform::IGameCapture> capture, const std::string& processName) = 0;
 };
 
 // The member's choice as the settings window and the audio source list hold it.
@@ -29,8 +29,8 @@ struct ChosenSettings {
     std::optional<std::string> audioDevice;
 };
 
-// What the session asks of the world around it. The program wires the service requests, the X11
-// window and the real sender; tests give fakes.
+// What the session asks of the world around it. The program wires the service requests, the
+// game's capture and the real sender; tests give fakes.
 struct BroadcastServices {
     // Asks the service for a stream and stores pipName/pipUrl/lid in CData; false when the
     // request itself failed.
@@ -38,10 +38,13 @@ struct BroadcastServices {
     std::function<void()> sendEndNotice;
     // ResolveStreamUrl.
     std::function<bool(const std::string& url, std::string& resolved)> resolveStreamUrl;
-    // Brings the game window to the front and gives its client area; false when it is gone.
-    std::function<bool(platform::WindowId window, platform::ScreenRect* client)> raiseAndMeasure;
+    // The capture of the chosen game (its window, or the desktop's portal for a game without
+    // one); null when it cannot be captured.
+    std::function<std::shared_ptr<platform::IGameCapture>(const platform::GameSource& game,
+                                                          const std::string& processName)>
+        openCapture;
     std::function<std::unique_ptr<ILiveSender>(ILiveOwner* owner, const CStreamSettings* settings,
-                                               platform::WindowId window)>
+                                               std::shared_ptr<platform::IGameCapture> capture)>
         makeSender;
     std::function<ChosenSettings()> readSettings;
     // A modal message in the skinned box.
@@ -63,14 +66,14 @@ public:
     bool OffersContinue() const { return interrupted_ == 1; }
     void DeclineContinue() { interrupted_ = 0; }
     // Yes to "是否要继续直播": a new start with the previous game and stream, no new request.
-    int ContinueBroadcast() { return StartBroadcast(lastWindow_, lastProcess_); }
+    int ContinueBroadcast() { return StartBroadcast(lastGame_, lastProcess_); }
 
     // The game dialog's confirmation: asks for a stream, then starts. 1 when broadcasting.
-    int RequestBroadcast(const std::string& gameName, const std::string& introduction, platform::WindowId window,
-                         const std::string& processName);
-    // Builds the settings, creates the sender when there is none and starts it. 1 when
-    // broadcasting; on failure the messages have been shown.
-    int StartBroadcast(platform::WindowId window, const std::string& processName);
+    int RequestBroadcast(const std::string& gameName, const std::string& introduction,
+                         const platform::GameSource& game, const std::string& processName);
+    // Opens the game's capture, builds the settings from its size, creates the sender when there
+    // is none and starts it. 1 when broadcasting; on failure the messages have been shown.
+    int StartBroadcast(const platform::GameSource& game, const std::string& processName);
 
     // The end of a broadcast (WM_LIVE_STOP): destroys the sender, clears the flags and answers
     // the words to show once the window is back at rest.
@@ -89,8 +92,9 @@ public:
     unsigned Generation() const { return generation_.load(); }
 
 private:
-    // 1 when the record is complete; 0 when the game window could not be measured.
-    int BuildStreamSettings(platform::WindowId window, const ChosenSettings& chosen);
+    // 1 when the record is complete; 0 when the game could not be captured or measured.
+    int BuildStreamSettings(const platform::GameSource& game, const std::string& processName,
+                            const ChosenSettings& chosen);
     void StoreSettings(const ChosenSettings& chosen);
 
     MY_DATA_SPACE::CData& data_;
@@ -100,7 +104,8 @@ private:
     int interrupted_ = 0;
     std::unique_ptr<CStreamSettings> streamSettings_;
     std::unique_ptr<ILiveSender> sender_;
-    platform::WindowId lastWindow_ = 0;
+    std::shared_ptr<platform::IGameCapture> capture_;
+    platform::GameSource lastGame_;
     std::string lastProcess_;
     std::atomic<unsigned> generation_{0};
     bool ended_ = false;

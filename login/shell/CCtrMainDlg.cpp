@@ -10,6 +10,7 @@
 #include <QSystemTrayIcon>
 #include <QThread>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "AppMessageBox.h"
@@ -19,6 +20,7 @@
 #include "CMainPanels.h"
 #include "CPictureEx.h"
 #include "CSendDataStream.h"
+#include "GameCaptureFactory.h"
 #include "PulseAudioInput.h"
 #include "ServicePages.h"
 #include "ShellMessages.h"
@@ -27,7 +29,6 @@
 #include "SkinResources.h"
 #include "SkinWidgets.h"
 #include "StreamAddress.h"
-#include "WindowTrackerX11.h"
 #include "XPComboBox.h"
 
 using MY_DATA_SPACE::CData;
@@ -41,10 +42,10 @@ namespace {
 // The real capture sender behind the session's interface.
 class CLiveSender final : public ILiveSender {
 public:
-    CLiveSender(ILiveOwner* owner, const CStreamSettings* settings, platform::WindowId window)
-        : stream_(owner, settings, window) {}
-    int Start(platform::WindowId window, const std::string& processName) override {
-        return stream_.Start(window, processName);
+    CLiveSender(ILiveOwner* owner, const CStreamSettings* settings, std::shared_ptr<platform::IGameCapture> capture)
+        : stream_(owner, settings, std::move(capture)) {}
+    int Start(std::shared_ptr<platform::IGameCapture> capture, const std::string& processName) override {
+        return stream_.Start(std::move(capture), processName);
     }
 
 private:
@@ -89,15 +90,17 @@ BroadcastServices CCtrMainDlg::MakeServices() {
     };
     s.sendEndNotice = [] { SendEndNotice(GetData().ServerAddresses(), GetData().Lid()); };
     s.resolveStreamUrl = [](const std::string& url, std::string& resolved) { return ResolveStreamUrl(url, resolved); };
-    s.raiseAndMeasure = [](platform::WindowId window, platform::ScreenRect* client) {
-        auto tracker = x11::WindowTrackerX11::Create();
-        if (!tracker || !tracker->Exists(window)) return false;
-        tracker->Activate(window);
-        return tracker->ClientRect(window, client);
+    s.openCapture = [](const platform::GameSource& game,
+                       const std::string& processName) -> std::shared_ptr<platform::IGameCapture> {
+        std::string failure;
+        std::shared_ptr<platform::IGameCapture> capture = platform::OpenGameCapture(game, &failure);
+        if (!capture)
+            std::fprintf(stderr, "Could not capture the game %s: %s\n", processName.c_str(), failure.c_str());
+        return capture;
     };
     s.makeSender = [](ILiveOwner* owner, const CStreamSettings* settings,
-                      platform::WindowId window) -> std::unique_ptr<ILiveSender> {
-        return std::make_unique<CLiveSender>(owner, settings, window);
+                      std::shared_ptr<platform::IGameCapture> capture) -> std::unique_ptr<ILiveSender> {
+        return std::make_unique<CLiveSender>(owner, settings, std::move(capture));
     };
     s.readSettings = [this] {
         ChosenSettings chosen = panels_ ? panels_->ReadSettings(GetData()) : ChosenSettings{};
@@ -225,7 +228,7 @@ void CCtrMainDlg::OnStartButton() {
 void CCtrMainDlg::GameChosen(const QString& gameName, const QString& introduction) {
     update();
     startButton_->setEnabled(false);
-    AfterStart(session_->RequestBroadcast(gameName.toStdString(), introduction.toStdString(), panels_->GameWindow(),
+    AfterStart(session_->RequestBroadcast(gameName.toStdString(), introduction.toStdString(), panels_->Game(),
                                           panels_->GameProcess()));
 }
 

@@ -33,7 +33,12 @@ void CMainPanels::ShowGameDialog() {
     gameId_->raise();
 }
 
-platform::WindowId CMainPanels::GameWindow() const { return gameId_->GameWindow(); }
+platform::GameSource CMainPanels::Game() const {
+    platform::GameSource game;
+    game.window = gameId_->GameWindow();
+    game.pid = gameId_->GamePid();
+    return game;
+}
 
 std::string CMainPanels::GameProcess() const { return gameId_->ProcessName(); }
 

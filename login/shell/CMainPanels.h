@@ -28,7 +28,8 @@ public:
 
     // Refreshes the game dialog's running processes and shows it.
     void ShowGameDialog();
-    platform::WindowId GameWindow() const;
+    // The chosen game: its window where it has one, and its process.
+    platform::GameSource Game() const;
     std::string GameProcess() const;
 
     // The settings window's current choice, over the stored records (fields the window does not

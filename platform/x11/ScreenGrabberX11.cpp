@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ArrowCursor.h"
 #include "XDisplayRetry.h"
 #include "XErrorTrap.h"
 
@@ -104,8 +103,6 @@ ScreenGrabberX11::~ScreenGrabberX11() {
     shm_.reset();
 }
 
-int ScreenGrabberX11::Depth() { return DefaultDepth(display_.get(), DefaultScreen(display_.get())); }
-
 void ScreenGrabberX11::DisableShm() {
     shmAvailable_ = false;
     shm_.reset();
@@ -198,7 +195,7 @@ platform::Picture ScreenGrabberX11::Converted(int width, int rows, bool clear) {
         converted_.assign(bytes, 0);
     else if (clear)
         std::fill(converted_.begin(), converted_.end(), 0);
-    return {converted_.data(), width, rows, width * 4};
+    return {converted_.data(), width, rows, width * 4, platform::PixelLayout::Bgrx};
 }
 
 bool ScreenGrabberX11::ShmRead(unsigned long drawable, int x, int y, int width, int rows, platform::Picture* picture) {
@@ -236,7 +233,8 @@ bool ScreenGrabberX11::ShmRead(unsigned long drawable, int x, int y, int width, 
     XErrorTrap trap(d);
     const Bool ok = XShmGetImage(d, drawable, shm_->image.get(), x, y, AllPlanes);
     if (trap.GetLastErrorAndDisable() != 0 || !ok) return false;
-    *picture = {reinterpret_cast<const unsigned char*>(shm_->image->data), width, rows, shm_->image->bytes_per_line};
+    *picture = {reinterpret_cast<unsigned char*>(shm_->image->data), width, rows, shm_->image->bytes_per_line,
+                platform::PixelLayout::Bgrx};
     return true;
 }
 
@@ -247,7 +245,7 @@ bool ScreenGrabberX11::PlainRead(unsigned long drawable, int x, int y, int width
     ImagePtr image(XGetImage(d, drawable, x, y, static_cast<unsigned>(width), static_cast<unsigned>(rows), AllPlanes,
                              ZPixmap));
     if (trap.GetLastErrorAndDisable() != 0 || !image) return false;
-    ToBgrx(image.get(), width, rows, const_cast<unsigned char*>(picture->pixels), picture->stride, dx, dy);
+    ToBgrx(image.get(), width, rows, picture->pixels, picture->stride, dx, dy);
     return true;
 }
 
@@ -274,7 +272,7 @@ bool ScreenGrabberX11::GrabWindow(int width, int rows, platform::Picture* pictur
     return true;
 }
 
-bool ScreenGrabberX11::GrabScreen(const platform::ScreenRect& rect, int width, int rows, platform::Picture* picture) {
+bool ScreenGrabberX11::GrabScreen(const ScreenRect& rect, int width, int rows, platform::Picture* picture) {
     Display* d = display_.get();
     const int screen = DefaultScreen(d);
     const Window root = RootWindow(d, screen);
@@ -294,26 +292,12 @@ bool ScreenGrabberX11::GrabScreen(const platform::ScreenRect& rect, int width, i
     return PlainRead(root, x0, y0, x1 - x0, y1 - y0, x0 - rect.left, y0 - rect.top, picture);
 }
 
-bool ScreenGrabberX11::Grab(platform::WindowId window, const platform::ScreenRect& rect, int width, int rows,
+bool ScreenGrabberX11::Grab(platform::WindowId window, const ScreenRect& rect, int width, int rows,
                             platform::Picture* picture) {
     lastSource_ = Source::Nothing;
     if (width <= 0 || rows <= 0 || picture == nullptr) return false;
-    Display* d = display_.get();
     Follow(window);
-    if (!GrabWindow(width, rows, picture) && !GrabScreen(rect, width, rows, picture)) return false;
-
-    // The arrow, where the pointer is over the client area. XQueryPointer tells where the
-    // pointer is, whatever its shape; the standard arrow is drawn whatever the game shows.
-    Window root = 0, child = 0;
-    int rootX = 0, rootY = 0, winX = 0, winY = 0;
-    unsigned mask = 0;
-    if (XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rootX, &rootY, &winX, &winY, &mask)) {
-        const int x = rootX - rect.left;
-        const int y = rootY - rect.top;
-        if (x >= 0 && y >= 0 && x < rect.Width() && y < rect.Height())
-            ArrowCursor::Draw(const_cast<unsigned char*>(picture->pixels), width, rows, picture->stride, x, y);
-    }
-    return true;
+    return GrabWindow(width, rows, picture) || GrabScreen(rect, width, rows, picture);
 }
 
 }  // namespace x11

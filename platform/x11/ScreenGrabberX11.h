@@ -3,7 +3,8 @@
 #include <memory>
 #include <vector>
 
-#include "ScreenCapture.h"
+#include "GameCapture.h"
+#include "ScreenRect.h"
 #include "XDisplay.h"
 
 namespace x11 {
@@ -19,20 +20,22 @@ namespace x11 {
 //
 // The pixels handed out are the server's 32-bit pixels where its layout is blue, green, red,
 // unused (the usual 24- and 32-bit TrueColor visuals): the shared segment is the picture, so
-// nothing is repacked on our side. Owns its display connection, the shared segment and the
+// nothing is repacked on our side. The arrow is not drawn here: GameCaptureX11 says where the
+// pointer is. Owns its display connection, the shared segment and the
 // named pixmap; used from one thread at a time.
-class ScreenGrabberX11 final : public platform::IScreenGrabber {
+class ScreenGrabberX11 final {
 public:
     // Where the last picture came from.
     enum class Source { Nothing, WindowShm, WindowPlain, ScreenShm, ScreenPlain };
 
     // Null when no display can be opened.
     static std::unique_ptr<ScreenGrabberX11> Create();
-    ~ScreenGrabberX11() override;
+    ~ScreenGrabberX11();
 
-    int Depth() override;
-    bool Grab(platform::WindowId window, const platform::ScreenRect& rect, int width, int rows,
-              platform::Picture* picture) override;
+    // Reads the `width` × `rows` pixels at the top left of `window`'s client area, which lies
+    // at `rect` on the screen. On success `picture` describes the grabber's own pixels, valid
+    // until the next Grab. False when nothing was captured.
+    bool Grab(platform::WindowId window, const ScreenRect& rect, int width, int rows, platform::Picture* picture);
 
     Source LastSource() const { return lastSource_; }
     // Never use the shared segment (to exercise the plain path).
@@ -49,7 +52,7 @@ private:
     void ReadEvents();
     bool NamePixmap();
     bool GrabWindow(int width, int rows, platform::Picture* picture);
-    bool GrabScreen(const platform::ScreenRect& rect, int width, int rows, platform::Picture* picture);
+    bool GrabScreen(const ScreenRect& rect, int width, int rows, platform::Picture* picture);
     bool ShmRead(unsigned long drawable, int x, int y, int width, int rows, platform::Picture* picture);
     bool PlainRead(unsigned long drawable, int x, int y, int width, int rows, int dx, int dy,
                    platform::Picture* picture);

@@ -26,7 +26,7 @@ bool WindowTrackerX11::Exists(platform::WindowId window) {
     return trap.GetLastErrorAndDisable() == 0 && ok != 0;
 }
 
-bool WindowTrackerX11::ClientRect(platform::WindowId window, platform::ScreenRect* rect) {
+bool WindowTrackerX11::ClientRect(platform::WindowId window, ScreenRect* rect) {
     if (window == 0) return false;
     Display* d = display_.get();
     XWindowAttributes attributes;
@@ -59,5 +59,13 @@ bool WindowTrackerX11::IsMinimised(platform::WindowId window) {
 }
 
 void WindowTrackerX11::Activate(platform::WindowId window) { ActivateWindow(display_.get(), window); }
+
+bool WindowTrackerX11::PointerPosition(int* x, int* y) {
+    Display* d = display_.get();
+    Window root = 0, child = 0;
+    int winX = 0, winY = 0;
+    unsigned mask = 0;
+    return XQueryPointer(d, DefaultRootWindow(d), &root, &child, x, y, &winX, &winY, &mask) != 0;
+}
 
 }  // namespace x11

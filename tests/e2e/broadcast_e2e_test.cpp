@@ -356,7 +356,7 @@ TEST_F(Broadcaster, ResizingTheGameEndsTheBroadcastAndContinueKeepsTheStream) {
     ASSERT_TRUE(StartBroadcast(main, "resize"));
     const std::string lid = MY_DATA_SPACE::GetData().Lid();
     const int rooms = env->RoomCount();
-    const auto window = main.Panels().GameWindow();
+    const auto window = main.Panels().Game().window;
     e2e::Run("xdotool windowsize " + std::to_string(window) + " 720 520");
     ASSERT_TRUE(WaitForMessage("直播中断, 直播中不能改变窗体大小", 15000));
     EXPECT_FALSE(main.Broadcasting());
@@ -525,7 +525,7 @@ TEST_F(Broadcaster, OfTwoCopiesOfTheGameTheOneOnThisDisplayIsBroadcast) {
     ASSERT_TRUE(login && login->LoggedIn());
     CCtrMainDlg& main = *login->MainWindow();
     ASSERT_TRUE(StartBroadcast(main, "two copies")) << (messages.empty() ? "" : messages[0].toStdString());
-    EXPECT_EQ(game->Pid(), OwnerOf(main.Panels().GameWindow()));
+    EXPECT_EQ(game->Pid(), OwnerOf(main.Panels().Game().window));
     const Probe probe = ProbeLive(MY_DATA_SPACE::GetData().PipName());
     EXPECT_EQ("h264", probe.videoCodec);
     EXPECT_EQ(700, probe.width);
@@ -580,8 +580,8 @@ TEST_F(Broadcaster, AWindowsGameUnderWineGoesByItsWindowsNameAndIsBroadcast) {
     dialog->hide();
 
     ASSERT_TRUE(StartBroadcast(main, "Wine", "testgame.exe")) << (messages.empty() ? "" : messages[0].toStdString());
-    EXPECT_EQ(window, main.Panels().GameWindow());
-    EXPECT_EQ(pid, OwnerOf(main.Panels().GameWindow()));
+    EXPECT_EQ(window, main.Panels().Game().window);
+    EXPECT_EQ(pid, OwnerOf(main.Panels().Game().window));
     const Picture picture = LivePicture(MY_DATA_SPACE::GetData().PipName());
     ASSERT_EQ(400, picture.width);  // the program's client area
     ASSERT_EQ(300, picture.height);

@@ -292,7 +292,7 @@ TEST_F(GameX11Test, TheGameWindowIsFoundInsideFramesAndMeasured) {
     EXPECT_EQ(detector.SelectedWindow(), visible.front());
     auto tracker = x11::WindowTrackerX11::Create();
     ASSERT_NE(tracker, nullptr);
-    platform::ScreenRect rect;
+    x11::ScreenRect rect;
     ASSERT_TRUE(tracker->ClientRect(detector.SelectedWindow(), &rect));
     EXPECT_EQ(200, rect.Width());
     EXPECT_EQ(150, rect.Height());

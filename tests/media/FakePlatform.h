@@ -15,81 +15,79 @@
 
 #include "CSendDataStream.h"
 #include "ILiveOwner.h"
-#include "ScreenCapture.h"
+#include "GameCapture.h"
 
 namespace testsupport {
 
-class FakeWindowTracker : public platform::IWindowTracker {
+// A game whose capture answers what the test sets: its state, size and capture result, and
+// where the pointer is. Shared between the test and the capture the sender owns.
+class FakeGame {
 public:
     struct State {
-        bool exists = true;
-        bool minimised = false;
-        platform::ScreenRect rect{100, 100, 420, 340};
+        platform::IGameCapture::State state = platform::IGameCapture::State::Shown;
+        platform::PictureSize size{320, 240};
+        platform::IGameCapture::Result result = platform::IGameCapture::Result::Fresh;
+        bool pointerOver = false;
+        int pointerX = 0;
+        int pointerY = 0;
     };
-    explicit FakeWindowTracker(std::shared_ptr<std::mutex> mutex, std::shared_ptr<State> state)
-        : mutex_(std::move(mutex)), state_(std::move(state)) {}
-    bool Exists(platform::WindowId) override {
-        std::lock_guard lock(*mutex_);
-        return state_->exists;
+
+    FakeGame() : capture_(std::make_shared<FakeCapture>(*this)) {}
+    std::shared_ptr<platform::IGameCapture> Capture() { return capture_; }
+    void Set(const std::function<void(State&)>& change) {
+        std::lock_guard lock(mutex_);
+        change(state_);
     }
-    bool ClientRect(platform::WindowId, platform::ScreenRect* rect) override {
-        std::lock_guard lock(*mutex_);
-        if (!state_->exists) return false;
-        *rect = state_->rect;
-        return true;
-    }
-    bool IsMinimised(platform::WindowId) override {
-        std::lock_guard lock(*mutex_);
-        return state_->minimised;
-    }
-    void Activate(platform::WindowId) override { activations++; }
+    std::atomic<int> captures{0};  // calls of Capture, whatever they answered
+    std::atomic<int> fresh{0};     // fresh pictures handed out
     std::atomic<int> activations{0};
-
-private:
-    std::shared_ptr<std::mutex> mutex_;
-    std::shared_ptr<State> state_;
-};
-
-// The window the tests change, shared with the tracker the sender owns.
-class FakeWindow {
-public:
-    FakeWindow() : mutex_(std::make_shared<std::mutex>()), state_(std::make_shared<FakeWindowTracker::State>()) {}
-    std::unique_ptr<FakeWindowTracker> Tracker() { return std::make_unique<FakeWindowTracker>(mutex_, state_); }
-    void Set(const std::function<void(FakeWindowTracker::State&)>& change) {
-        std::lock_guard lock(*mutex_);
-        change(*state_);
+    // The picture as the sender left it, copied at the start of the next capture (so with
+    // whatever the sender drew into it).
+    std::vector<unsigned char> LastHandedBack() {
+        std::lock_guard lock(mutex_);
+        return handedBack_;
     }
 
 private:
-    std::shared_ptr<std::mutex> mutex_;
-    std::shared_ptr<FakeWindowTracker::State> state_;
-};
+    class FakeCapture : public platform::IGameCapture {
+    public:
+        explicit FakeCapture(FakeGame& game) : game_(game) {}
+        State Look(platform::PictureSize* size) override {
+            std::lock_guard lock(game_.mutex_);
+            if (game_.state_.state == State::Shown) *size = game_.state_.size;
+            return game_.state_.state;
+        }
+        Result Capture(int width, int rows, platform::Picture* picture) override {
+            std::lock_guard lock(game_.mutex_);
+            const int n = ++game_.captures;
+            game_.handedBack_ = pixels_;
+            const Result result = game_.state_.result;
+            if (result != Result::Fresh) return result;
+            ++game_.fresh;
+            pixels_.resize(static_cast<size_t>(width) * rows * 4);
+            for (int y = 0; y < rows; ++y)
+                std::memset(pixels_.data() + static_cast<long>(y) * width * 4, (n * 7 + y) & 0xff,
+                            static_cast<size_t>(width) * 4);
+            *picture = {pixels_.data(), width, rows, width * 4, platform::PixelLayout::Bgrx};
+            return result;
+        }
+        bool PointerAt(int* x, int* y) override {
+            std::lock_guard lock(game_.mutex_);
+            *x = game_.state_.pointerX;
+            *y = game_.state_.pointerY;
+            return game_.state_.pointerOver;
+        }
+        void BringToFront() override { ++game_.activations; }
 
-struct GrabLog {
-    std::atomic<int> grabs{0};
-    std::atomic<int> lastLeft{0};
-    std::atomic<int> lastTop{0};
-};
+    private:
+        FakeGame& game_;
+        std::vector<unsigned char> pixels_;
+    };
 
-class FakeGrabber : public platform::IScreenGrabber {
-public:
-    explicit FakeGrabber(std::shared_ptr<GrabLog> log) : log_(std::move(log)) {}
-    int Depth() override { return 24; }
-    bool Grab(platform::WindowId, const platform::ScreenRect& rect, int width, int rows,
-              platform::Picture* picture) override {
-        const int n = ++log_->grabs;
-        log_->lastLeft = rect.left;
-        log_->lastTop = rect.top;
-        pixels_.resize(static_cast<size_t>(width) * rows * 4);
-        for (int y = 0; y < rows; ++y)
-            std::memset(pixels_.data() + static_cast<long>(y) * width * 4, (n * 7 + y) & 0xff, width * 4);
-        *picture = {pixels_.data(), width, rows, width * 4};
-        return true;
-    }
-
-private:
-    std::shared_ptr<GrabLog> log_;
-    std::vector<unsigned char> pixels_;
+    std::mutex mutex_;
+    State state_;
+    std::vector<unsigned char> handedBack_;
+    std::shared_ptr<FakeCapture> capture_;
 };
 
 // Sound source factory for a machine without a capture device.

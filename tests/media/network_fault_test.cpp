@@ -27,8 +27,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr platform::WindowId kWindow = 0x500001;
-
 // The tests run in a network namespace of their own: its loopback carries the broadcast, and
 // its TCP settings are the test's to choose. A sender's kernel grows the send buffer of a
 // connection held back only by the receiver's window up to tcp_wmem's maximum (4 MiB by
@@ -55,11 +53,15 @@ std::string EnterPrivateNetwork() {
 }
 
 // Pictures of fresh noise: the hardest thing to compress, so the stream uses its whole bit rate.
-class NoiseGrabber : public platform::IScreenGrabber {
+class NoiseCapture : public platform::IGameCapture {
 public:
-    int Depth() override { return 24; }
-    bool Grab(platform::WindowId, const platform::ScreenRect&, int width, int rows,
-              platform::Picture* picture) override {
+    State Look(platform::PictureSize* size) override {
+        *size = {320, 240};
+        return State::Shown;
+    }
+    bool PointerAt(int*, int*) override { return false; }
+    void BringToFront() override {}
+    Result Capture(int width, int rows, platform::Picture* picture) override {
         const int stride = width * 4;
         pixels_.resize(static_cast<std::size_t>(stride) * rows);
         for (int y = 0; y < rows; ++y) {
@@ -71,8 +73,8 @@ public:
                 std::memcpy(row + x, &state_, 8);
             }
         }
-        *picture = {pixels_.data(), width, rows, stride};
-        return true;
+        *picture = {pixels_.data(), width, rows, stride, platform::PixelLayout::Bgrx};
+        return Result::Fresh;
     }
 
 private:
@@ -106,11 +108,7 @@ protected:
     }
 
     std::unique_ptr<CSendDataStream> Sender(const CStreamSettings& s) {
-        CSendDataStream::Platform p;
-        p.windows = window_.Tracker();
-        p.grabber = std::make_unique<NoiseGrabber>();
-        p.audio = NoDeviceAudio();
-        return std::make_unique<CSendDataStream>(&owner_, &s, kWindow, std::move(p));
+        return std::make_unique<CSendDataStream>(&owner_, &s, capture_, NoDeviceAudio());
     }
 
     // The broadcast is over once nginx has closed its side (and its recording).
@@ -139,7 +137,7 @@ protected:
 
     NginxRtmpServer nginx_;
     FaultRelay relay_{"127.0.0.1", nginx_.RtmpPort()};
-    FakeWindow window_;
+    std::shared_ptr<platform::IGameCapture> capture_ = std::make_shared<NoiseCapture>();
     RecordingOwner owner_;
 };
 
@@ -159,7 +157,7 @@ TEST_F(NetworkFaultTest, DelayJitterAndHoldBackForAMinute) {
     relay_.SetHoldBack(2000, 200);
     const CStreamSettings s = Defaults(RelayUrl("slow"));
     auto sender = Sender(s);
-    ASSERT_EQ(1, sender->Start(kWindow, "game"));
+    ASSERT_EQ(1, sender->Start(capture_, "game"));
     const auto started = Clock::now();
     const auto stall = RunWatchingArrivals(started + 60s);
     EXPECT_TRUE(owner_.Reasons().empty());
@@ -197,7 +195,7 @@ TEST_F(NetworkFaultTest, DelayJitterAndHoldBackForAMinute) {
 TEST_F(NetworkFaultTest, BacklogDiscardsAreFollowedByAKeyFrame) {
     const CStreamSettings s = Defaults(RelayUrl("narrow"));
     auto sender = Sender(s);
-    ASSERT_EQ(1, sender->Start(kWindow, "game"));
+    ASSERT_EQ(1, sender->Start(capture_, "game"));
     const auto started = Clock::now();
     RunWatchingArrivals(started + 3s);
 

@@ -16,8 +16,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr platform::WindowId kWindow = 0x400001;
-
 CStreamSettings Settings(const std::string& url, int audioEnabled = 0) {
     CStreamSettings s;
     s.sourceWidth = 320;
@@ -32,16 +30,13 @@ CStreamSettings Settings(const std::string& url, int audioEnabled = 0) {
     return s;
 }
 
+using State = platform::IGameCapture::State;
+using Result = platform::IGameCapture::Result;
+
+// A game and the sender's view of it.
 struct Rig {
-    FakeWindow window;
-    std::shared_ptr<GrabLog> grabs = std::make_shared<GrabLog>();
-    CSendDataStream::Platform Platform() {
-        CSendDataStream::Platform p;
-        p.windows = window.Tracker();
-        p.grabber = std::make_unique<FakeGrabber>(grabs);
-        p.audio = NoDeviceAudio();
-        return p;
-    }
+    FakeGame game;
+    std::shared_ptr<platform::IGameCapture> Capture() { return game.Capture(); }
 };
 
 int CountPackets(const std::string& file, const std::string& type) {
@@ -70,39 +65,66 @@ TEST(CSendDataStreamTest, FrameRateGivesThePeriodAndDepthIsClassed) {
         Rig rig;
         CStreamSettings s = Settings(dir / ("rate" + std::to_string(c.frameRate) + ".flv"));
         s.frameRate = c.frameRate;
-        CSendDataStream sender(&owner, &s, kWindow, rig.Platform());
+        CSendDataStream sender(&owner, &s, rig.Capture(), NoDeviceAudio());
         EXPECT_EQ(0u, sender.Period());
-        ASSERT_EQ(1, sender.Start(kWindow, "game")) << c.frameRate;
+        ASSERT_EQ(1, sender.Start(rig.Capture(), "game")) << c.frameRate;
         EXPECT_EQ(c.period, sender.Period()) << c.frameRate;
         sender.Stop();
         EXPECT_EQ(0u, sender.Period());
     }
 }
 
-// A window moved but not resized keeps broadcasting from its new position; sound off gives
-// silence at the normal rate, even with no capture device at all.
-TEST(CSendDataStreamTest, MovedWindowKeepsBroadcastingAndSilenceIsSent) {
+// Sound off gives silence at the normal rate, even with no capture device at all. A capture
+// with nothing new sends the last picture again at the same rate; a failed capture sends
+// nothing and the next tick tries again; the arrow is drawn where the capture says the pointer
+// is. None of these ends the broadcast.
+TEST(CSendDataStreamTest, UnchangedFailedPicturesAndTheArrow) {
     TempDir dir;
     RecordingOwner owner;
     Rig rig;
-    const CStreamSettings s = Settings(dir / "moved.flv");
+    const CStreamSettings s = Settings(dir / "paths.flv");
     {
-        CSendDataStream sender(&owner, &s, kWindow, rig.Platform());
-        EXPECT_EQ(320, sender.StartRect().Width());
-        EXPECT_EQ(0, sender.Start(0, "game"));  // a null window
-        ASSERT_EQ(1, sender.Start(kWindow, "game"));
-        EXPECT_EQ(24, sender.DisplayBits());
+        CSendDataStream sender(&owner, &s, rig.Capture(), NoDeviceAudio());
+        EXPECT_EQ(320, sender.StartSize().width);
+        EXPECT_EQ(0, sender.Start(nullptr, "game"));  // no capture
+        ASSERT_EQ(1, sender.Start(rig.Capture(), "game"));
+        EXPECT_EQ(1, rig.game.activations.load());
+        EXPECT_EQ(32, sender.DisplayBits());
         EXPECT_TRUE(sender.AudioCapture().Silent());
-        ASSERT_TRUE(WaitFor([&] { return rig.grabs->grabs >= 5; }));
-        rig.window.Set([](auto& w) { w.rect = {500, 300, 820, 540}; });
-        ASSERT_TRUE(WaitFor([&] { return rig.grabs->lastLeft == 500 && rig.grabs->lastTop == 300; }));
-        const int before = rig.grabs->grabs;
-        ASSERT_TRUE(WaitFor([&] { return rig.grabs->grabs >= before + 8; }));
+        ASSERT_TRUE(WaitFor([&] { return rig.game.captures >= 5; }));
+
+        rig.game.Set([](auto& g) { g.result = Result::Unchanged; });
+        const int fresh = rig.game.fresh;
+        long long frames = sender.Encoder().VideoFramesEncoded();
+        ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= frames + 6; }));
+        EXPECT_LE(rig.game.fresh, fresh + 1);
+
+        rig.game.Set([](auto& g) { g.result = Result::Failed; });
+        int captures = rig.game.captures;
+        ASSERT_TRUE(WaitFor([&] { return rig.game.captures >= captures + 2; }));
+        frames = sender.Encoder().VideoFramesEncoded();
+        captures = rig.game.captures;
+        ASSERT_TRUE(WaitFor([&] { return rig.game.captures >= captures + 4; }));
+        EXPECT_LE(sender.Encoder().VideoFramesEncoded(), frames + 1) << "a failed capture sent a picture";
+
+        rig.game.Set([](auto& g) {
+            g.result = Result::Fresh;
+            g.pointerOver = true;
+            g.pointerX = 30;
+            g.pointerY = 40;
+        });
+        frames = sender.Encoder().VideoFramesEncoded();
+        ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= frames + 4; }));
+        const std::vector<unsigned char> drawn = rig.game.LastHandedBack();
+        ASSERT_EQ(320u * 240 * 4, drawn.size());
+        auto at = [&](int x, int y) { return drawn[(static_cast<size_t>(y) * 320 + x) * 4]; };
+        EXPECT_EQ(0, at(30, 40)) << "the arrow's tip";
+        EXPECT_EQ(255, at(31, 42)) << "inside the arrow";
         EXPECT_EQ(1, sender.Started());
     }
     EXPECT_TRUE(owner.Reasons().empty());
-    EXPECT_GE(CountPackets(dir / "moved.flv", "video"), 12);
-    EXPECT_GE(CountPackets(dir / "moved.flv", "audio"), 8);
+    EXPECT_GE(CountPackets(dir / "paths.flv", "video"), 12);
+    EXPECT_GE(CountPackets(dir / "paths.flv", "audio"), 8);
 }
 
 // Minimised: the last picture again on every tick, and silence. Restored: live again.
@@ -127,25 +149,24 @@ TEST(CSendDataStreamTest, MinimisePausesAndRestoreResumes) {
             return n * 2;
         }
     };
-    auto platform = rig.Platform();
-    platform.audio = std::make_unique<CCaptureAudio>(
+    auto audio = std::make_unique<CCaptureAudio>(
         [](const std::string&, const platform::AudioFormat&) { return std::make_unique<Loud>(); });
     {
-        CSendDataStream sender(&owner, &s, kWindow, std::move(platform));
-        ASSERT_EQ(1, sender.Start(kWindow, "game"));
+        CSendDataStream sender(&owner, &s, rig.Capture(), std::move(audio));
+        ASSERT_EQ(1, sender.Start(rig.Capture(), "game"));
         ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= 12; }));
 
-        rig.window.Set([](auto& w) { w.minimised = true; });
+        rig.game.Set([](auto& g) { g.state = State::Minimised; });
         ASSERT_TRUE(WaitFor([&] { return sender.Paused() == 1; }));
-        const int grabs = rig.grabs->grabs;
+        const int grabs = rig.game.captures;
         const long long frames = sender.Encoder().VideoFramesEncoded();
         ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= frames + 12; }));
-        EXPECT_LE(rig.grabs->grabs, grabs + 1);  // nothing grabbed, the last picture sent again
+        EXPECT_LE(rig.game.captures, grabs + 1);  // nothing grabbed, the last picture sent again
 
         // While minimised another size is tolerated (an iconified window may report anything).
-        rig.window.Set([](auto& w) {
-            w.minimised = false;
-            w.rect = {0, 0, 100, 100};
+        rig.game.Set([](auto& g) {
+            g.state = State::Shown;
+            g.size = {100, 100};
         });
         // Three ticks see it (each sends the last picture again).
         const long long seen = sender.Encoder().VideoFramesEncoded();
@@ -153,9 +174,9 @@ TEST(CSendDataStreamTest, MinimisePausesAndRestoreResumes) {
         EXPECT_EQ(1, sender.Paused());
         EXPECT_TRUE(owner.Reasons().empty());
 
-        rig.window.Set([](auto& w) { w.rect = {100, 100, 420, 340}; });
+        rig.game.Set([](auto& g) { g.size = {320, 240}; });
         ASSERT_TRUE(WaitFor([&] { return sender.Paused() == 0; }));
-        ASSERT_TRUE(WaitFor([&] { return rig.grabs->grabs >= grabs + 12; }));
+        ASSERT_TRUE(WaitFor([&] { return rig.game.captures >= grabs + 12; }));
         EXPECT_TRUE(owner.Reasons().empty());
     }
     // The sound: loud, then silent for the pause, then loud again.
@@ -183,10 +204,10 @@ TEST(CSendDataStreamTest, ResizedWhileVisibleEndsWithReason1) {
     RecordingOwner owner;
     Rig rig;
     const CStreamSettings s = Settings(dir / "resized.flv");
-    CSendDataStream sender(&owner, &s, kWindow, rig.Platform());
-    ASSERT_EQ(1, sender.Start(kWindow, "game"));
-    ASSERT_TRUE(WaitFor([&] { return rig.grabs->grabs >= 2; }));
-    rig.window.Set([](auto& w) { w.rect.right += 40; });
+    CSendDataStream sender(&owner, &s, rig.Capture(), NoDeviceAudio());
+    ASSERT_EQ(1, sender.Start(rig.Capture(), "game"));
+    ASSERT_TRUE(WaitFor([&] { return rig.game.captures >= 2; }));
+    rig.game.Set([](auto& g) { g.size.width += 40; });
     EXPECT_EQ(kLiveStopResized, owner.WaitFirst());
     std::this_thread::sleep_for(200ms);
     // Told once; the ticks that follow do nothing until the owner destroys the sender.
@@ -198,32 +219,32 @@ TEST(CSendDataStreamTest, LostWindowEndsAsAUserStop) {
     RecordingOwner owner;
     Rig rig;
     const CStreamSettings s = Settings(dir / "lost.flv");
-    CSendDataStream sender(&owner, &s, kWindow, rig.Platform());
-    ASSERT_EQ(1, sender.Start(kWindow, "game"));
-    rig.window.Set([](auto& w) { w.exists = false; });
+    CSendDataStream sender(&owner, &s, rig.Capture(), NoDeviceAudio());
+    ASSERT_EQ(1, sender.Start(rig.Capture(), "game"));
+    rig.game.Set([](auto& g) { g.state = State::Gone; });
     EXPECT_EQ(-1, owner.WaitFirst());
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(1u, owner.Reasons().size());
 }
 
 // With sound on, a device that cannot be opened still fails the start, and the timer and the
-// encoder are stopped; the sender is reused, and its starting rectangle is not taken again.
-TEST(CSendDataStreamTest, FailedStartIsReusedWithItsFirstRectangle) {
+// encoder are stopped; the sender is reused, and its starting size is not taken again.
+TEST(CSendDataStreamTest, FailedStartIsReusedWithItsFirstSize) {
     TempDir dir;
     RecordingOwner owner;
     Rig rig;
     CStreamSettings s = Settings(dir / "reuse.flv", 1);
-    CSendDataStream sender(&owner, &s, kWindow, rig.Platform());
-    EXPECT_EQ(0, sender.Start(kWindow, "game"));
+    CSendDataStream sender(&owner, &s, rig.Capture(), NoDeviceAudio());
+    EXPECT_EQ(0, sender.Start(rig.Capture(), "game"));
     EXPECT_EQ(0, sender.Started());
     EXPECT_FALSE(sender.Encoder().Running());
     std::this_thread::sleep_for(150ms);
-    EXPECT_EQ(0, rig.grabs->grabs);
+    EXPECT_EQ(0, rig.game.captures);
 
-    // Another window size, and sound off this time: the first tick reports the size change.
-    rig.window.Set([](auto& w) { w.rect = {0, 0, 640, 480}; });
+    // Another game's size, and sound off this time: the first tick reports the size change.
+    rig.game.Set([](auto& g) { g.size = {640, 480}; });
     s.audioEnabled = 0;
-    ASSERT_EQ(1, sender.Start(kWindow, "game"));
+    ASSERT_EQ(1, sender.Start(rig.Capture(), "game"));
     EXPECT_EQ(kLiveStopResized, owner.WaitFirst());
 }
 
@@ -239,15 +260,15 @@ TEST_F(SendDataStreamServerTest, OneReopenThenConnectionLost) {
     RecordingOwner owner;
     Rig rig;
     const CStreamSettings s = Settings(server_.Url("reopen"));
-    CSendDataStream sender(&owner, &s, kWindow, rig.Platform());
-    ASSERT_EQ(1, sender.Start(kWindow, "game"));
+    CSendDataStream sender(&owner, &s, rig.Capture(), NoDeviceAudio());
+    ASSERT_EQ(1, sender.Start(rig.Capture(), "game"));
     ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= 5; }));
     EXPECT_EQ("1", server_.DropPublisher("reopen"));
     ASSERT_TRUE(WaitFor([&] { return sender.Reopens() == 1; }));
     ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= 5; }))
         << "a reopened stream must broadcast live pictures again";
-    const int grabs = rig.grabs->grabs;
-    ASSERT_TRUE(WaitFor([&] { return rig.grabs->grabs >= grabs + 3; }));
+    const int grabs = rig.game.captures;
+    ASSERT_TRUE(WaitFor([&] { return rig.game.captures >= grabs + 3; }));
     EXPECT_EQ(1, sender.Started());
     EXPECT_TRUE(owner.Reasons().empty());
 
@@ -266,15 +287,15 @@ TEST_F(SendDataStreamServerTest, DestroyedByItsOwnerAtAnyMoment) {
         DestroyingOwner owner;
         const std::string name = "life" + std::to_string(round);
         const CStreamSettings s = Settings(server_.Url(name));
-        auto sender = std::make_unique<CSendDataStream>(&owner, &s, kWindow, rig.Platform());
+        auto sender = std::make_unique<CSendDataStream>(&owner, &s, rig.Capture(), NoDeviceAudio());
         CSendDataStream* raw = sender.get();
-        ASSERT_EQ(1, raw->Start(kWindow, "game"));
+        ASSERT_EQ(1, raw->Start(rig.Capture(), "game"));
         owner.Adopt(std::move(sender));
         std::this_thread::sleep_for(std::chrono::milliseconds(20 + 15 * (round % 4)));
         switch (round % 4) {
             case 0: owner.UserStop(); break;
-            case 1: rig.window.Set([](auto& w) { w.exists = false; }); break;
-            case 2: rig.window.Set([](auto& w) { w.rect.bottom -= 8; }); break;
+            case 1: rig.game.Set([](auto& g) { g.state = State::Gone; }); break;
+            case 2: rig.game.Set([](auto& g) { g.size.height -= 8; }); break;
             case 3: server_.DropPublisher(name); owner.UserStop(); break;
         }
         ASSERT_TRUE(owner.WaitDestroyed());
@@ -284,13 +305,13 @@ TEST_F(SendDataStreamServerTest, DestroyedByItsOwnerAtAnyMoment) {
         Rig rig;
         SynchronousOwner owner;
         const CStreamSettings s = Settings(server_.Url("sync" + std::to_string(round)));
-        owner.sender = new CSendDataStream(&owner, &s, kWindow, rig.Platform());
-        ASSERT_EQ(1, owner.sender->Start(kWindow, "game"));
+        owner.sender = new CSendDataStream(&owner, &s, rig.Capture(), NoDeviceAudio());
+        ASSERT_EQ(1, owner.sender->Start(rig.Capture(), "game"));
         std::this_thread::sleep_for(std::chrono::milliseconds(30 + 10 * round));
         if (round % 2 == 0)
-            rig.window.Set([](auto& w) { w.exists = false; });
+            rig.game.Set([](auto& g) { g.state = State::Gone; });
         else
-            rig.window.Set([](auto& w) { w.rect.right -= 4; });
+            rig.game.Set([](auto& g) { g.size.width -= 4; });
         ASSERT_TRUE(WaitFor([&] { return owner.reports > 0; }));
         std::this_thread::sleep_for(50ms);
         EXPECT_EQ(1, owner.reports.load());

@@ -13,12 +13,11 @@
 #include "FakePlatform.h"
 #include "MediaProbe.h"
 #include "NginxRtmpServer.h"
-#include "ScreenGrabberX11.h"
+#include "GameCaptureX11.h"
 #include "SinePlayer.h"
 #include "TempDir.h"
 #include "WaitFor.h"
 #include "TestWindowX11.h"
-#include "WindowTrackerX11.h"
 
 using namespace testsupport;
 using namespace std::chrono_literals;
@@ -123,11 +122,25 @@ private:
 
 }  // namespace
 
+// Looks at the game and captures its whole picture, expecting a fresh one of `width` × `height`.
+platform::Picture CaptureWhole(platform::IGameCapture& capture, int width, int height) {
+    platform::PictureSize size;
+    EXPECT_EQ(platform::IGameCapture::State::Shown, capture.Look(&size));
+    EXPECT_EQ((platform::PictureSize{width, height}), size);
+    platform::Picture picture;
+    EXPECT_EQ(platform::IGameCapture::Result::Fresh, capture.Capture(width, height, &picture));
+    EXPECT_EQ(width, picture.width);
+    EXPECT_EQ(height, picture.height);
+    EXPECT_GE(picture.stride, width * 4);
+    EXPECT_EQ(platform::PixelLayout::Bgrx, picture.layout);
+    return picture;
+}
+
 // Every path to the picture: the window's own contents (through MIT-SHM or XGetImage) where the
 // server offers Composite, else the screen area. Each gives 32-bit top-down pixels of the client
-// area with the arrow where the pointer is over it, and no arrow when it is elsewhere. Run
-// twice: on a server with Composite and on one started without it.
-TEST(ScreenGrabberX11Test, EveryPathReadsTheWindowAndDrawsTheArrow) {
+// area, and says where the pointer is while it is over the window, so that the sender's arrow
+// lands at its tip. Run twice: on a server with Composite and on one started without it.
+TEST(GameCaptureX11Test, EveryPathReadsTheWindowAndPlacesThePointer) {
     using Source = x11::ScreenGrabberX11::Source;
     const bool composite = ServerHasComposite();
     struct Case {
@@ -143,22 +156,21 @@ TEST(ScreenGrabberX11Test, EveryPathReadsTheWindowAndDrawsTheArrow) {
         {"screen, XGetImage", false, false, Source::ScreenPlain},
     };
     TestWindowX11 window(50, 60, 200, 100);
-    const platform::ScreenRect rect{50, 60, 250, 160};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        auto grabber = x11::ScreenGrabberX11::Create();
-        ASSERT_NE(grabber, nullptr);
-        EXPECT_EQ(24, grabber->Depth());
-        if (!c.useComposite) grabber->DisableComposite();
-        if (!c.useShm) grabber->DisableShm();
+        auto capture = x11::GameCaptureX11::Create(window.Id());
+        ASSERT_NE(capture, nullptr);
+        if (!c.useComposite) capture->Grabber().DisableComposite();
+        if (!c.useShm) capture->Grabber().DisableShm();
 
         window.WarpPointer(50 + 20, 60 + 20);
-        platform::Picture picture;
-        ASSERT_TRUE(grabber->Grab(window.Id(), rect, 200, 100, &picture));
-        EXPECT_EQ(c.expected, grabber->LastSource());
-        ASSERT_EQ(200, picture.width);
-        ASSERT_EQ(100, picture.height);
-        ASSERT_GE(picture.stride, 200 * 4);
+        platform::Picture picture = CaptureWhole(*capture, 200, 100);
+        EXPECT_EQ(c.expected, capture->Grabber().LastSource());
+        int x = 0, y = 0;
+        ASSERT_TRUE(capture->PointerAt(&x, &y));
+        EXPECT_EQ(20, x);
+        EXPECT_EQ(20, y);
+        ArrowCursor::Draw(picture.pixels, picture.width, picture.height, picture.stride, x, y);
         ExpectSpots(ToBgr(picture), 600,
                     {{60, 5, 255, 0, 0, "red, right of the arrow"},
                      {150, 20, 0, 255, 0, "green"},
@@ -168,20 +180,20 @@ TEST(ScreenGrabberX11Test, EveryPathReadsTheWindowAndDrawsTheArrow) {
                      {20, 20, 0, 0, 0, "arrow tip"},
                      {21, 22, 255, 255, 255, "inside the arrow"},
                      {19, 22, 255, 0, 0, "left of the arrow"},
-                     {20 + x11::ArrowCursor::kWidth, 25, 255, 0, 0, "right of the arrow"}});
+                     {20 + ArrowCursor::kWidth, 25, 255, 0, 0, "right of the arrow"}});
 
         // The pointer just outside the window, above and left of it: the arrow would reach
         // into the picture, but the pointer is not over the game, so none is drawn.
         window.WarpPointer(45, 55);
-        ASSERT_TRUE(grabber->Grab(window.Id(), rect, 200, 100, &picture));
-        ExpectSpots(ToBgr(picture), 600,
-                    {{0, 0, 255, 0, 0, "corner"}, {6, 8, 255, 0, 0, "arrow body"}, {20, 20, 255, 0, 0, "arrow tip"}});
+        picture = CaptureWhole(*capture, 200, 100);
+        EXPECT_FALSE(capture->PointerAt(&x, &y));
+        ExpectSpots(ToBgr(picture), 600, {{0, 0, 255, 0, 0, "corner"}, {20, 20, 255, 0, 0, "no arrow"}});
     }
 }
 
 // The window's own contents keep what lies over it out of the picture, and a window partly off
 // the screen is read whole; a screen copy shows the cover and blacks out what is off the screen.
-TEST(ScreenGrabberX11Test, CoveredAndPartlyOffScreenWindows) {
+TEST(GameCaptureX11Test, CoveredAndPartlyOffScreenWindows) {
     using Source = x11::ScreenGrabberX11::Source;
     const bool composite = ServerHasComposite();
     for (bool useComposite : {true, false}) {
@@ -189,17 +201,15 @@ TEST(ScreenGrabberX11Test, CoveredAndPartlyOffScreenWindows) {
         SCOPED_TRACE(ownContents ? "window contents" : "screen area");
         TestWindowX11 window(300, 300, 200, 100);
         window.WarpPointer(1200, 1000);  // out of the way
-        auto grabber = x11::ScreenGrabberX11::Create();
-        ASSERT_NE(grabber, nullptr);
-        if (!useComposite) grabber->DisableComposite();
-        platform::Picture picture;
-        ASSERT_TRUE(grabber->Grab(window.Id(), {300, 300, 500, 400}, 200, 100, &picture));
+        auto capture = x11::GameCaptureX11::Create(window.Id());
+        ASSERT_NE(capture, nullptr);
+        if (!useComposite) capture->Grabber().DisableComposite();
+        CaptureWhole(*capture, 200, 100);
 
         {
             // The right half covered.
             CoverWindow cover(400, 290, 150, 130);
-            ASSERT_TRUE(grabber->Grab(window.Id(), {300, 300, 500, 400}, 200, 100, &picture));
-            const auto bgr = ToBgr(picture);
+            const auto bgr = ToBgr(CaptureWhole(*capture, 200, 100));
             if (ownContents)
                 ExpectSpots(bgr, 600,
                             {{50, 25, 255, 0, 0, "red"}, {150, 25, 0, 255, 0, "green"}, {150, 75, 255, 255, 255, "white"}});
@@ -209,48 +219,47 @@ TEST(ScreenGrabberX11Test, CoveredAndPartlyOffScreenWindows) {
 
         // 60 pixels left of the screen and 30 above it; the window repaints once moved.
         window.Move(-60, -30);
-        ASSERT_TRUE(grabber->Grab(window.Id(), {-60, -30, 140, 70}, 200, 100, &picture));
-        EXPECT_EQ(ownContents ? Source::WindowShm : Source::ScreenPlain, grabber->LastSource());
-        ExpectSpots(ToBgr(picture), 600,
+        const auto bgr = ToBgr(CaptureWhole(*capture, 200, 100));
+        EXPECT_EQ(ownContents ? Source::WindowShm : Source::ScreenPlain, capture->Grabber().LastSource());
+        ExpectSpots(bgr, 600,
                     {{10, 10, ownContents ? 255 : 0, 0, 0, "off the screen"},
                      {80, 40, 255, 0, 0, "red"},
                      {150, 75, 255, 255, 255, "white"}});
     }
 }
 
-TEST(WindowTrackerX11Test, ClientRectangleMinimisedAndGone) {
-    auto tracker = x11::WindowTrackerX11::Create();
-    ASSERT_NE(tracker, nullptr);
+// The game's state as the sender sees it: shown at its size wherever it moves, minimised
+// (iconified or hidden), gone once destroyed.
+TEST(GameCaptureX11Test, SizeMinimisedAndGone) {
+    using State = platform::IGameCapture::State;
     TestWindowX11 window(30, 40, 120, 80);
-    platform::ScreenRect rect;
-    ASSERT_TRUE(tracker->ClientRect(window.Id(), &rect));
-    EXPECT_EQ(30, rect.left);
-    EXPECT_EQ(40, rect.top);
-    EXPECT_EQ(120, rect.Width());
-    EXPECT_EQ(80, rect.Height());
+    auto capture = x11::GameCaptureX11::Create(window.Id());
+    ASSERT_NE(capture, nullptr);
+    platform::PictureSize size;
+    ASSERT_EQ(State::Shown, capture->Look(&size));
+    EXPECT_EQ((platform::PictureSize{120, 80}), size);
     window.Move(300, 200);
-    ASSERT_TRUE(tracker->ClientRect(window.Id(), &rect));
-    EXPECT_EQ(300, rect.left);
-    EXPECT_EQ(200, rect.top);
+    window.WarpPointer(310, 215);
+    ASSERT_EQ(State::Shown, capture->Look(&size));
+    EXPECT_EQ((platform::PictureSize{120, 80}), size);
+    int x = 0, y = 0;
+    ASSERT_TRUE(capture->PointerAt(&x, &y)) << "the pointer is found over the moved window";
+    EXPECT_EQ(10, x);
+    EXPECT_EQ(15, y);
 
-    EXPECT_FALSE(tracker->IsMinimised(window.Id()));
     window.Iconify(true);
-    EXPECT_TRUE(tracker->IsMinimised(window.Id()));
+    EXPECT_EQ(State::Minimised, capture->Look(&size));
     window.Iconify(false);
-    EXPECT_FALSE(tracker->IsMinimised(window.Id()));
+    EXPECT_EQ(State::Shown, capture->Look(&size));
     window.SetHidden(true);
-    EXPECT_TRUE(tracker->IsMinimised(window.Id()));
+    EXPECT_EQ(State::Minimised, capture->Look(&size));
     window.SetHidden(false);
-    EXPECT_FALSE(tracker->IsMinimised(window.Id()));
-    tracker->Activate(window.Id());
+    EXPECT_EQ(State::Shown, capture->Look(&size));
+    capture->BringToFront();
 
-    EXPECT_TRUE(tracker->Exists(window.Id()));
-    const auto id = window.Id();
     window.Destroy();
-    EXPECT_FALSE(tracker->Exists(id));
-    EXPECT_FALSE(tracker->ClientRect(id, &rect));
-    EXPECT_FALSE(tracker->IsMinimised(id));
-    EXPECT_FALSE(tracker->Exists(0));
+    EXPECT_EQ(State::Gone, capture->Look(&size));
+    EXPECT_EQ(State::Gone, x11::GameCaptureX11::Create(0)->Look(&size));
 }
 
 // The whole sender on a real X server: the window's picture is what arrives, and a window
@@ -264,9 +273,10 @@ TEST(SendDataStreamX11Test, FollowsTheWindow) {
     RecordingOwner owner;
     const CStreamSettings s = Settings(dir / "x11.flv", 200, 100);
     {
-        CSendDataStream sender(&owner, &s, window.Id());
-        EXPECT_EQ(100, sender.StartRect().left);
-        ASSERT_EQ(1, sender.Start(window.Id(), "xterm"));
+        std::shared_ptr<platform::IGameCapture> capture = x11::GameCaptureX11::Create(window.Id());
+        CSendDataStream sender(&owner, &s, capture);
+        EXPECT_EQ(200, sender.StartSize().width);
+        ASSERT_EQ(1, sender.Start(capture, "xterm"));
         ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= 4; }));
         {
             // A window laid over the right half stays out of the broadcast.
@@ -300,8 +310,9 @@ TEST(SendDataStreamX11Test, ClosedWindowEndsAsAUserStop) {
     TestWindowX11 window(10, 10, 160, 120);
     RecordingOwner owner;
     const CStreamSettings s = Settings(dir / "closed.flv", 160, 120);
-    CSendDataStream sender(&owner, &s, window.Id());
-    ASSERT_EQ(1, sender.Start(window.Id(), "xterm"));
+    std::shared_ptr<platform::IGameCapture> capture = x11::GameCaptureX11::Create(window.Id());
+    CSendDataStream sender(&owner, &s, capture);
+    ASSERT_EQ(1, sender.Start(capture, "xterm"));
     ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= 2; }));
     window.Destroy();
     EXPECT_EQ(-1, owner.WaitFirst());
@@ -321,8 +332,9 @@ TEST(SendDataStreamX11Test, SoundReachesThePublishedStream) {
     s.audioEnabled = 1;
     s.audioDevice = "s1.monitor";
     {
-        CSendDataStream sender(&owner, &s, window.Id());
-        ASSERT_EQ(1, sender.Start(window.Id(), "xterm"));
+        std::shared_ptr<platform::IGameCapture> capture = x11::GameCaptureX11::Create(window.Id());
+        CSendDataStream sender(&owner, &s, capture);
+        ASSERT_EQ(1, sender.Start(capture, "xterm"));
         std::this_thread::sleep_for(5000ms);
     }
     player.Stop();
@@ -368,9 +380,10 @@ TEST(SendDataStreamXwaylandTest, BroadcastsTheWindowResizeAndClose) {
         RecordingOwner owner;
         const CStreamSettings s = Settings(server.Url(name), 320, 240);
         {
-            CSendDataStream sender(&owner, &s, window.Id());
-            ASSERT_EQ(320, sender.StartRect().Width());
-            ASSERT_EQ(1, sender.Start(window.Id(), "xterm"));
+            std::shared_ptr<platform::IGameCapture> capture = x11::GameCaptureX11::Create(window.Id());
+            CSendDataStream sender(&owner, &s, capture);
+            ASSERT_EQ(320, sender.StartSize().width);
+            ASSERT_EQ(1, sender.Start(capture, "xterm"));
             ASSERT_TRUE(WaitFor([&] {
                 window.Pump();
                 return sender.Encoder().VideoFramesEncoded() >= 8;

@@ -75,8 +75,11 @@ struct World {
     bool requestSucceeds = true;
     int endNotices = 0;
     bool windowExists = true;
-    platform::ScreenRect client{100, 50, 100 + 1001, 50 + 601};
+    platform::PictureSize client{1001, 601};
     int raised = 0;
+    // What the capture was opened for, and the token the portal answers with.
+    std::vector<platform::GameSource> opened;
+    std::string answeredToken;
     int sendersMade = 0;
     int startsAnswer = 1;
     std::vector<std::pair<platform::WindowId, std::string>> starts;
@@ -97,11 +100,37 @@ public:
     void PostGameWindowLost() override { stamps.push_back(session->Generation()); }
 };
 
+// The game as the world shows it; remembers the window it was opened for.
+class WorldCapture : public platform::IGameCapture {
+public:
+    WorldCapture(World& w, platform::WindowId window) : w_(w), window_(window) {}
+    State Look(platform::PictureSize* size) override {
+        *size = w_.client;
+        return State::Shown;
+    }
+    Result Capture(int, int, platform::Picture*) override { return Result::Failed; }
+    bool PointerAt(int*, int*) override { return false; }
+    void BringToFront() override { ++w_.raised; }
+    std::string RestoreToken() const override { return w_.answeredToken; }
+    platform::WindowId Window() const { return window_; }
+
+private:
+    World& w_;
+    platform::WindowId window_;
+};
+
+platform::GameSource Window(platform::WindowId window) {
+    platform::GameSource game;
+    game.window = window;
+    game.pid = 4242;
+    return game;
+}
+
 class FakeSender : public ILiveSender {
 public:
     FakeSender(World& w, ILiveOwner* owner) : w_(w), owner_(owner) {}
-    int Start(platform::WindowId window, const std::string& processName) override {
-        w_.starts.emplace_back(window, processName);
+    int Start(std::shared_ptr<platform::IGameCapture> capture, const std::string& processName) override {
+        w_.starts.emplace_back(static_cast<WorldCapture&>(*capture).Window(), processName);
         if (w_.stopDuringStart && owner_ != nullptr) owner_->PostLiveStop(kLiveStopConnection);
         return w_.startsAnswer;
     }
@@ -129,13 +158,14 @@ BroadcastServices Services(World& w, CData& data) {
         resolved = "rtmp://10.0.0.7:1935/live";
         return true;
     };
-    s.raiseAndMeasure = [&w](platform::WindowId, platform::ScreenRect* r) {
-        ++w.raised;
-        if (!w.windowExists) return false;
-        *r = w.client;
-        return true;
+    s.openCapture = [&w](const platform::GameSource& game,
+                         const std::string&) -> std::shared_ptr<platform::IGameCapture> {
+        w.opened.push_back(game);
+        if (!w.windowExists) return nullptr;
+        return std::make_shared<WorldCapture>(w, game.window);
     };
-    s.makeSender = [&w](ILiveOwner* owner, const CStreamSettings*, platform::WindowId) -> std::unique_ptr<ILiveSender> {
+    s.makeSender = [&w](ILiveOwner* owner, const CStreamSettings*,
+                        std::shared_ptr<platform::IGameCapture>) -> std::unique_ptr<ILiveSender> {
         ++w.sendersMade;
         return std::make_unique<FakeSender>(w, owner);
     };
@@ -160,7 +190,7 @@ protected:
 
 TEST_F(Session, RequestThenStartBuildsTheSettingsAndStoresTheChoice) {
     CBroadcastSession session(data, Services(world, data), nullptr);
-    ASSERT_EQ(1, session.RequestBroadcast("STRIMO演示游戏", "今晚 & 明天", 0x400001, "strimo-sample-game"));
+    ASSERT_EQ(1, session.RequestBroadcast("STRIMO演示游戏", "今晚 & 明天", Window(0x400001), "strimo-sample-game"));
     EXPECT_EQ("今晚 & 明天", world.lastIntro);
     EXPECT_TRUE(world.messages.empty());
     const CStreamSettings& s = *session.Settings();
@@ -192,7 +222,7 @@ TEST_F(Session, RequestThenStartBuildsTheSettingsAndStoresTheChoice) {
 TEST_F(Session, FailedRequestSaysSoAndStartsNothing) {
     world.requestSucceeds = false;
     CBroadcastSession session(data, Services(world, data), nullptr);
-    EXPECT_EQ(0, session.RequestBroadcast("g", "i", 1, "p"));
+    EXPECT_EQ(0, session.RequestBroadcast("g", "i", Window(1), "p"));
     EXPECT_EQ((std::vector<std::string>{"获取信息失败"}), world.messages);
     EXPECT_EQ(0, world.sendersMade);
     EXPECT_EQ(0, session.Broadcasting());
@@ -201,7 +231,7 @@ TEST_F(Session, FailedRequestSaysSoAndStartsNothing) {
 TEST_F(Session, UnresolvableServerKeepsTheAddressAndAMissingWindowFailsTheStart) {
     CBroadcastSession session(data, Services(world, data), nullptr);
     world.windowExists = false;
-    EXPECT_EQ(0, session.RequestBroadcast("g", "i", 1, "p"));
+    EXPECT_EQ(0, session.RequestBroadcast("g", "i", Window(1), "p"));
     EXPECT_EQ((std::vector<std::string>{"获取游戏界面出错", "连接服务器失败"}), world.messages);
     EXPECT_EQ(0, world.sendersMade);
     EXPECT_EQ(0, data.Broadcasting());
@@ -210,7 +240,7 @@ TEST_F(Session, UnresolvableServerKeepsTheAddressAndAMissingWindowFailsTheStart)
     world.messages.clear();
     data.SetPipUrl("rtmp://unknown.host/live/");
     data.SetPipName("k");
-    EXPECT_EQ(1, session.StartBroadcast(1, "p"));
+    EXPECT_EQ(1, session.StartBroadcast(Window(1), "p"));
     EXPECT_EQ("rtmp://unknown.host/live/k", session.Settings()->url);
 }
 
@@ -233,7 +263,7 @@ TEST_F(Session, OnlyRtmpAddressesArePublishedTo) {
         world.messages.clear();
         const std::size_t startsBefore = world.starts.size();
         data.SetPipUrl(c.pipUrl);
-        EXPECT_EQ(c.publishes ? 1 : 0, session.StartBroadcast(1, "p"));
+        EXPECT_EQ(c.publishes ? 1 : 0, session.StartBroadcast(Window(1), "p"));
         EXPECT_EQ(c.publishes ? 1u : 0u, world.starts.size() - startsBefore);
         if (c.publishes) {
             EXPECT_TRUE(world.messages.empty());
@@ -249,18 +279,18 @@ TEST_F(Session, OnlyRtmpAddressesArePublishedTo) {
 // the start fails with the usual words, no sender (and so no encoder) is made, the program goes on.
 TEST_F(Session, WindowsTheEncoderCannotTakeFailTheStart) {
     CBroadcastSession session(data, Services(world, data), nullptr);
-    for (const platform::ScreenRect rect :
-         {platform::ScreenRect{10, 10, 13, 500}, platform::ScreenRect{10, 10, 900, 13}, platform::ScreenRect{10, 10, 10, 10},
-          platform::ScreenRect{0, 0, 20000, 600}, platform::ScreenRect{0, 0, 600, kMaxPictureSide + 4}}) {
-        world.client = rect;
+    for (const platform::PictureSize size : {platform::PictureSize{3, 490}, platform::PictureSize{890, 3},
+                                             platform::PictureSize{0, 0}, platform::PictureSize{20000, 600},
+                                             platform::PictureSize{600, kMaxPictureSide + 4}}) {
+        world.client = size;
         world.messages.clear();
-        EXPECT_EQ(0, session.RequestBroadcast("g", "i", 1, "p"));
+        EXPECT_EQ(0, session.RequestBroadcast("g", "i", Window(1), "p"));
         EXPECT_EQ((std::vector<std::string>{"获取游戏界面出错", "连接服务器失败"}), world.messages);
         EXPECT_EQ(0, world.sendersMade);
     }
-    world.client = {10, 10, 14, 14};  // 4 × 4 is the smallest picture
+    world.client = {4, 4};  // the smallest picture
     world.messages.clear();
-    EXPECT_EQ(1, session.RequestBroadcast("g", "i", 1, "p"));
+    EXPECT_EQ(1, session.RequestBroadcast("g", "i", Window(1), "p"));
     EXPECT_EQ(4, session.Settings()->sourceWidth);
     EXPECT_EQ(640, session.Settings()->width);
 }
@@ -272,7 +302,7 @@ TEST_F(Session, StopPostedWhileStartingBelongsToTheNewBroadcast) {
     StampingOwner owner;
     CBroadcastSession session(data, Services(world, data), &owner);
     owner.session = &session;
-    ASSERT_EQ(1, session.RequestBroadcast("g", "i", 1, "p"));
+    ASSERT_EQ(1, session.RequestBroadcast("g", "i", Window(1), "p"));
     ASSERT_EQ(1u, owner.stamps.size());
     EXPECT_EQ(session.Generation(), owner.stamps[0]);
     session.LiveStop(kLiveStopConnection);
@@ -285,18 +315,18 @@ TEST_F(Session, StopPostedWhileStartingBelongsToTheNewBroadcast) {
 TEST_F(Session, RefusedStartKeepsTheSenderForTheNextTry) {
     world.startsAnswer = 0;
     CBroadcastSession session(data, Services(world, data), nullptr);
-    EXPECT_EQ(0, session.RequestBroadcast("g", "i", 1, "p"));
+    EXPECT_EQ(0, session.RequestBroadcast("g", "i", Window(1), "p"));
     EXPECT_EQ((std::vector<std::string>{"连接服务器失败"}), world.messages);
     EXPECT_EQ(0, data.Broadcasting());
     world.startsAnswer = 1;
-    EXPECT_EQ(1, session.StartBroadcast(1, "p"));
+    EXPECT_EQ(1, session.StartBroadcast(Window(1), "p"));
     EXPECT_EQ(1, world.sendersMade);
     EXPECT_EQ(2u, world.starts.size());
 }
 
 TEST_F(Session, InterruptionOffersContinueWithoutANewStreamRequest) {
     CBroadcastSession session(data, Services(world, data), nullptr);
-    ASSERT_EQ(1, session.RequestBroadcast("g", "i", 7, "game"));
+    ASSERT_EQ(1, session.RequestBroadcast("g", "i", Window(7), "game"));
     const unsigned running = session.Generation();
     EXPECT_EQ("直播中断, 直播中不能改变窗体大小", session.LiveStop(1));
     EXPECT_NE(running, session.Generation());
@@ -319,7 +349,7 @@ TEST_F(Session, InterruptionOffersContinueWithoutANewStreamRequest) {
 
 TEST_F(Session, UserStopTellsTheServiceOnceAndOffersNoContinue) {
     CBroadcastSession session(data, Services(world, data), nullptr);
-    ASSERT_EQ(1, session.RequestBroadcast("g", "i", 7, "game"));
+    ASSERT_EQ(1, session.RequestBroadcast("g", "i", Window(7), "game"));
     EXPECT_EQ("直播停止", session.UserStop());
     EXPECT_EQ(1, world.endNotices);
     EXPECT_EQ(2, session.Interrupted());
@@ -332,7 +362,7 @@ TEST_F(Session, UserStopTellsTheServiceOnceAndOffersNoContinue) {
 TEST_F(Session, EndingWhileBroadcastingTellsTheServiceAndKeepsTheChoiceOnce) {
     {
         CBroadcastSession session(data, Services(world, data), nullptr);
-        ASSERT_EQ(1, session.RequestBroadcast("g", "i", 7, "game"));
+        ASSERT_EQ(1, session.RequestBroadcast("g", "i", Window(7), "game"));
         world.chosen.bitRate = 1000000;  // chosen later, read at the end
         session.End();
         EXPECT_EQ(1, world.endNotices);
@@ -369,7 +399,7 @@ TEST(SessionFiles, TheChoiceIsOnDiskAsSoonAsABroadcastStarts) {
     ASSERT_TRUE(data->LoadPersonSettings());
     {
         CBroadcastSession session(*data, Services(world, *data), nullptr);
-        ASSERT_EQ(1, session.RequestBroadcast("g", "i", 7, "game"));
+        ASSERT_EQ(1, session.RequestBroadcast("g", "i", Window(7), "game"));
         std::string config, user;
         ASSERT_TRUE(LoadEncrypted("config.xml", config));
         ASSERT_TRUE(LoadEncrypted("usr.xml", user));

@@ -1,7 +1,5 @@
 #include "ArrowCursor.h"
 
-namespace x11 {
-
 const char* const ArrowCursor::kShape[kHeight] = {
     "X           ",
     "XX          ",
@@ -40,5 +38,3 @@ void ArrowCursor::Draw(unsigned char* pixels, int width, int rows, int stride, i
         }
     }
 }
-
-}  // namespace x11

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "GameCapture.h"
+
+namespace platform {
+
+// Chooses the capture backend for the game the member chose, the one place that knows them:
+// - the game has an X11 window on this display (an X11 session, or an X11 game under
+//   Xwayland): that window, read through Composite (x11/GameCaptureX11);
+// - it has none and the session is Wayland: the desktop's ScreenCast portal, which shows its
+//   picker unless `source.restoreToken` is accepted, and the PipeWire stream it hands over
+//   (pipewire/GameCapturePortal).
+// Null when neither applies or the capture cannot be set up; `failure` then says why, for the
+// log. Runs on the user-interface thread: the portal's answers arrive there.
+std::unique_ptr<IGameCapture> OpenGameCapture(const GameSource& source, std::string* failure = nullptr);
+
+// Whether a game without an X11 window can still be captured here: the session is Wayland
+// (WAYLAND_DISPLAY set, or XDG_SESSION_TYPE=wayland).
+bool WaylandSession();
+
+}  // namespace platform
