@@ -8,6 +8,11 @@
 //   then prints "version V", "node ID WIDTHxHEIGHT" for each stream and "restore_token T"
 //   when the portal gave one. Exit status: 0 streams, 1 a failed call or no answer within 30 s,
 //   10 + the response code when a request was refused (11 cancelled, 12 failed).
+// Usage: portal-screencast --list-windows
+//   GNOME only: prints "window APP_ID TITLE" for each window GNOME Shell offers the portal's
+//   window picker (org.gnome.Shell.Introspect.GetWindows). The shell answers only the portal
+//   back ends' bus names; a private test desktop runs no GTK back end, so this takes its name
+//   for the call. Exit status 0 when the shell answered.
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -17,6 +22,7 @@
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QEventLoop>
+#include <QTest>
 #include <QTimer>
 #include <QVariantMap>
 
@@ -89,12 +95,47 @@ Reply Request(QDBusConnection& bus, const QString& method, QList<QVariant> argum
     return reply;
 }
 
+int ListWindows(QDBusConnection& bus) {
+    if (!bus.registerService(QStringLiteral("org.freedesktop.impl.portal.desktop.gtk"))) {
+        std::fprintf(stderr, "portal-screencast: the GTK portal's name is taken\n");
+        return 1;
+    }
+    // The shell learns of the new owner by a name watch of its own: until then it refuses.
+    QDBusMessage answer;
+    const QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.gnome.Shell.Introspect"), QStringLiteral("/org/gnome/Shell/Introspect"),
+        QStringLiteral("org.gnome.Shell.Introspect"), QStringLiteral("GetWindows"));
+    const bool answered = QTest::qWaitFor([&] {
+        answer = bus.call(call);
+        return answer.type() == QDBusMessage::ReplyMessage;
+    }, 10000);
+    if (!answered) {
+        std::fprintf(stderr, "portal-screencast: GetWindows: %s\n", qPrintable(answer.errorMessage()));
+        return 1;
+    }
+    const QDBusArgument windows = answer.arguments().value(0).value<QDBusArgument>();
+    windows.beginMap();
+    while (!windows.atEnd()) {
+        quint64 id = 0;
+        QVariantMap props;
+        windows.beginMapEntry();
+        windows >> id >> props;
+        windows.endMapEntry();
+        std::printf("window %s %s\n", qPrintable(props.value(QStringLiteral("app-id")).toString()),
+                    qPrintable(props.value(QStringLiteral("title")).toString()));
+    }
+    windows.endMap();
+    std::fflush(stdout);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     uint types = 1, cursor = 0, persist = 0;
     QString restoreToken;
+    bool listWindows = false;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); i++) {
         const bool hasValue = i + 1 < args.size();
@@ -102,8 +143,10 @@ int main(int argc, char** argv) {
         else if (args[i] == QLatin1String("--cursor") && hasValue) cursor = args[++i].toUInt();
         else if (args[i] == QLatin1String("--persist") && hasValue) persist = args[++i].toUInt();
         else if (args[i] == QLatin1String("--restore-token") && hasValue) restoreToken = args[++i];
+        else if (args[i] == QLatin1String("--list-windows")) listWindows = true;
         else {
-            std::fprintf(stderr, "usage: portal-screencast [--types N] [--cursor N] [--persist N] [--restore-token T]\n");
+            std::fprintf(stderr, "usage: portal-screencast [--types N] [--cursor N] [--persist N] [--restore-token T]\n"
+                                 "       portal-screencast --list-windows\n");
             return 2;
         }
     }
@@ -112,6 +155,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "portal-screencast: no session bus\n");
         return 1;
     }
+    if (listWindows) return ListWindows(bus);
     QDBusInterface properties(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), bus);
     const QDBusReply<QDBusVariant> version = properties.call(QStringLiteral("Get"), kScreenCast, QStringLiteral("version"));
     if (!version.isValid()) {
