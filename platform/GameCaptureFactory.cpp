@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "GameCapturePortal.h"
 #include "GameCaptureX11.h"
 
 namespace platform {
@@ -19,6 +20,8 @@ std::unique_ptr<IGameCapture> OpenGameCapture(const GameSource& source, std::str
     if (source.window != 0) {
         capture = x11::GameCaptureX11::Create(source.window);
         if (!capture) why = "the X display cannot be opened";
+    } else if (WaylandSession()) {
+        capture = pipewire::GameCapturePortal::Open(source.restoreToken, &why);
     } else {
         why = "the game has no window on this display";
     }

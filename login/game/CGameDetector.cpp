@@ -2,13 +2,15 @@
 
 #include "LowerCaseName.h"
 
+#include "GameCaptureFactory.h"
 #include "GameWindowsX11.h"
 #include "NetworkProbe.h"
 
-CGameDetector::CGameDetector() : CGameDetector(&proc::ListOwnProcesses, std::make_unique<GameWindowsX11>()) {}
+CGameDetector::CGameDetector()
+    : CGameDetector(&proc::ListOwnProcesses, std::make_unique<GameWindowsX11>(), platform::WaylandSession()) {}
 
-CGameDetector::CGameDetector(ProcessLister processes, std::unique_ptr<IGameWindows> windows)
-    : processes_(std::move(processes)), windows_(std::move(windows)) {}
+CGameDetector::CGameDetector(ProcessLister processes, std::unique_ptr<IGameWindows> windows, bool windowlessGames)
+    : processes_(std::move(processes)), windows_(std::move(windows)), windowlessGames_(windowlessGames) {}
 
 std::string CGameDetector::LowerCase(std::string text) { return LowerCaseName(text); }
 
@@ -63,6 +65,14 @@ bool CGameDetector::SelectGameProcess(const std::string& text) {
     const std::vector<IGameWindows::OwnedWindow> windows =
         it == table_.end() ? std::vector<IGameWindows::OwnedWindow>{} : windows_->VisibleWindowsOf(it->second);
     if (windows.empty()) {
+        // A native Wayland game has no X11 window: the desktop's portal shares it at the start.
+        if (windowlessGames_ && it != table_.end() && !it->second.empty()) {
+            failure_.clear();
+            selectedWindow_ = 0;
+            selectedProcess_ = name;
+            selectedPid_ = it->second.front();
+            return true;
+        }
         failure_ = kNoGameWindowMessage;
         return false;
     }

@@ -27,9 +27,12 @@ public:
     using ProcessTable = std::map<std::string, std::vector<long>>;
     using OfferSet = std::set<std::string>;
 
-    // The member's processes under /proc and the windows of $DISPLAY.
+    // The member's processes under /proc and the windows of $DISPLAY; in a Wayland session a
+    // game without an X11 window is chosen too.
     CGameDetector();
-    CGameDetector(ProcessLister processes, std::unique_ptr<IGameWindows> windows);
+    // `windowlessGames`: a running game without a visible X11 window is chosen all the same
+    // (window 0), for the desktop's ScreenCast portal to share.
+    CGameDetector(ProcessLister processes, std::unique_ptr<IGameWindows> windows, bool windowlessGames = false);
 
     // Every running process by lower-cased program name; a name that runs twice keeps both.
     void EnumRunningProcesses(ProcessTable& table, OfferSet& offers) const;
@@ -47,7 +50,8 @@ public:
     // visible window, which is brought to the front. Of several processes of that name (a game
     // and its launcher, two copies, a copy on another display) the one that shows the topmost
     // visible window here is taken. False, with FailureMessage() set to "获取游戏窗口失败",
-    // when none of them has a visible top-level window or none is running.
+    // when none is running, or none of them has a visible top-level window and windowless
+    // games are not taken.
     bool SelectGameProcess(const std::string& text);
 
     const std::string& FailureMessage() const { return failure_; }
@@ -68,4 +72,5 @@ private:
     WindowId selectedWindow_ = 0;
     std::string selectedProcess_;
     long selectedPid_ = 0;
+    bool windowlessGames_ = false;
 };

@@ -35,9 +35,17 @@ int CBroadcastSession::BuildStreamSettings(const platform::GameSource& game, con
 
     // The capture of the last broadcast goes first: a desktop shares one game once at a time.
     capture_.reset();
-    if (game.window != 0 || game.pid != 0) capture_ = services_.openCapture(game, processName);
+    platform::GameSource source = game;
+    // Without an X11 window the desktop's portal is asked for the game; what it answered last
+    // time lets it share the same window again without its picker.
+    const bool portal = game.window == 0;
+    if (portal) source.restoreToken = data_.CaptureToken(processName);
+    if (game.window != 0 || game.pid != 0) capture_ = services_.openCapture(source, processName);
+    // A token the portal refused was answered with its picker, and the member's answer there
+    // replaces it (a cancelled picker leaves nothing worth keeping).
+    if (portal) data_.SetCaptureToken(processName, capture_ ? capture_->RestoreToken() : std::string());
     if (!capture_) {
-        services_.message(game.window == 0 ? kNoGameWindowMessage : kNoGameViewMessage);
+        services_.message(portal ? kNoGameWindowMessage : kNoGameViewMessage);
         return 0;
     }
     capture_->BringToFront();

@@ -53,7 +53,14 @@ struct PersonRecords {
     std::string saveFile;
     std::string streamId;
     int bitRate = 0;
+    std::map<std::string, std::string> captureTokens;
 };
+
+// The portal's restore tokens of a person entry: "capture" children after "net", which older
+// files lack.
+constexpr const char* kCaptureTag = "capture";
+constexpr const char* kCaptureGame = "game";
+constexpr const char* kCaptureToken = "restore_token";
 
 // Reads one person entry; nullopt when it lacks a child the layout requires.
 std::optional<PersonRecords> ReadPerson(const Node* person, const AudioRecord& audioBase,
@@ -93,6 +100,11 @@ std::optional<PersonRecords> ReadPerson(const Node* person, const AudioRecord& a
     r.audio.deviceIndex = ParseLeadingDecimal(Text(a[4]));
     r.streamId = Text(n[0]);
     r.bitRate = ParseLeadingDecimal(Text(n[1]));
+    for (const Node* c = person->first_node(kCaptureTag); c != nullptr; c = c->next_sibling(kCaptureTag)) {
+        const auto game = Attribute(c, kCaptureGame);
+        const auto token = Attribute(c, kCaptureToken);
+        if (game && token && !game->empty() && !token->empty()) r.captureTokens[*game] = *token;
+    }
     return r;
 }
 
@@ -246,6 +258,7 @@ bool CData::LoadPersonSettings() {
             recording_ = r->recording;
             saveFile_ = r->saveFile;
             streamId_ = r->streamId;
+            captureTokens_ = r->captureTokens;
             bitRate_ = r->bitRate;
             personLoaded_ = 1;
             return true;
@@ -310,9 +323,26 @@ void CData::UpdateDocuments() {
             Node* net = child(person, "net", "");
             child(net, "streamID", streamId_);
             child(net, "speed", number(bitRate_));
+            for (const auto& [game, token] : captureTokens_) {
+                Node* capture = child(person, kCaptureTag, "");
+                doc.SetAttribute(capture, kCaptureGame, game);
+                doc.SetAttribute(capture, kCaptureToken, token);
+            }
             root->append_node(person);
         }
     }
+}
+
+std::string CData::CaptureToken(const std::string& processName) const {
+    const auto it = captureTokens_.find(processName);
+    return it == captureTokens_.end() ? std::string() : it->second;
+}
+
+void CData::SetCaptureToken(const std::string& processName, std::string token) {
+    if (token.empty())
+        captureTokens_.erase(processName);
+    else
+        captureTokens_[processName] = std::move(token);
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,6 +58,12 @@ public:
     const std::string& SaveFile() const { return saveFile_; }
     void SetSaveFile(std::string v) { saveFile_ = std::move(v); }
 
+    // What the desktop's screen-sharing portal answered the last time the member broadcast the
+    // game `processName` (empty: nothing kept); with it the portal shares the game again
+    // without asking. Kept in the member's person entry.
+    std::string CaptureToken(const std::string& processName) const;
+    void SetCaptureToken(const std::string& processName, std::string token);
+
     const std::string& PipName() const { return pipName_; }
     void SetPipName(std::string v) { pipName_ = std::move(v); }
     const std::string& PipUrl() const { return pipUrl_; }
@@ -102,6 +109,7 @@ private:
     VideoRecord video_{1, 0, 0, 0, 0};
     int recording_ = 0;
     std::string saveFile_;
+    std::map<std::string, std::string> captureTokens_;
     std::string pipName_;
     std::string pipUrl_;
     int usrLoaded_ = 0;

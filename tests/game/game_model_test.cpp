@@ -146,6 +146,21 @@ TEST_F(GameModelTest, NoVisibleWindowIsRefused) {
         EXPECT_EQ(detector_->SelectedWindow(), 0u) << text;
     }
     EXPECT_TRUE(windows_->raised.empty());
+
+    // In a Wayland session a running game without an X11 window is a native Wayland client:
+    // it is chosen without a window, for the desktop's portal to share; what does not run is
+    // still refused.
+    CGameDetector wayland([this] { return processes_; }, std::make_unique<FakeWindows>(), true);
+    wayland.RefreshProcesses(games_, system_);
+    ASSERT_TRUE(wayland.SelectGameProcess("zeta"));
+    EXPECT_EQ(wayland.SelectedWindow(), 0u);
+    EXPECT_EQ(wayland.SelectedPid(), 11);
+    EXPECT_EQ(wayland.SelectedProcess(), "zeta");
+    EXPECT_EQ(wayland.FailureMessage(), "");
+    for (const char* text : {"Never", "not-running", ""}) {
+        EXPECT_FALSE(wayland.SelectGameProcess(text)) << text;
+        EXPECT_EQ(wayland.FailureMessage(), "获取游戏窗口失败") << text;
+    }
 }
 
 TEST_F(GameModelTest, NoProcessesMeansNoChoices) {

@@ -347,6 +347,38 @@ TEST_F(Session, InterruptionOffersContinueWithoutANewStreamRequest) {
     EXPECT_FALSE(session.OffersContinue());
 }
 
+// A game without an X11 window goes to the desktop's portal: the token it answered for this
+// game last time goes with the request and its new answer is kept for the game; a refusal (or a
+// cancelled picker) shows the game dialog's words and forgets the token. X11 windows need none.
+TEST_F(Session, GameWithoutAWindowKeepsThePortalsTokenPerGame) {
+    CBroadcastSession session(data, Services(world, data), nullptr);
+    platform::GameSource native;
+    native.pid = 99;
+    world.answeredToken = "tok-1";
+    ASSERT_EQ(1, session.RequestBroadcast("g", "i", native, "wlgame"));
+    EXPECT_EQ("", world.opened.back().restoreToken);
+    EXPECT_EQ("tok-1", data.CaptureToken("wlgame"));
+    session.UserStop();
+
+    world.answeredToken = "tok-2";
+    ASSERT_EQ(1, session.StartBroadcast(native, "wlgame"));
+    EXPECT_EQ("tok-1", world.opened.back().restoreToken);
+    EXPECT_EQ("tok-2", data.CaptureToken("wlgame"));
+    EXPECT_EQ("", data.CaptureToken("other"));
+    session.UserStop();
+
+    ASSERT_EQ(1, session.StartBroadcast(Window(7), "x11game"));
+    EXPECT_EQ("", world.opened.back().restoreToken);
+    EXPECT_EQ("", data.CaptureToken("x11game"));
+    session.UserStop();
+
+    world.windowExists = false;
+    world.messages.clear();
+    EXPECT_EQ(0, session.StartBroadcast(native, "wlgame"));
+    EXPECT_EQ((std::vector<std::string>{"获取游戏窗口失败", "连接服务器失败"}), world.messages);
+    EXPECT_EQ("", data.CaptureToken("wlgame"));
+}
+
 TEST_F(Session, UserStopTellsTheServiceOnceAndOffersNoContinue) {
     CBroadcastSession session(data, Services(world, data), nullptr);
     ASSERT_EQ(1, session.RequestBroadcast("g", "i", Window(7), "game"));
@@ -397,6 +429,7 @@ TEST(SessionFiles, TheChoiceIsOnDiskAsSoonAsABroadcastStarts) {
     ASSERT_TRUE(data->LoadConfigFile());
     data->SetCurrentUser({"demo", "pw", true});
     ASSERT_TRUE(data->LoadPersonSettings());
+    data->SetCaptureToken("wlgame", "tok-7");
     {
         CBroadcastSession session(*data, Services(world, *data), nullptr);
         ASSERT_EQ(1, session.RequestBroadcast("g", "i", Window(7), "game"));
@@ -407,5 +440,12 @@ TEST(SessionFiles, TheChoiceIsOnDiskAsSoonAsABroadcastStarts) {
         EXPECT_NE(std::string::npos, config.find("1000000")) << config;
         EXPECT_NE(std::string::npos, config.find("den=\"15\"")) << config;
         EXPECT_NE(std::string::npos, user.find("name=\"demo\"")) << user;
+        // The portal's token, kept for the member and the game.
+        CData reread;
+        ASSERT_TRUE(reread.LoadConfigFile());
+        reread.SetCurrentUser({"demo", "pw", true});
+        ASSERT_TRUE(reread.LoadPersonSettings());
+        EXPECT_EQ("tok-7", reread.CaptureToken("wlgame"));
+        EXPECT_EQ("", reread.CaptureToken("game"));
     }
 }

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "GameCapture.h"
+
+struct pw_context;
+struct pw_core;
+struct pw_stream;
+struct pw_thread_loop;
+
+namespace pipewire {
+
+// One video stream from a PipeWire node (what the ScreenCast portal shares), received on a
+// thread loop of PipeWire's own. Shared-memory buffers only (MemFd, MemPtr) in BGRx, BGRA,
+// RGBx or RGBA: without a GPU to map them, DMA-BUFs are never offered. Frames arrive only
+// when the picture changes. PipeWire's thread copies the newest one (its cropped area: GNOME
+// sends monitor-sized buffers and the window's area as crop metadata) into one of three
+// pictures of ours and gives the buffer straight back; the consumer takes the newest picture
+// from there. The producer may unmap its buffers at any moment (a new format, the window
+// closed) while the encoder still reads the picture of an earlier tick, so that picture must
+// be ours: one copy per changed picture, none per tick.
+class PipeWireStream {
+public:
+    // A taken frame, valid until the next TakeNewest that answers true; it may be drawn into.
+    struct Frame {
+        unsigned char* pixels = nullptr;
+        int width = 0;
+        int height = 0;
+        int stride = 0;
+        platform::PixelLayout layout = platform::PixelLayout::Bgrx;
+    };
+
+    // Connects to `nodeId` on the remote behind `fd` (taken over, closed in every case). Null
+    // with `error` set when PipeWire refuses.
+    static std::unique_ptr<PipeWireStream> Connect(int fd, unsigned nodeId, std::string* error);
+    ~PipeWireStream();
+    PipeWireStream(const PipeWireStream&) = delete;
+    PipeWireStream& operator=(const PipeWireStream&) = delete;
+
+    // Waits up to `ms` for the first frame (or a failure); true once one is there.
+    bool WaitFirstFrame(int ms);
+    // The newest frame, when one arrived since the last call that answered true.
+    bool TakeNewest(Frame* frame);
+    // The size of the newest frame that arrived (taken or not).
+    platform::PictureSize NewestSize() const;
+    // The stream failed or ended (the node was removed, the remote went away); for good.
+    bool Broken() const { return broken_.load(); }
+    const std::string& BrokenWhy() const { return brokenWhy_; }
+
+private:
+    PipeWireStream() = default;
+    void Break(const std::string& why);
+
+    pw_thread_loop* loop_ = nullptr;
+    pw_context* context_ = nullptr;
+    pw_core* core_ = nullptr;
+    pw_stream* stream_ = nullptr;
+    // PipeWire's callbacks and their hooks.
+    struct Listeners;
+    std::unique_ptr<Listeners> listeners_;
+
+    // Negotiated on PipeWire's thread.
+    platform::PixelLayout layout_ = platform::PixelLayout::Bgrx;
+    int formatWidth_ = 0;
+    int formatHeight_ = 0;
+
+    // Three pictures: PipeWire's thread writes the back one, the consumer reads the front one,
+    // and they trade through the pending one under the lock.
+    struct Slot {
+        std::vector<unsigned char> pixels;
+        Frame frame;
+    };
+    Slot slots_[3];
+    int back_ = 0;
+    int pending_ = 1;
+    int front_ = 2;
+    bool hasPending_ = false;
+    mutable std::mutex mutex_;
+    std::condition_variable arrived_;
+    platform::PictureSize newestSize_;
+    bool anyFrame_ = false;
+    std::atomic<bool> broken_{false};
+    std::string brokenWhy_;
+};
+
+}  // namespace pipewire

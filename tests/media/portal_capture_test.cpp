@@ -1,0 +1,237 @@
+// A native Wayland game, captured through the desktop's ScreenCast portal and PipeWire, on a
+// real desktop: GNOME Shell (tests/fixtures/with-gnome.sh: a window stream, the picker passed
+// by a restore token seeded for the test window) or sway (with-sway.sh: the portal casts the
+// whole output). The test window draws red, green, blue and white quadrants.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CSendDataStream.h"
+#include "Capture.h"
+#include "ChildProcess.h"
+#include "FakePlatform.h"
+#include "GameCaptureFactory.h"
+#include "NginxRtmpServer.h"
+#include "WaitFor.h"
+
+using namespace testsupport;
+using namespace std::chrono_literals;
+using State = platform::IGameCapture::State;
+using Result = platform::IGameCapture::Result;
+
+namespace {
+
+const std::string kBin = STRIMO_TESTS_BIN;
+const std::string kAppId = "strimo-wayland-test-window";
+const std::string kTitle = "strimo test window";
+
+bool OnGnome() {
+    const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+    return desktop != nullptr && std::strstr(desktop, "GNOME") != nullptr;
+}
+
+// Where the window lies in the shared picture: all of it on GNOME (a window stream), its place
+// on the output on sway.
+struct Area {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+Area WindowOnSway() {
+    std::istringstream rect(Capture("swaymsg -t get_tree | jq -r '.. | objects | select(.app_id? == \"" + kAppId +
+                                    "\") | \"\\(.rect.x) \\(.rect.y) \\(.rect.width) \\(.rect.height)\"'"));
+    Area a;
+    rect >> a.x >> a.y >> a.width >> a.height;
+    return a;
+}
+
+struct Rgb {
+    int r, g, b;
+};
+
+// The pixel at (x, y) of 32-bit rows in either channel order.
+Rgb PixelOf(const platform::Picture& p, int x, int y) {
+    const unsigned char* px = p.pixels + static_cast<long>(y) * p.stride + x * 4;
+    return p.layout == platform::PixelLayout::Bgrx ? Rgb{px[2], px[1], px[0]} : Rgb{px[0], px[1], px[2]};
+}
+
+void ExpectQuadrants(const std::function<Rgb(int, int)>& at, const Area& a, int tolerance) {
+    const struct {
+        int fx, fy;
+        Rgb colour;
+        const char* what;
+    } spots[] = {{1, 1, {255, 0, 0}, "red"}, {3, 1, {0, 255, 0}, "green"}, {1, 3, {0, 0, 255}, "blue"},
+                 {3, 3, {255, 255, 255}, "white"}};
+    for (const auto& s : spots) {
+        SCOPED_TRACE(s.what);
+        const Rgb c = at(a.x + a.width * s.fx / 4, a.y + a.height * s.fy / 4);
+        EXPECT_NEAR(s.colour.r, c.r, tolerance);
+        EXPECT_NEAR(s.colour.g, c.g, tolerance);
+        EXPECT_NEAR(s.colour.b, c.b, tolerance);
+    }
+}
+
+CStreamSettings Settings(const std::string& url, platform::PictureSize size) {
+    CStreamSettings s;
+    s.sourceWidth = s.width = size.width / 4 * 4;
+    s.sourceHeight = s.height = size.height / 4 * 4;
+    s.frameRate = 10;
+    s.quality = 0;
+    s.url = url;
+    s.audioEnabled = 0;
+    s.bitRate = 1000000;
+    return s;
+}
+
+class PortalCaptureTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "portal_capture_test";
+        static char* argv[] = {name, nullptr};
+        if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
+    }
+
+    // Starts the test window and, on GNOME, waits until the shell lists it and seeds the
+    // portal's permission store for it. The game's source: no X11 window, its process.
+    platform::GameSource StartGame(const std::string& size, bool tick) {
+        std::vector<std::string> argv = {kBin + "/wayland-test-window", "--size", size, "--app-id", kAppId,
+                                         "--title", kTitle};
+        if (tick) argv.insert(argv.end(), {"--tick", "100"});
+        window_ = std::make_unique<ChildProcess>(argv);
+        EXPECT_TRUE(window_->Started());
+        platform::GameSource game;
+        game.pid = window_->Pid();
+        if (OnGnome()) {
+            const auto listed = [&] {
+                return Capture(kBin + "/portal-screencast --list-windows").find("window " + kAppId + ".desktop " +
+                                                                               kTitle) != std::string::npos;
+            };
+            EXPECT_TRUE(WaitFor(listed, 15000ms)) << "GNOME Shell does not list the test window";
+            std::string token = Capture(std::string(STRIMO_SOURCE_DIR) + "/tests/wayland/seed-screencast-token.sh " +
+                                        kAppId + ".desktop '" + kTitle + "'");
+            while (!token.empty() && token.back() == '\n') token.pop_back();
+            game.restoreToken = token;
+        } else {
+            EXPECT_TRUE(WaitFor([] { return WindowOnSway().width > 0; }, 10000ms)) << "sway did not map the window";
+        }
+        return game;
+    }
+    // Where the window shows in the shared picture.
+    Area WindowArea(platform::PictureSize shared) const {
+        if (OnGnome()) return {0, 0, shared.width, shared.height};
+        return WindowOnSway();
+    }
+
+    std::unique_ptr<ChildProcess> window_;
+};
+
+}  // namespace
+
+// The portal shares the game; its picture holds the window's quadrants in place, a picture that
+// has not changed is reported as such, and on GNOME the token the portal answers is the one that
+// passed its picker, kept for the next broadcast.
+TEST_F(PortalCaptureTest, SharesTheGamesPicture) {
+    const platform::GameSource game = StartGame("400x300", false);
+    std::string failure;
+    auto capture = platform::OpenGameCapture(game, &failure);
+    ASSERT_NE(capture, nullptr) << failure;
+    platform::PictureSize size;
+    ASSERT_EQ(State::Shown, capture->Look(&size));
+    if (OnGnome()) {
+        // The window stream is cropped to the window.
+        EXPECT_EQ((platform::PictureSize{400, 300}), size);
+        EXPECT_EQ(game.restoreToken, capture->RestoreToken());
+    } else {
+        EXPECT_EQ((platform::PictureSize{1280, 720}), size);
+    }
+    platform::Picture picture;
+    ASSERT_EQ(Result::Fresh, capture->Capture(size.width, size.height, &picture));
+    EXPECT_EQ(size.width, picture.width);
+    ExpectQuadrants([&](int x, int y) { return PixelOf(picture, x, y); }, WindowArea(size), 8);
+    // The window does not change: no new frame comes, the last one stands.
+    EXPECT_EQ(Result::Unchanged, capture->Capture(size.width, size.height, &picture));
+    int x = 0, y = 0;
+    EXPECT_FALSE(capture->PointerAt(&x, &y)) << "the compositor draws the pointer";
+}
+
+// The whole sender broadcasts the shared game to nginx, and the decoded pictures show it. On
+// GNOME the window's life follows: a new size ends the broadcast with reason 1, and closing
+// the window ends it as a user stop.
+TEST_F(PortalCaptureTest, BroadcastsTheGameResizeAndClose) {
+    NginxRtmpServer server;
+    ASSERT_TRUE(server.Start()) << server.ErrorLog();
+    const platform::GameSource game = StartGame("320x240", true);
+    std::string failure;
+    std::shared_ptr<platform::IGameCapture> capture = platform::OpenGameCapture(game, &failure);
+    ASSERT_NE(capture, nullptr) << failure;
+    platform::PictureSize size;
+    ASSERT_EQ(State::Shown, capture->Look(&size));
+    const Area area = WindowArea(size);
+    const CStreamSettings s = Settings(server.Url("portal"), size);
+    RecordingOwner owner;
+    {
+        CSendDataStream sender(&owner, &s, capture, NoDeviceAudio());
+        ASSERT_EQ(1, sender.Start(capture, "wayland-test-window"));
+        ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= 20; }, 20000ms));
+        EXPECT_TRUE(owner.Reasons().empty());
+        if (OnGnome()) {
+            ::kill(window_->Pid(), SIGUSR1);  // 240 × 320 now
+            EXPECT_EQ(kLiveStopResized, owner.WaitFirst(10000));
+        }
+    }
+    ASSERT_TRUE(server.WaitRecordingClosed("portal"));
+    for (int frame : {2, 15}) {
+        SCOPED_TRACE(frame);
+        const std::string raw = Capture("ffmpeg -v error -i '" + server.Recording("portal") +
+                                        "' -vf 'select=eq(n\\," + std::to_string(frame) +
+                                        ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 - 2>/dev/null");
+        ASSERT_EQ(static_cast<size_t>(s.width) * s.height * 3, raw.size());
+        const auto at = [&](int x, int y) {
+            const unsigned char* p = reinterpret_cast<const unsigned char*>(raw.data()) +
+                                     (static_cast<size_t>(y) * s.width + x) * 3;
+            return Rgb{p[0], p[1], p[2]};
+        };
+        ExpectQuadrants(at, area, 40);
+    }
+
+    if (!OnGnome()) return;  // a monitor stream outlives any window
+    RecordingOwner closing;
+    capture = platform::OpenGameCapture(StartGame("320x240", true), &failure);
+    ASSERT_NE(capture, nullptr) << failure;
+    const CStreamSettings again = Settings(server.Url("closed"), {320, 240});
+    CSendDataStream sender(&closing, &again, capture, NoDeviceAudio());
+    ASSERT_EQ(1, sender.Start(capture, "wayland-test-window"));
+    ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= 5; }, 20000ms));
+    window_->Stop();
+    // The portal says so on the bus, which the program's window thread listens to.
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            QCoreApplication::processEvents();
+            return !closing.Reasons().empty();
+        },
+        10000ms));
+    EXPECT_EQ((std::vector<int>{-1}), closing.Reasons()) << "closing the window ends the broadcast as a user stop";
+}
+
+// Without a portal on the bus (an X11 session's bus, or none), a game without an X11 window
+// cannot be shared, and the reason says so.
+TEST(PortalCaptureNoPortal, SaysWhy) {
+    static int argc = 1;
+    static char name[] = "portal_capture_test";
+    static char* argv[] = {name, nullptr};
+    if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
+    platform::GameSource game;
+    game.pid = 1;
+    std::string failure;
+    EXPECT_EQ(nullptr, platform::OpenGameCapture(game, &failure));
+    EXPECT_FALSE(failure.empty());
+}
