@@ -6,13 +6,14 @@
 #include <QScreen>
 #include <QTimerEvent>
 
+#include "CDlgParent.h"
 #include "CPictureEx.h"
 
 CDlgAnimation::CDlgAnimation(QWidget* parent)
     : QDialog(parent, Qt::FramelessWindowHint | Qt::Dialog), picture_(new CPictureEx(this)) {
     setFixedSize(500, 370);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->geometry().center() - rect().center());
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen && CDlgParent::ProgramPlacesWindows()) move(screen->geometry().center() - rect().center());
     setWindowTitle(QStringLiteral("STRIMO直播"));
 
     // A missing picture leaves an empty window for the same five seconds.

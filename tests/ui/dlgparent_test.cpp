@@ -106,6 +106,13 @@ TEST_F(DlgParentTest, DraggingTheFaceMovesTheWindowWithThePointer) {
     Mouse(&box, QEvent::MouseButtonRelease, grab + QPoint(-5, 40));
     EXPECT_FALSE(box.IsDragging());
     EXPECT_FALSE(box.IsOutlineShown());
+    // The second press of a quick double click comes as a double click: it drags as well.
+    const QPoint again = box.pos();
+    Mouse(&box, QEvent::MouseButtonDblClick, grab + QPoint(-5, 40));
+    EXPECT_TRUE(box.IsDragging());
+    Mouse(&box, QEvent::MouseMove, grab + QPoint(5, 45));
+    EXPECT_EQ(box.pos(), again + QPoint(10, 5));
+    Mouse(&box, QEvent::MouseButtonRelease, grab + QPoint(5, 45));
 }
 
 TEST_F(DlgParentTest, OutlineDragMovesTheWindowOnceAtButtonUp) {

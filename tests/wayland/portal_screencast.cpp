@@ -3,10 +3,11 @@
 // seeded restore token is honoured. Every request on one bus connection (the portal ties a
 // session to its caller), each Response subscribed before its call.
 //
-// Usage: portal-screencast [--types N] [--cursor N] [--persist N] [--restore-token TOKEN]
+// Usage: portal-screencast [--types N] [--cursor N] [--persist N] [--restore-token TOKEN] [--hold]
 //   Runs CreateSession, SelectSources (types 1 = monitor, 2 = window; 1 unless given) and Start,
 //   then prints "version V", "node ID WIDTHxHEIGHT" for each stream and "restore_token T"
-//   when the portal gave one. Exit status: 0 streams, 1 a failed call or no answer within 30 s,
+//   when the portal gave one. With --hold it then keeps the session (and so the stream) open
+//   until its standard input ends. Exit status: 0 streams, 1 a failed call or no answer within 30 s,
 //   10 + the response code when a request was refused (11 cancelled, 12 failed).
 // Usage: portal-screencast --list-windows
 //   GNOME only: prints "window APP_ID TITLE" for each window GNOME Shell offers the portal's
@@ -22,9 +23,12 @@
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QEventLoop>
+#include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
 #include <QVariantMap>
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <optional>
@@ -136,6 +140,7 @@ int main(int argc, char** argv) {
     uint types = 1, cursor = 0, persist = 0;
     QString restoreToken;
     bool listWindows = false;
+    bool hold = false;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); i++) {
         const bool hasValue = i + 1 < args.size();
@@ -144,8 +149,9 @@ int main(int argc, char** argv) {
         else if (args[i] == QLatin1String("--persist") && hasValue) persist = args[++i].toUInt();
         else if (args[i] == QLatin1String("--restore-token") && hasValue) restoreToken = args[++i];
         else if (args[i] == QLatin1String("--list-windows")) listWindows = true;
+        else if (args[i] == QLatin1String("--hold")) hold = true;
         else {
-            std::fprintf(stderr, "usage: portal-screencast [--types N] [--cursor N] [--persist N] [--restore-token T]\n"
+            std::fprintf(stderr, "usage: portal-screencast [--types N] [--cursor N] [--persist N] [--restore-token T] [--hold]\n"
                                  "       portal-screencast --list-windows\n");
             return 2;
         }
@@ -203,6 +209,14 @@ int main(int argc, char** argv) {
     const QString token = started.results.value(QStringLiteral("restore_token")).toString();
     if (!token.isEmpty()) std::printf("restore_token %s\n", qPrintable(token));
     std::fflush(stdout);
+    if (hold && count > 0) {
+        QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+        QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+            char buffer[256];
+            if (read(STDIN_FILENO, buffer, sizeof buffer) <= 0) app.quit();
+        });
+        app.exec();
+    }
     return count > 0 ? 0 : 1;
 }
 

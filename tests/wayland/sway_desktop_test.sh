@@ -2,11 +2,12 @@
 # Runs inside tests/fixtures/with-sway.sh: the private wlroots desktop offers what the Wayland
 # tests rely on. Our test window maps at its size and app id, resizes on command and ends on
 # SIGTERM; the virtual pointer reaches the seat; an X client reaches Xwayland; the ScreenCast
-# portal streams the output through PipeWire.
+# portal streams the output through PipeWire, and frames come.
 # Usage: with-sway.sh sway_desktop_test.sh TESTS_BINARY_DIR
 set -euo pipefail
 bin=$1
 source "$(dirname "${BASH_SOURCE[0]}")/../support/testenv.sh" sway-desktop
+source "$(dirname "${BASH_SOURCE[0]}")/portal-stream.sh"
 
 # window_rect APP_ID: "X Y W H" of the window with that app id in sway's tree (empty: none).
 window_rect() {
@@ -44,6 +45,10 @@ wait "$window" || status=$?
 [[ $status == 0 ]] || { echo "the test window ended with $status on SIGTERM"; cat "$work/window.log"; exit 1; }
 [[ -z $(window_rect strimo-check) ]] || { echo "the window is still mapped"; exit 1; }
 
-"$bin/portal-screencast" --types 1 --cursor 2 >"$work/portal.out"
-cat "$work/portal.out"
-grep -q "^node [0-9]* 1280x720$" "$work/portal.out" || { echo "the portal gave no stream of the 1280x720 output"; exit 1; }
+# The output, with a window drawing on it (frames come only when the picture changes).
+"$bin/wayland-test-window" --size 200x200 --app-id strimo-ticking --tick 20 >/dev/null 2>&1 &
+track $!
+wait_until 100 rect_is strimo-ticking 200 200 || { echo "the ticking window was not mapped"; exit 1; }
+portal_stream --types 1 --cursor 2 || { echo "the portal's stream of the output gave no frames"; exit 1; }
+grep -q "^node [0-9]* 1280x720$" "$work/portal.out" || { echo "the stream is not of the 1280x720 output"; exit 1; }
+grep -q "^frames [0-9]* 1280x720 BGRx$" "$work/frames.out" || { echo "the frames are not BGRx of the output's size"; exit 1; }

@@ -8,6 +8,8 @@
 //   release      releases it
 //   -            reads more commands from standard input, one a line, and prints "done" after
 //                each, so a test can wait for a step before taking the next
+//   idle         keeps the pointer on the seat until the program is ended (with-sway.sh runs
+//                one for the whole session: sway 1.7 crashes when the seat's last pointer goes)
 // Every step ends with a round trip: when it returns, the compositor has handled the step (the
 // client under the pointer may not have read its events yet). The layout's extent is taken from
 // the outputs the compositor announces. Exit status 0 when every command was understood and
@@ -126,7 +128,7 @@ static bool run(struct app* app, const char* command) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        fprintf(stderr, "usage: %s {move X Y | press | release | -}...\n", argv[0]);
+        fprintf(stderr, "usage: %s {move X Y | press | release | - | idle}...\n", argv[0]);
         return 2;
     }
     struct app app = {0};
@@ -152,6 +154,10 @@ int main(int argc, char** argv) {
             snprintf(command, sizeof command, "move %s %s", argv[i + 1], argv[i + 2]);
             ok = run(&app, command);
             i += 2;
+        } else if (strcmp(argv[i], "idle") == 0) {
+            ok = wl_display_roundtrip(app.display) >= 0;
+            while (ok && wl_display_dispatch(app.display) >= 0) {
+            }
         } else if (strcmp(argv[i], "-") == 0) {
             char line[128];
             while (ok && fgets(line, sizeof line, stdin)) {

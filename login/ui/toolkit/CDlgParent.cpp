@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QRubberBand>
 #include <QScreen>
+#include <QWindow>
 
 namespace {
 std::atomic<bool> g_dragFullWindows{true};
@@ -28,12 +29,17 @@ CDlgParent::~CDlgParent() {
 
 void CDlgParent::SetFixedSizeCentred(int width, int height) {
     setFixedSize(width, height);
+    if (!ProgramPlacesWindows()) return;
     move(0, 0);
     QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (screen) {
         const QRect area = screen->availableGeometry();  // the work area, as centring does
         move(area.left() + (area.width() - width) / 2, area.top() + (area.height() - height) / 2);
     }
+}
+
+bool CDlgParent::ProgramPlacesWindows() {
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
 void CDlgParent::SetDragFullWindows(bool on) {
@@ -63,12 +69,16 @@ bool CDlgParent::eventFilter(QObject* watched, QEvent* event) {
 bool CDlgParent::PreTranslateMessage(QObject* target, QEvent* event) {
     switch (event->type()) {
     case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
     case QEvent::MouseMove:
     case QEvent::MouseButtonRelease: {
         if (target != this) break;  // a click on a control never drags the window
         auto* mouse = static_cast<QMouseEvent*>(event);
         const QPoint cursor = mouse->globalPosition().toPoint();
-        if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
+        // The second press of a quick double click comes as a double click: it drags all the same.
+        const bool press = event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick;
+        if (press && mouse->button() == Qt::LeftButton) {
+            if (StartDesktopMove()) break;
             // The press gives this window the pointer until the release (Qt's implicit grab).
             dragging_ = 1;
             dragStartWindow_ = frameGeometry();
@@ -113,6 +123,13 @@ bool CDlgParent::PreTranslateKeyPresses(QObject* target, QEvent* event) {
         if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) return true;
     }
     return CDlgParent::PreTranslateMessage(target, event);
+}
+
+// The desktop takes the pointer until the button is released and moves the window; this window
+// sees no more of the drag (not even the release).
+bool CDlgParent::StartDesktopMove() {
+    QWindow* window = windowHandle();
+    return window && window->startSystemMove();
 }
 
 void CDlgParent::DragMove(const QPoint& cursor) {

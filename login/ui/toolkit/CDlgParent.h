@@ -14,6 +14,12 @@ class QRubberBand;
 // Base of every skinned window: a frameless, fixed-size dialog whose face is a picture, dragged
 // by its face only. Skinned windows close through their own buttons alone: Alt+F4 and the
 // window manager's close request are refused, F1 does nothing.
+//
+// A drag is handed to the desktop (QWindow::startSystemMove) wherever it takes one: always on
+// Wayland, where a client can neither read the global pointer nor place its windows, and on X11
+// under every window manager that supports _NET_WM_MOVERESIZE. The desktop then moves the window
+// its own way. Only where it takes none (no window manager) does the window follow the pointer
+// itself, with full contents or an outline as the drag setting says.
 class CDlgParent : public QDialog {
     Q_OBJECT
 public:
@@ -23,11 +29,17 @@ public:
     int TemplateId() const { return templateId_; }
 
     // The initial dialog step of every skinned window: fixed size at (0, 0), then centred on
-    // the screen.
+    // the screen, where the program places its windows (see ProgramPlacesWindows).
     void SetFixedSizeCentred(int width, int height);
 
-    // Whether a drag moves the window with the pointer (the default) or draws an outline and
-    // moves the window once at button-up. Shared by all skinned windows of the process.
+    // False where the desktop alone places windows (Qt on Wayland): a position set there is
+    // never honoured and a window's position reads as (0, 0), so nothing is moved or placed.
+    static bool ProgramPlacesWindows();
+
+    // Whether a drag the program carries out itself (no desktop move) moves the window with the
+    // pointer (the default) or draws an outline and moves the window once at button-up. A
+    // desktop move follows the desktop's own setting instead. Shared by all skinned windows of
+    // the process.
     static void SetDragFullWindows(bool on);
     static bool DragFullWindows();
 
@@ -36,6 +48,7 @@ public:
     void SetFacePath(const QString& path);
     void SetSharedFace(const QImage* face);
 
+    // Whether the program carries out a drag itself (a desktop move is not tracked).
     bool IsDragging() const { return dragging_ != 0; }
     bool IsOutlineShown() const { return outlineErased_ == 0; }
     QRect OutlineRect() const { return lastOutline_; }
@@ -66,6 +79,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    bool StartDesktopMove();
     void DragMove(const QPoint& cursor);
     void DragEnd(const QPoint& cursor);
 

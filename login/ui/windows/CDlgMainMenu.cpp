@@ -87,7 +87,7 @@ void CDlgMainMenu::SwitchTo(int index) {
 }
 
 void CDlgMainMenu::ShowAt(const QRect& screenRect) {
-    if (!screenRect.isEmpty()) move(screenRect.topLeft());
+    if (!screenRect.isEmpty() && ProgramPlacesWindows()) move(screenRect.topLeft());
     show();
     raise();
     activateWindow();
