@@ -9,9 +9,12 @@
 // 640×480 at 10 frames/s. The run ends with a summary table, one line per row.
 // Run under a display large enough for 1920×1080, e.g.
 //   tests/fixtures/with-xvfb.sh --size 2560x1440x24 build/bench/media_bench [--seconds 20]
-//     [--size WxH] [--level L] [--source bars|game|default] [--screen] [--ours-only] [--verbose]
-// --ours-only runs our broadcasts alone (for a profiler); --verbose lets the encoder's own
-// messages through to standard output, which otherwise carries only the tables.
+//     [--size WxH] [--level L] [--source bars|game|default] [--screen] [--ours-only]
+//     [--convert-only | --no-convert] [--rounds N] [--verbose]
+// It starts with a table of the conversion alone (the earlier swscale call against the converter
+// and its candidate scalers, in turns in this process), which takes seconds. --ours-only runs our
+// broadcasts alone (for a profiler); --verbose lets the encoder's own messages through to
+// standard output, which otherwise carries only the tables.
 
 #include <X11/Xlib.h>
 #include <signal.h>
@@ -25,13 +28,17 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
+#include <ctime>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "CPictureConverter.h"
 #include "CSendDataStream.h"
 #include "CStreamEncoder.h"
 #include "ChildProcess.h"
@@ -44,6 +51,7 @@
 #include "XDisplay.h"
 
 extern "C" {
+#include <libavutil/frame.h>
 #include <libavutil/log.h>
 #include <libswscale/swscale.h>
 }
@@ -337,6 +345,151 @@ double ToolBroadcast(const CStreamSettings& s, int seconds) {
     return CpuSeconds(usage);
 }
 
+std::string SizeText(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
+
+// ---- Conversion alone: the earlier one-step swscale call against the converter, per size ----
+
+struct FrameFree {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+
+FramePtr YuvFrame(int width, int height) {
+    FramePtr f(av_frame_alloc());
+    f->format = AV_PIX_FMT_YUV420P;
+    f->width = width;
+    f->height = height;
+    if (av_frame_get_buffer(f.get(), 0) < 0) std::abort();
+    return f;
+}
+
+// PSNR in dB of one plane against the reference's.
+double Psnr(const AVFrame* a, const AVFrame* reference, int plane) {
+    const int w = plane == 0 ? a->width : (a->width + 1) / 2;
+    const int h = plane == 0 ? a->height : (a->height + 1) / 2;
+    double sum = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double d = a->data[plane][y * a->linesize[plane] + x] -
+                             reference->data[plane][y * reference->linesize[plane] + x];
+            sum += d * d;
+        }
+    const double mse = sum / (static_cast<double>(w) * h);
+    return mse <= 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+double CpuMsOf(clockid_t clock, const std::function<void()>& work) {
+    timespec a{}, b{};
+    clock_gettime(clock, &a);
+    work();
+    clock_gettime(clock, &b);
+    return static_cast<double>(b.tv_sec - a.tv_sec) * 1e3 + static_cast<double>(b.tv_nsec - a.tv_nsec) / 1e6;
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// One picture of the sample game, as the grabber hands it over (32-bit, blue first).
+std::vector<unsigned char> GamePicture(int width, int height) {
+    SampleGame game(width, height);
+    auto grabber = x11::ScreenGrabberX11::Create();
+    platform::Picture picture;
+    if (game.Id() == 0 || !grabber ||
+        !grabber->Grab(game.Id(), {0, 0, width, height}, width, height, &picture))
+        return {};
+    std::vector<unsigned char> packed(static_cast<size_t>(width) * height * 4);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(&packed[static_cast<size_t>(y) * width * 4], picture.pixels + static_cast<long>(y) * picture.stride,
+                    static_cast<size_t>(width) * 4);
+    return packed;
+}
+
+// Median wall-clock and CPU milliseconds per picture of each way, run in turns so that a busy
+// machine weighs on all of them alike, and each way's PSNR against a Lanczos reference.
+void ConversionTable(FILE* out, int rounds) {
+    struct Case {
+        int sourceWidth, sourceHeight, width, height;
+    };
+    const Case cases[] = {{1280, 720, 1280, 720}, {1920, 1080, 1920, 1080}, {1920, 1080, 1280, 720}, {1280, 720, 640, 480}};
+    std::fprintf(out, "\nConversion of one picture of the sample game, 32-bit to YUV 4:2:0 (%d rounds in turns; ms: "
+                 "median wall / median CPU; PSNR Y/U/V in dB against swscale Lanczos)\n", rounds);
+    std::fprintf(out, "| picture | way | wall ms | CPU ms | PSNR Y | U | V |\n|---|---|---|---|---|---|---|\n");
+    using Scaling = CPictureConverter::Scaling;
+    for (const Case& c : cases) {
+        const std::vector<unsigned char> pixels = GamePicture(c.sourceWidth, c.sourceHeight);
+        if (pixels.empty()) {
+            std::fprintf(stderr, "no picture of the game at %dx%d\n", c.sourceWidth, c.sourceHeight);
+            continue;
+        }
+        const unsigned char* const planes[3] = {pixels.data(), nullptr, nullptr};
+        const int strides[3] = {c.sourceWidth * 4, 0, 0};
+        const bool scaled = c.sourceWidth != c.width || c.sourceHeight != c.height;
+        struct Way {
+            std::string name;
+            std::function<void(AVFrame*)> convert;
+            bool threads = false;
+        };
+        std::vector<Way> ways;
+        auto oneStep = [&](int flags) {
+            auto ctx = std::shared_ptr<SwsContext>(sws_getContext(c.sourceWidth, c.sourceHeight, AV_PIX_FMT_BGRA, c.width,
+                                                                  c.height, AV_PIX_FMT_YUV420P, flags, nullptr, nullptr,
+                                                                  nullptr),
+                                                   sws_freeContext);
+            return [ctx, &planes, &strides, &c](AVFrame* dst) {
+                sws_scale(ctx.get(), planes, strides, 0, c.sourceHeight, dst->data, dst->linesize);
+            };
+        };
+        auto reference = YuvFrame(c.width, c.height);
+        oneStep(SWS_LANCZOS | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP | SWS_FULL_CHR_H_INT)(reference.get());
+        ways.push_back({"swscale one step, bilinear (earlier)", oneStep(SWS_BILINEAR | SWS_FULL_CHR_H_INP)});
+        std::vector<std::pair<std::string, Scaling>> scalings = {{"converter", CPictureConverter::kDefaultScaling}};
+        if (scaled)
+            scalings = {{"libyuv, then swscale bilinear", Scaling::SwsBilinear},
+                        {"libyuv, then swscale bicubic", Scaling::SwsBicubic},
+                        {"libyuv, then swscale bicubic on 2 threads", Scaling::SwsBicubicThreads},
+                        {"libyuv, then libyuv box", Scaling::LibyuvBox},
+                        {"libyuv, then libyuv bilinear", Scaling::LibyuvBilinear}};
+        size_t kept = 0;
+        for (const auto& [name, scaling] : scalings) {
+            auto converter = std::make_shared<CPictureConverter>();
+            if (!converter->Configure(c.sourceWidth, c.sourceHeight, c.width, c.height, scaling)) continue;
+            const bool isDefault = scaling == CPictureConverter::kDefaultScaling;
+            if (isDefault) kept = ways.size();
+            ways.push_back({name + (scaled && isDefault ? " (kept)" : ""),
+                            [converter, &planes, &strides](AVFrame* dst) {
+                                converter->Convert(CPictureConverter::Layout::Bgrx32, planes, strides, dst);
+                            },
+                            scaling == Scaling::SwsBicubicThreads});
+        }
+        std::vector<FramePtr> outputs;
+        std::vector<std::vector<double>> wall(ways.size()), cpu(ways.size());
+        for (size_t i = 0; i < ways.size(); ++i) outputs.push_back(YuvFrame(c.width, c.height));
+        for (int r = 0; r < rounds; ++r)
+            for (size_t i = 0; i < ways.size(); ++i) {
+                const auto t0 = Clock::now();
+                // Threads other than this one count for the threaded way.
+                cpu[i].push_back(CpuMsOf(ways[i].threads ? CLOCK_PROCESS_CPUTIME_ID : CLOCK_THREAD_CPUTIME_ID,
+                                         [&] { ways[i].convert(outputs[i].get()); }));
+                wall[i].push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+            }
+        const std::string picture = scaled ? SizeText(c.sourceWidth, c.sourceHeight) + " to " + SizeText(c.width, c.height)
+                                           : SizeText(c.width, c.height) + " same size";
+        for (size_t i = 0; i < ways.size(); ++i)
+            std::fprintf(out, "| %s | %s | %.2f | %.2f | %.2f | %.2f | %.2f |\n", picture.c_str(), ways[i].name.c_str(),
+                         Median(wall[i]), Median(cpu[i]), Psnr(outputs[i].get(), reference.get(), 0),
+                         Psnr(outputs[i].get(), reference.get(), 1), Psnr(outputs[i].get(), reference.get(), 2));
+        // The converter against the earlier call's own output.
+        if (kept > 0)
+            std::fprintf(out, "| %s | converter against the earlier output | | | %.2f | %.2f | %.2f |\n", picture.c_str(),
+                         Psnr(outputs[kept].get(), outputs[0].get(), 0), Psnr(outputs[kept].get(), outputs[0].get(), 1),
+                         Psnr(outputs[kept].get(), outputs[0].get(), 2));
+        std::fflush(out);
+    }
+}
+
 struct Row {
     Cell cell;
     bool windowContents = true;
@@ -345,8 +498,6 @@ struct Row {
     double tool = -1;
     double encodeOnly = -1;
 };
-
-std::string SizeText(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
 
 void PrintRow(FILE* out, const Row& r, int seconds) {
     const Cell& c = r.cell;
@@ -390,7 +541,8 @@ int main(int argc, char** argv) {
     std::optional<int> onlyLevel;
     std::optional<std::pair<int, int>> onlySize;
     std::optional<std::string> onlySource;
-    bool screenToo = false, oursOnly = false, verbose = false;
+    bool screenToo = false, oursOnly = false, verbose = false, convertOnly = false, noConvert = false;
+    int rounds = 40;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--seconds" && i + 1 < argc) seconds = std::atoi(argv[++i]);
@@ -399,13 +551,16 @@ int main(int argc, char** argv) {
         else if (arg == "--screen") screenToo = true;
         else if (arg == "--ours-only") oursOnly = true;
         else if (arg == "--verbose") verbose = true;
+        else if (arg == "--convert-only") convertOnly = true;
+        else if (arg == "--no-convert") noConvert = true;
+        else if (arg == "--rounds" && i + 1 < argc) rounds = std::atoi(argv[++i]);
         else if (arg == "--size" && i + 1 < argc) {
             int w = 0, h = 0;
             if (std::sscanf(argv[++i], "%dx%d", &w, &h) != 2) return 2;
             onlySize = std::make_pair(w, h);
         } else {
             std::fprintf(stderr, "usage: media_bench [--seconds N] [--level L] [--size WxH] [--source bars|game|default] "
-                                 "[--screen] [--ours-only] [--verbose]\n");
+                                 "[--screen] [--ours-only] [--convert-only | --no-convert] [--rounds N] [--verbose]\n");
             return 2;
         }
     }
@@ -426,6 +581,9 @@ int main(int argc, char** argv) {
         }
     }
     av_log_set_level(AV_LOG_ERROR);
+    // Seconds, not minutes: a regression of the converter shows here first.
+    if (!noConvert && !oursOnly) ConversionTable(out, rounds);
+    if (convertOnly) return 0;
 
     std::vector<Cell> cells;
     for (const auto& [w, h] : std::vector<std::pair<int, int>>{{1280, 720}, {1920, 1080}})
