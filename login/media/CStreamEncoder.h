@@ -76,10 +76,9 @@ public:
     void Close();
 
     // Makes an Open running on another thread give up its connection at once (it answers 0)
-    // rather than wait for a server that does not answer, and every later Open fail, until
-    // AllowOpen. For a stop that must not wait on a reconnection.
+    // rather than wait for a server that does not answer, and every later Open fail: for an
+    // owner that is ending the broadcast and must not wait on a reconnection.
     void CancelOpen() { openCancelled_ = true; }
-    void AllowOpen() { openCancelled_ = false; }
 
     bool Running() const { return running_.load(); }
     // Seconds: the time stamp the muxer gives the next packet of each stream.
