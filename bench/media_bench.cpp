@@ -4,13 +4,23 @@
 // - the CPU time of a whole broadcast of a moving window to a local RTMP server, by both picture
 //   paths, next to FFmpeg's own command-line tool doing the same job (x11grab) and to "encode
 //   only": x264 fed ready YUV pictures of the same content at the same rate, the floor.
+// Pictures come from bars sliding across a plain window, and from our sample game (a natural
+// picture); one more row is the member's default broadcast, the game's larger window scaled to
+// 640×480 at 10 frames/s. The run ends with a summary table, one line per row.
 // Run under a display large enough for 1920×1080, e.g.
 //   tests/fixtures/with-xvfb.sh --size 2560x1440x24 build/bench/media_bench [--seconds 20]
+//     [--size WxH] [--level L] [--source bars|game|default] [--screen] [--ours-only]
+//     [--convert-only | --no-convert] [--rounds N] [--verbose]
+// It starts with a table of the conversion alone (the earlier swscale call against the converter
+// and its candidate scalers, in turns in this process), which takes seconds. --ours-only runs our
+// broadcasts alone (for a profiler); --verbose lets the encoder's own messages through to
+// standard output, which otherwise carries only the tables.
 
 #include <X11/Xlib.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,19 +28,29 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
+#include <ctime>
+#include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "CPictureConverter.h"
 #include "CSendDataStream.h"
 #include "CStreamEncoder.h"
+#include "ChildProcess.h"
 #include "ILiveOwner.h"
 #include "NginxRtmpServer.h"
 #include "GameCaptureX11.h"
+#include "WaitFor.h"
+#include "WindowListX11.h"
 #include "XDisplay.h"
 
 extern "C" {
+#include <libavutil/frame.h>
 #include <libavutil/log.h>
 #include <libswscale/swscale.h>
 }
@@ -101,12 +121,49 @@ private:
     unsigned long window_ = 0;
 };
 
-CStreamSettings Settings(int width, int height, int quality, int fps, const std::string& url) {
+// Our sample game in a window of its own, at the top left of the screen where FFmpeg's tool
+// grabs: balls, gradients, antialiased text.
+class SampleGame {
+public:
+    SampleGame(int width, int height)
+        : process_({STRIMO_SAMPLE_GAME, std::to_string(width), std::to_string(height)}), display_(x11::OpenDisplay()) {
+        if (!process_.Started() || !display_) return;
+        const x11::WindowListX11 list(display_.get());
+        testsupport::WaitFor(
+            [&] {
+                const auto windows = list.VisibleWindowsOf(process_.Pid(), 1);
+                if (!windows.empty()) window_ = windows.front();
+                return window_ != 0;
+            },
+            std::chrono::seconds(20), std::chrono::milliseconds(20));
+        if (window_ == 0) return;
+        XMoveWindow(display_.get(), window_, 0, 0);
+        XSync(display_.get(), False);
+        // Until it has drawn a few pictures the window is still blank.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    unsigned long Id() const { return window_; }
+
+private:
+    testsupport::ChildProcess process_;
+    x11::DisplayPtr display_;
+    unsigned long window_ = 0;
+};
+
+// One row of the tables: what is broadcast, from which window size to which picture size.
+struct Cell {
+    std::string source;  // "bars", "game" or "default" (the game scaled, the member's default)
+    int sourceWidth, sourceHeight, width, height, level, fps;
+};
+
+CStreamSettings Settings(const Cell& c, const std::string& url) {
     CStreamSettings s;
-    s.width = s.sourceWidth = width;
-    s.height = s.sourceHeight = height;
-    s.frameRate = fps;
-    s.quality = quality;
+    s.width = c.width;
+    s.height = c.height;
+    s.sourceWidth = c.sourceWidth;
+    s.sourceHeight = c.sourceHeight;
+    s.frameRate = c.fps;
+    s.quality = c.level;
     s.url = url;
     s.audioEnabled = 0;
     s.audioDevice = std::nullopt;  // no device: clock-paced silence
@@ -267,7 +324,7 @@ double ToolBroadcast(const CStreamSettings& s, int seconds) {
         "ffmpeg", "-v", "error", "-nostdin", "-f", "x11grab", "-draw_mouse", "1", "-framerate",
         std::to_string(s.frameRate), "-video_size", std::to_string(s.sourceWidth) + "x" + std::to_string(s.sourceHeight),
         "-i", std::string(display ? display : ":0") + "+0,0", "-f", "lavfi", "-i", "anullsrc=r=22050:cl=mono",
-        "-t", std::to_string(seconds), "-c:v", "libx264", "-preset", fast ? "fast" : "ultrafast", "-tune",
+        "-t", std::to_string(seconds), "-s", std::to_string(s.width) + "x" + std::to_string(s.height), "-c:v", "libx264", "-preset", fast ? "fast" : "ultrafast", "-tune",
         "zerolatency", "-profile:v", fast ? "high" : "baseline", "-pix_fmt", "yuv420p", "-threads", "2",
         "-thread_type", "frame", "-g",
         "250", "-keyint_min", std::to_string(s.frameRate), "-bf", "0", "-b:v",
@@ -284,22 +341,222 @@ double ToolBroadcast(const CStreamSettings& s, int seconds) {
     return CpuSeconds(usage);
 }
 
+std::string SizeText(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
+
+// ---- Conversion alone: the earlier one-step swscale call against the converter, per size ----
+
+struct FrameFree {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+
+FramePtr YuvFrame(int width, int height) {
+    FramePtr f(av_frame_alloc());
+    f->format = AV_PIX_FMT_YUV420P;
+    f->width = width;
+    f->height = height;
+    if (av_frame_get_buffer(f.get(), 0) < 0) std::abort();
+    return f;
+}
+
+// PSNR in dB of one plane against the reference's.
+double Psnr(const AVFrame* a, const AVFrame* reference, int plane) {
+    const int w = plane == 0 ? a->width : (a->width + 1) / 2;
+    const int h = plane == 0 ? a->height : (a->height + 1) / 2;
+    double sum = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double d = a->data[plane][y * a->linesize[plane] + x] -
+                             reference->data[plane][y * reference->linesize[plane] + x];
+            sum += d * d;
+        }
+    const double mse = sum / (static_cast<double>(w) * h);
+    return mse <= 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+double CpuMsOf(clockid_t clock, const std::function<void()>& work) {
+    timespec a{}, b{};
+    clock_gettime(clock, &a);
+    work();
+    clock_gettime(clock, &b);
+    return static_cast<double>(b.tv_sec - a.tv_sec) * 1e3 + static_cast<double>(b.tv_nsec - a.tv_nsec) / 1e6;
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// One picture of the sample game, as the grabber hands it over (32-bit, blue first).
+std::vector<unsigned char> GamePicture(int width, int height) {
+    SampleGame game(width, height);
+    auto grabber = x11::ScreenGrabberX11::Create();
+    platform::Picture picture;
+    if (game.Id() == 0 || !grabber ||
+        !grabber->Grab(game.Id(), x11::ScreenRect{0, 0, width, height}, width, height, &picture))
+        return {};
+    std::vector<unsigned char> packed(static_cast<size_t>(width) * height * 4);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(&packed[static_cast<size_t>(y) * width * 4], picture.pixels + static_cast<long>(y) * picture.stride,
+                    static_cast<size_t>(width) * 4);
+    return packed;
+}
+
+// Median wall-clock and CPU milliseconds per picture of each way, run in turns so that a busy
+// machine weighs on all of them alike, and each way's PSNR against a Lanczos reference.
+void ConversionTable(FILE* out, int rounds) {
+    struct Case {
+        int sourceWidth, sourceHeight, width, height;
+    };
+    const Case cases[] = {{1280, 720, 1280, 720}, {1920, 1080, 1920, 1080}, {1920, 1080, 1280, 720}, {1280, 720, 640, 480}};
+    std::fprintf(out, "\nConversion of one picture of the sample game, 32-bit to YUV 4:2:0 (%d rounds in turns; ms: "
+                 "median wall / median CPU; PSNR Y/U/V in dB against swscale Lanczos)\n", rounds);
+    std::fprintf(out, "| picture | way | wall ms | CPU ms | PSNR Y | U | V |\n|---|---|---|---|---|---|---|\n");
+    using Scaling = CPictureConverter::Scaling;
+    for (const Case& c : cases) {
+        const std::vector<unsigned char> pixels = GamePicture(c.sourceWidth, c.sourceHeight);
+        if (pixels.empty()) {
+            std::fprintf(stderr, "no picture of the game at %dx%d\n", c.sourceWidth, c.sourceHeight);
+            continue;
+        }
+        const unsigned char* const planes[3] = {pixels.data(), nullptr, nullptr};
+        const int strides[3] = {c.sourceWidth * 4, 0, 0};
+        const bool scaled = c.sourceWidth != c.width || c.sourceHeight != c.height;
+        struct Way {
+            std::string name;
+            std::function<void(AVFrame*)> convert;
+            bool threads = false;
+        };
+        std::vector<Way> ways;
+        auto oneStep = [&](int flags) {
+            auto ctx = std::shared_ptr<SwsContext>(sws_getContext(c.sourceWidth, c.sourceHeight, AV_PIX_FMT_BGRA, c.width,
+                                                                  c.height, AV_PIX_FMT_YUV420P, flags, nullptr, nullptr,
+                                                                  nullptr),
+                                                   sws_freeContext);
+            return [ctx, &planes, &strides, &c](AVFrame* dst) {
+                sws_scale(ctx.get(), planes, strides, 0, c.sourceHeight, dst->data, dst->linesize);
+            };
+        };
+        auto reference = YuvFrame(c.width, c.height);
+        oneStep(SWS_LANCZOS | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP | SWS_FULL_CHR_H_INT)(reference.get());
+        ways.push_back({"swscale one step, bilinear (earlier)", oneStep(SWS_BILINEAR | SWS_FULL_CHR_H_INP)});
+        std::vector<std::pair<std::string, Scaling>> scalings = {{"converter", CPictureConverter::kDefaultScaling}};
+        if (scaled)
+            scalings = {{"libyuv, then swscale bilinear", Scaling::SwsBilinear},
+                        {"libyuv, then swscale bicubic", Scaling::SwsBicubic},
+                        {"libyuv, then swscale bicubic on 2 threads", Scaling::SwsBicubicThreads},
+                        {"libyuv, then libyuv box", Scaling::LibyuvBox},
+                        {"libyuv, then libyuv bilinear", Scaling::LibyuvBilinear}};
+        size_t kept = 0;
+        for (const auto& [name, scaling] : scalings) {
+            auto converter = std::make_shared<CPictureConverter>();
+            if (!converter->Configure(c.sourceWidth, c.sourceHeight, c.width, c.height, scaling)) continue;
+            const bool isDefault = scaling == CPictureConverter::kDefaultScaling;
+            if (isDefault) kept = ways.size();
+            ways.push_back({name + (scaled && isDefault ? " (kept)" : ""),
+                            [converter, &planes, &strides](AVFrame* dst) {
+                                converter->Convert(CPictureConverter::Layout::Bgrx32, planes, strides, dst);
+                            },
+                            scaling == Scaling::SwsBicubicThreads});
+        }
+        std::vector<FramePtr> outputs;
+        std::vector<std::vector<double>> wall(ways.size()), cpu(ways.size());
+        for (size_t i = 0; i < ways.size(); ++i) outputs.push_back(YuvFrame(c.width, c.height));
+        for (int r = 0; r < rounds; ++r)
+            for (size_t i = 0; i < ways.size(); ++i) {
+                const auto t0 = Clock::now();
+                // Threads other than this one count for the threaded way.
+                cpu[i].push_back(CpuMsOf(ways[i].threads ? CLOCK_PROCESS_CPUTIME_ID : CLOCK_THREAD_CPUTIME_ID,
+                                         [&] { ways[i].convert(outputs[i].get()); }));
+                wall[i].push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+            }
+        const std::string picture = scaled ? SizeText(c.sourceWidth, c.sourceHeight) + " to " + SizeText(c.width, c.height)
+                                           : SizeText(c.width, c.height) + " same size";
+        for (size_t i = 0; i < ways.size(); ++i)
+            std::fprintf(out, "| %s | %s | %.2f | %.2f | %.2f | %.2f | %.2f |\n", picture.c_str(), ways[i].name.c_str(),
+                         Median(wall[i]), Median(cpu[i]), Psnr(outputs[i].get(), reference.get(), 0),
+                         Psnr(outputs[i].get(), reference.get(), 1), Psnr(outputs[i].get(), reference.get(), 2));
+        // The converter against the earlier call's own output.
+        if (kept > 0)
+            std::fprintf(out, "| %s | converter against the earlier output | | | %.2f | %.2f | %.2f |\n", picture.c_str(),
+                         Psnr(outputs[kept].get(), outputs[0].get(), 0), Psnr(outputs[kept].get(), outputs[0].get(), 1),
+                         Psnr(outputs[kept].get(), outputs[0].get(), 2));
+        std::fflush(out);
+    }
+}
+
+struct Row {
+    Cell cell;
+    bool windowContents = true;
+    TickFigures tick;
+    BroadcastFigures ours;
+    double tool = -1;
+    double encodeOnly = -1;
+};
+
+void PrintRow(FILE* out, const Row& r, int seconds) {
+    const Cell& c = r.cell;
+    const double share = r.tick.TotalMs() > 0 ? 100.0 * (r.tick.grabMs + r.tick.convertMs) / r.tick.TotalMs() : 0.0;
+    const std::string size = c.sourceWidth == c.width && c.sourceHeight == c.height
+                                 ? SizeText(c.width, c.height)
+                                 : SizeText(c.sourceWidth, c.sourceHeight) + ">" + SizeText(c.width, c.height);
+    std::fprintf(out, "%-7s %-19s %3d %3d %-6s %6.2f %7.2f %7.2f %6.2f %6.1f %7.0f%% | %7.2f %7.2f %6.2f %7.2f %4lld/%-4d%s\n",
+                 c.source.c_str(), size.c_str(), c.level, c.fps, r.windowContents ? "window" : "screen", r.tick.grabMs,
+                 r.tick.convertMs, r.tick.encodeMs, r.tick.TotalMs(), r.tick.maxMs, share, r.ours.cpu, r.tool,
+                 r.tool > 0 ? r.ours.cpu / r.tool : 0.0, r.encodeOnly, r.ours.frames, seconds * c.fps,
+                 r.ours.ended >= 0 ? " (ended early)" : "");
+    std::fflush(out);
+}
+
+void PrintSummary(FILE* out, const std::vector<Row>& rows, int seconds) {
+    std::fprintf(out, "\nSummary (%d s per broadcast; ratio = our CPU / FFmpeg tool's CPU at equal settings; "
+                 "x264 alone = encode-only CPU / tool's; goal: ratio <= x264 alone + 0.08)\n", seconds);
+    std::fprintf(out, "| source | size | level | fps | path | ours / tool | x264 alone / tool | gap | grab + convert share "
+                 "| convert ms | frames sent |\n|---|---|---|---|---|---|---|---|---|---|---|\n");
+    for (const Row& r : rows) {
+        const Cell& c = r.cell;
+        const double ratio = r.tool > 0 ? r.ours.cpu / r.tool : 0.0;
+        const double floor = r.tool > 0 ? r.encodeOnly / r.tool : 0.0;
+        const double share = r.tick.TotalMs() > 0 ? 100.0 * (r.tick.grabMs + r.tick.convertMs) / r.tick.TotalMs() : 0.0;
+        const std::string size = c.sourceWidth == c.width && c.sourceHeight == c.height
+                                     ? SizeText(c.width, c.height)
+                                     : SizeText(c.sourceWidth, c.sourceHeight) + " to " + SizeText(c.width, c.height);
+        std::fprintf(out, "| %s | %s | %d | %d | %s | %.2f | %.2f | %+.2f | %.0f %% | %.2f | %lld/%d%s |\n",
+                     c.source.c_str(), size.c_str(), c.level, c.fps, r.windowContents ? "window" : "screen", ratio,
+                     floor, ratio - floor, share, r.tick.convertMs, r.ours.frames, seconds * c.fps,
+                     r.ours.ended >= 0 ? " ended early" : "");
+    }
+    std::fflush(out);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    int seconds = 30;
-    int fps = 15;
-    std::vector<int> levels = {0, 1, 2};
-    std::vector<std::pair<int, int>> sizes = {{1280, 720}, {1920, 1080}};
+    int seconds = 20;
+    std::optional<int> onlyLevel;
+    std::optional<std::pair<int, int>> onlySize;
+    std::optional<std::string> onlySource;
+    bool screenToo = false, oursOnly = false, verbose = false, convertOnly = false, noConvert = false;
+    int rounds = 40;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--seconds" && i + 1 < argc) seconds = std::atoi(argv[++i]);
-        else if (arg == "--level" && i + 1 < argc) levels = {std::atoi(argv[++i])};
+        else if (arg == "--level" && i + 1 < argc) onlyLevel = std::atoi(argv[++i]);
+        else if (arg == "--source" && i + 1 < argc) onlySource = argv[++i];
+        else if (arg == "--screen") screenToo = true;
+        else if (arg == "--ours-only") oursOnly = true;
+        else if (arg == "--verbose") verbose = true;
+        else if (arg == "--convert-only") convertOnly = true;
+        else if (arg == "--no-convert") noConvert = true;
+        else if (arg == "--rounds" && i + 1 < argc) rounds = std::atoi(argv[++i]);
         else if (arg == "--size" && i + 1 < argc) {
             int w = 0, h = 0;
-            if (std::sscanf(argv[++i], "%dx%d", &w, &h) == 2) sizes = {{w, h}};
+            if (std::sscanf(argv[++i], "%dx%d", &w, &h) != 2) return 2;
+            onlySize = std::make_pair(w, h);
         } else {
-            std::fprintf(stderr, "usage: media_bench [--seconds N] [--level L] [--size WxH]\n");
+            std::fprintf(stderr, "usage: media_bench [--seconds N] [--level L] [--size WxH] [--source bars|game|default] "
+                                 "[--screen] [--ours-only] [--convert-only | --no-convert] [--rounds N] [--verbose]\n");
             return 2;
         }
     }
@@ -307,36 +564,81 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "media_bench needs a display (run it under tests/fixtures/with-xvfb.sh --size 2560x1440x24)\n");
         return 2;
     }
+    // The tables keep standard output; what the encoder prints there on every Open goes to the
+    // null device unless asked for.
+    FILE* out = fdopen(dup(STDOUT_FILENO), "w");
+    if (out == nullptr) return 1;
+    if (!verbose) {
+        std::fflush(stdout);
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, STDOUT_FILENO);
+            close(null);
+        }
+    }
     av_log_set_level(AV_LOG_ERROR);
-    testsupport::NginxRtmpServer server;
+    // Seconds, not minutes: a regression of the converter shows here first.
+    if (!noConvert && !oursOnly) ConversionTable(out, rounds);
+    if (convertOnly) return 0;
+
+    std::vector<Cell> cells;
+    for (const auto& [w, h] : std::vector<std::pair<int, int>>{{1280, 720}, {1920, 1080}})
+        for (const char* source : {"bars", "game"})
+            for (int level : {0, 1, 2}) cells.push_back({source, w, h, w, h, level, 15});
+    // The member's default broadcast: 640×480 at 10 frames/s, level 0, from a larger window.
+    cells.push_back({"default", 1280, 720, 640, 480, 0, 10});
+    std::erase_if(cells, [&](const Cell& c) {
+        return (onlyLevel && c.level != *onlyLevel) || (onlySource && c.source != *onlySource) ||
+               (onlySize && (c.sourceWidth != onlySize->first || c.sourceHeight != onlySize->second));
+    });
+
+    testsupport::NginxRtmpServer server(false);
     if (!server.Start()) {
         std::fprintf(stderr, "nginx did not start\n");
         return 1;
     }
-    std::printf("CPU seconds over %d s at %d frames/s; ratio = ours / FFmpeg x11grab; tick parts in ms "
-                "(mean over %d ticks); \"not x264\" = (grab + convert) / tick\n",
-                seconds, fps, 55);
-    std::printf("%-9s %3s %-7s %6s %7s %7s %6s %6s %8s | %7s %7s %6s %7s %9s\n", "size", "lvl", "path", "grab",
-                "convert", "encode", "tick", "max", "not x264", "ours", "ffmpeg", "ratio", "enc-only", "frames");
-    for (const auto& [w, h] : sizes) {
-        MovingWindow window(w, h);
-        for (int level : levels) {
-            const std::string name = std::to_string(w) + "x" + std::to_string(h) + "q" + std::to_string(level);
-            const CStreamSettings s = Settings(w, h, level, fps, server.Url(name));
-            const double tool = ToolBroadcast(s, seconds);
-            const double encodeOnly = EncodeOnly(s, GrabYuv(s, window.Id(), 30), seconds);
-            for (const bool windowContents : {true, false}) {
-                const TickFigures tick = MeasureTicks(s, window.Id(), windowContents, 60);
-                const BroadcastFigures ours = OurBroadcast(s, window.Id(), windowContents, seconds);
-                std::printf("%4dx%-4d %3d %-7s %6.2f %7.2f %7.2f %6.2f %6.1f %7.0f%% | %7.2f %7.2f %6.2f %7.2f %4lld/%-4d%s\n",
-                            w, h, level, windowContents ? "window" : "screen", tick.grabMs, tick.convertMs,
-                            tick.encodeMs, tick.TotalMs(), tick.maxMs,
-                            tick.TotalMs() > 0 ? 100.0 * (tick.grabMs + tick.convertMs) / tick.TotalMs() : 0.0,
-                            ours.cpu, tool, tool > 0 ? ours.cpu / tool : 0.0, encodeOnly, ours.frames, seconds * fps,
-                            ours.ended >= 0 ? " (ended early)" : "");
-                std::fflush(stdout);
-            }
+    std::fprintf(out, "CPU seconds over %d s; ratio = ours / FFmpeg x11grab; tick parts in ms (mean over 55 ticks); "
+                 "\"not x264\" = (grab + convert) / tick\n", seconds);
+    std::fprintf(out, "%-7s %-19s %3s %3s %-6s %6s %7s %7s %6s %6s %8s | %7s %7s %6s %7s %9s\n", "source", "size", "lvl",
+                 "fps", "path", "grab", "convert", "encode", "tick", "max", "not x264", "ours", "ffmpeg", "ratio",
+                 "enc-only", "frames");
+    std::vector<Row> rows;
+    // One window on the screen at a time, kept for the rows that use it.
+    std::unique_ptr<MovingWindow> bars;
+    std::unique_ptr<SampleGame> game;
+    std::string shown;
+    for (const Cell& c : cells) {
+        const bool isBars = c.source == "bars";
+        const std::string key = (isBars ? "bars " : "game ") + SizeText(c.sourceWidth, c.sourceHeight);
+        if (key != shown) {
+            bars.reset();
+            game.reset();
+            if (isBars) bars = std::make_unique<MovingWindow>(c.sourceWidth, c.sourceHeight);
+            else game = std::make_unique<SampleGame>(c.sourceWidth, c.sourceHeight);
+            shown = key;
+        }
+        const unsigned long window = isBars ? bars->Id() : game->Id();
+        if (window == 0) {
+            std::fprintf(stderr, "no window for %s\n", key.c_str());
+            continue;
+        }
+        const std::string name = c.source + SizeText(c.width, c.height) + "q" + std::to_string(c.level);
+        const CStreamSettings s = Settings(c, server.Url(name));
+        Row row;
+        row.cell = c;
+        if (!oursOnly) {
+            row.tool = ToolBroadcast(s, seconds);
+            row.encodeOnly = EncodeOnly(s, GrabYuv(s, window, 30), seconds);
+        }
+        for (const bool windowContents : {true, false}) {
+            if (!windowContents && !screenToo) break;
+            row.windowContents = windowContents;
+            if (!oursOnly) row.tick = MeasureTicks(s, window, windowContents, 60);
+            row.ours = OurBroadcast(s, window, windowContents, seconds);
+            PrintRow(out, row, seconds);
+            rows.push_back(row);
         }
     }
+    PrintSummary(out, rows, seconds);
     return 0;
 }

@@ -16,6 +16,11 @@ CSendDataStream::CSendDataStream(ILiveOwner* owner, const CStreamSettings* setti
 }
 
 CSendDataStream::~CSendDataStream() {
+    // The owner is ending the broadcast: a tick that is reopening a broken stream gives its
+    // connection up rather than keep the owner waiting on a network that has gone, and tells
+    // the owner nothing more.
+    endNotified_ = true;
+    encoder_.CancelOpen();
     // The timer goes first: once it is joined no tick can reach the members below.
     StopTimer();
     Stop();
@@ -79,7 +84,9 @@ void CSendDataStream::OnTimer() {
     if (started_ != 1 || endNotified_) return;
     const int captured = CaptureWindow();
     if (captured >= 0) {
-        if (encoder_.SendPicture(picture_.pixels, picture_.stride) != 0) return;
+        const auto layout = picture_.layout == platform::PixelLayout::Rgbx ? CStreamEncoder::PixelLayout::Rgbx32
+                                                                          : CStreamEncoder::PixelLayout::Bgrx32;
+        if (encoder_.SendPicture(layout, picture_.pixels, picture_.stride) != 0) return;
         // The stream broke (or the encoder failed): one reopening, then give up.
         Stop();
         started_ = OpenPipeline();
@@ -165,13 +172,13 @@ int CSendDataStream::Stop() {
 }
 
 void CSendDataStream::NotifyEnd(int reason) {
-    endNotified_ = true;
+    if (endNotified_.exchange(true)) return;
     ILiveOwner* owner = owner_;
     if (owner != nullptr) owner->PostLiveStop(reason);
 }
 
 void CSendDataStream::NotifyWindowLost() {
-    endNotified_ = true;
+    if (endNotified_.exchange(true)) return;
     ILiveOwner* owner = owner_;
     if (owner != nullptr) owner->PostGameWindowLost();
 }

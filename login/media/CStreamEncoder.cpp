@@ -15,7 +15,6 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
 }
 
 namespace {
@@ -122,19 +121,18 @@ void CStreamEncoder::Deleter::operator()(AVFormatContext* p) const { avformat_fr
 void CStreamEncoder::Deleter::operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
 void CStreamEncoder::Deleter::operator()(AVFrame* p) const { av_frame_free(&p); }
 void CStreamEncoder::Deleter::operator()(AVPacket* p) const { av_packet_free(&p); }
-void CStreamEncoder::Deleter::operator()(SwsContext* p) const { sws_freeContext(p); }
 void CStreamEncoder::Deleter::operator()(SwrContext* p) const { swr_free(&p); }
 
 CStreamEncoder::CStreamEncoder(const CStreamSettings* settings)
     : settings_(settings),
-      scaleFlags_(SWS_BILINEAR),
       videoPacket_(av_packet_alloc()),
       audioPacket_(av_packet_alloc()) {}
 
 CStreamEncoder::~CStreamEncoder() { Close(); }
 
 int CStreamEncoder::InterruptCallback(void* opaque) {
-    return static_cast<CStreamEncoder*>(opaque)->abortIo_.load() ? 1 : 0;
+    const auto* e = static_cast<CStreamEncoder*>(opaque);
+    return e->abortIo_.load() || (e->opening_.load() && e->openCancelled_.load()) ? 1 : 0;
 }
 
 AVStream* CStreamEncoder::AddStream(int codecId) {
@@ -240,6 +238,12 @@ void CStreamEncoder::FreeOutput() {
 
 int CStreamEncoder::Open(const std::string& url, const std::string& formatName) {
     Close();
+    if (openCancelled_) return 0;
+    struct Opening {
+        std::atomic<bool>& flag;
+        explicit Opening(std::atomic<bool>& f) : flag(f) { flag = true; }
+        ~Opening() { flag = false; }
+    } opening(opening_);
     avformat_network_init();
     opened_ = true;  // from here on Close undoes what was made
 
@@ -306,9 +310,10 @@ int CStreamEncoder::Open(const std::string& url, const std::string& formatName) 
     videoFramesEncoded_ = 0;
     forceKeyFrame_ = false;
 
-    // The scaler of the packed BGR pictures is made now, as a picture can only be dropped
-    // later: a failure here is a set-up failure.
-    if (!Scaler(PixelLayout::Bgr24)) Fail("Could not initialize the conversion context\n");
+    // The converter is made now, as a picture can only be dropped later: a failure here is a
+    // set-up failure.
+    if (!converter_.Configure(sourceWidth_, sourceHeight_, settings_->width, settings_->height))
+        Fail("Could not initialize the conversion context\n");
     running_ = true;
     writerRunning_ = true;
     writer_ = std::thread(&CStreamEncoder::WriterLoop, this);
@@ -338,31 +343,11 @@ int CStreamEncoder::DrainEncoder(AVCodecContext* codec, int streamIndex, AVPacke
     }
 }
 
-SwsContext* CStreamEncoder::Scaler(PixelLayout layout) {
-    auto& scaler = scalers_[static_cast<int>(layout)];
-    if (!scaler) {
-        // BGRA rather than BGR0 as the X server's layout: swscale has SIMD input paths for the
-        // former, and the unused byte is ignored on the way to YUV, which has no alpha.
-        const AVPixelFormat source = layout == PixelLayout::Bgr24    ? AV_PIX_FMT_BGR24
-                                     : layout == PixelLayout::Bgrx32 ? AV_PIX_FMT_BGRA
-                                                                     : AV_PIX_FMT_YUV420P;
-        // From 32-bit pixels, chroma is read at full width and then filtered down: swscale's
-        // half-width chroma input is plain C, the full-width one has SIMD paths, and the
-        // result is as good (measured at 1920x1080: about 3.3 ms of CPU a picture against 5.5).
-        const int flags = layout == PixelLayout::Bgrx32 ? scaleFlags_ | SWS_FULL_CHR_H_INP : scaleFlags_;
-        scaler.reset(sws_getContext(sourceWidth_, sourceHeight_, source, settings_->width, settings_->height,
-                                    AV_PIX_FMT_YUV420P, flags, nullptr, nullptr, nullptr));
-    }
-    return scaler.get();
-}
-
 int CStreamEncoder::ConvertPicture(PixelLayout layout, const unsigned char* const planes[3], const int strides[3]) {
     if (!running_ || !videoCodec_) return 0;
-    SwsContext* scaler = Scaler(layout);
-    if (scaler == nullptr) return 0;
     AVFrame* frame = videoFrame_.get();
     if (av_frame_make_writable(frame) < 0) return 0;
-    return sws_scale(scaler, planes, strides, 0, sourceHeight_, frame->data, frame->linesize) < 0 ? 0 : 1;
+    return converter_.Convert(layout, planes, strides, frame) ? 1 : 0;
 }
 
 int CStreamEncoder::EncodePicture() {
@@ -387,12 +372,13 @@ int CStreamEncoder::SendVideo(const unsigned char* bgr, unsigned bytes) {
     return EncodePicture();
 }
 
-int CStreamEncoder::SendPicture(const unsigned char* bgrx, int stride) {
+int CStreamEncoder::SendPicture(PixelLayout layout, const unsigned char* pixels, int stride) {
     if (!running_ || !videoCodec_) return 0;
-    if (bgrx == nullptr || stride < sourceWidth_ * 4) return 1;
-    const unsigned char* const planes[3] = {bgrx, nullptr, nullptr};
+    // A picture that cannot be read whole is dropped; the stream goes on.
+    if (pixels == nullptr || layout == PixelLayout::Yuv420 || stride < converter_.MinimumStride(layout)) return 1;
+    const unsigned char* const planes[3] = {pixels, nullptr, nullptr};
     const int strides[3] = {stride, 0, 0};
-    if (ConvertPicture(PixelLayout::Bgrx32, planes, strides) == 0) return running_ ? 1 : 0;
+    if (ConvertPicture(layout, planes, strides) == 0) return running_ ? 1 : 0;
     return EncodePicture();
 }
 
@@ -488,7 +474,7 @@ void CStreamEncoder::Close() {
         std::lock_guard lock(queueMutex_);
         queue_.Clear();
     }
-    for (auto& scaler : scalers_) scaler.reset();
+    converter_.Reset();
     sourcePicture_.clear();
     opened_ = false;
 }

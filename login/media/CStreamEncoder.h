@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "CPacketQueue.h"
+#include "CPictureConverter.h"
 #include "CStreamSettings.h"
 
 struct AVCodecContext;
@@ -17,7 +18,6 @@ struct AVFrame;
 struct AVPacket;
 struct AVStream;
 struct SwrContext;
-struct SwsContext;
 
 // Turns packed BGR pictures and 16-bit PCM blocks into one FLV stream (H.264 stream 0, AAC
 // stream 1) published to an RTMP address (or written to a file). Encoded packets wait in a
@@ -45,21 +45,17 @@ public:
     // failures end the process with status 1 after a line on standard error.
     int Open(const std::string& url, const std::string& formatName);
 
-    // How the pixels of a source picture are laid out.
-    enum class PixelLayout {
-        Bgr24,   // packed blue, green, red
-        Bgrx32,  // 32-bit: blue, green, red, unused (the X server's own pixels)
-        Yuv420,  // three planes, YUV 4:2:0
-    };
+    // How the pixels of a source picture are laid out (Bgr24, Bgrx32, Rgbx32, Yuv420).
+    using PixelLayout = CPictureConverter::Layout;
 
     // Scales, encodes and queues one picture of up to sourceWidth × sourceHeight × 3 bytes.
     // 0 when not running or when the encoder failed; 1 otherwise (also for a dropped picture).
     int SendVideo(const unsigned char* bgr, unsigned bytes);
 
-    // The same for a picture of sourceWidth × sourceHeight 32-bit pixels (Bgrx32) whose rows
-    // lie `stride` bytes apart. The pixels are read in place: nothing is copied before the
-    // scaler converts them.
-    int SendPicture(const unsigned char* bgrx, int stride);
+    // The same for a picture of sourceWidth × sourceHeight packed pixels in `layout` (not
+    // Yuv420) whose rows lie `stride` bytes apart. The pixels are read in place: the colours
+    // are converted straight from them into the encoder's picture.
+    int SendPicture(PixelLayout layout, const unsigned char* pixels, int stride);
 
     // The two halves of sending a picture, for callers that time them: the source picture of
     // sourceWidth × sourceHeight is converted and scaled into the encoder's picture (1, or 0
@@ -78,6 +74,11 @@ public:
 
     // Ends the stream (trailer) and frees everything Open made. Harmless when not open.
     void Close();
+
+    // Makes an Open running on another thread give up its connection at once (it answers 0)
+    // rather than wait for a server that does not answer, and every later Open fail: for an
+    // owner that is ending the broadcast and must not wait on a reconnection.
+    void CancelOpen() { openCancelled_ = true; }
 
     bool Running() const { return running_.load(); }
     // Seconds: the time stamp the muxer gives the next packet of each stream.
@@ -99,7 +100,6 @@ public:
         void operator()(AVCodecContext* p) const;
         void operator()(AVFrame* p) const;
         void operator()(AVPacket* p) const;
-        void operator()(SwsContext* p) const;
         void operator()(SwrContext* p) const;
     };
 
@@ -107,7 +107,6 @@ private:
     AVStream* AddStream(int codecId);
     void OpenVideo();
     void OpenAudio();
-    SwsContext* Scaler(PixelLayout layout);
     void QueuePacket(int streamIndex, int flags, const unsigned char* data, int size);
     int DrainEncoder(AVCodecContext* codec, int streamIndex, AVPacket* packet);
     void WriterLoop();
@@ -118,6 +117,8 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<bool> writerRunning_{false};
     std::atomic<bool> abortIo_{false};
+    std::atomic<bool> openCancelled_{false};
+    std::atomic<bool> opening_{false};  // Open is connecting or writing the header
     bool opened_ = false;       // Open made objects that Close has to free
     bool headerWritten_ = false;
 
@@ -127,9 +128,7 @@ private:
     std::unique_ptr<AVCodecContext, Deleter> videoCodec_;
     std::unique_ptr<AVCodecContext, Deleter> audioCodec_;
 
-    int scaleFlags_;
-    // One scaler per source layout, made on first use after Open.
-    std::unique_ptr<SwsContext, Deleter> scalers_[3];
+    CPictureConverter converter_;  // configured by Open
     std::unique_ptr<SwrContext, Deleter> resampler_;
     std::vector<unsigned char> sourcePicture_;
     std::size_t sourcePictureBytes_ = 0;

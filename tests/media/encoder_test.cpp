@@ -1,13 +1,21 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
+#include <memory>
 #include <thread>
 
+#include "CPictureConverter.h"
 #include "CStreamEncoder.h"
 #include "MediaProbe.h"
 #include "NginxRtmpServer.h"
 #include "TempDir.h"
 #include "WaitFor.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
 
 using namespace testsupport;
 
@@ -317,4 +325,208 @@ TEST(EncoderDeathTest, ConverterFailureEndsTheProcess) {
             encoder.Open(s.url, "flv");
         },
         ::testing::ExitedWithCode(1), "Could not initialize the conversion context");
+}
+
+namespace {
+
+using Layout = CPictureConverter::Layout;
+
+struct FrameFree {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+
+FramePtr YuvFrame(int width, int height) {
+    FramePtr f(av_frame_alloc());
+    f->format = AV_PIX_FMT_YUV420P;
+    f->width = width;
+    f->height = height;
+    EXPECT_EQ(0, av_frame_get_buffer(f.get(), 0));
+    return f;
+}
+
+struct Rgb {
+    double r, g, b;
+};
+
+// A picture like a game's: a soft sky, shaded balls with hard rims, thin bright strokes and a
+// little grain. Deterministic.
+Rgb NaturalPixel(int x, int y, int width, int height) {
+    const double fx = static_cast<double>(x) / width, fy = static_cast<double>(y) / height;
+    Rgb c{20 + 60 * fy, 30 + 40 * std::sin(6 * fx), 90 + 100 * fx * fy};
+    for (int i = 0; i < 5; ++i) {
+        const double cx = width * (0.15 + 0.17 * i), cy = height * (0.3 + 0.1 * (i % 3)), r = height * 0.12;
+        const double d = std::hypot(x - cx, y - cy);
+        if (d < r) {
+            const double light = 1.0 - d / r * 0.6;
+            c = {std::fmod(200.0 * light + 37 * i, 256), 180.0 * light * (i % 2), 255.0 * light * ((i + 1) % 2)};
+        }
+    }
+    if ((x + 2 * y) % 23 == 0 || (y % 17 == 0 && x % 40 < 25)) c = {250, 250, 235};  // strokes
+    const unsigned grain = (static_cast<unsigned>(x) * 73856093u ^ static_cast<unsigned>(y) * 19349663u) % 7;
+    auto clip = [](double v) { return std::min(255.0, std::max(0.0, std::round(v))); };
+    return {clip(c.r + grain - 3), clip(c.g + grain - 3), clip(c.b + grain - 3)};
+}
+
+// The picture in `layout` with rows `stride` bytes apart.
+std::vector<unsigned char> NaturalPicture(Layout layout, int width, int height, int stride) {
+    std::vector<unsigned char> pixels(static_cast<size_t>(stride) * height, 0xee);
+    const int bytes = layout == Layout::Bgr24 ? 3 : 4;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const Rgb c = NaturalPixel(x, y, width, height);
+            unsigned char* p = &pixels[static_cast<size_t>(y) * stride + static_cast<size_t>(x) * bytes];
+            const bool redFirst = layout == Layout::Rgbx32;
+            p[0] = static_cast<unsigned char>(redFirst ? c.r : c.b);
+            p[1] = static_cast<unsigned char>(c.g);
+            p[2] = static_cast<unsigned char>(redFirst ? c.b : c.r);
+            if (bytes == 4) p[3] = 0x5a;  // the unused byte is not alpha
+        }
+    return pixels;
+}
+
+// YUV 4:2:0 planes, one double a sample.
+struct YuvPlanes {
+    int width, height;
+    std::vector<double> plane[3];
+};
+
+// The conversion by its definition: BT.601 limited range, each chroma sample from the mean of
+// its 2×2 pixels (fewer at an odd edge).
+YuvPlanes ReferenceYuv(int width, int height) {
+    YuvPlanes out{width, height, {}};
+    const int cw = (width + 1) / 2, ch = (height + 1) / 2;
+    out.plane[0].resize(static_cast<size_t>(width) * height);
+    out.plane[1].resize(static_cast<size_t>(cw) * ch);
+    out.plane[2].resize(static_cast<size_t>(cw) * ch);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const Rgb c = NaturalPixel(x, y, width, height);
+            out.plane[0][static_cast<size_t>(y) * width + x] = 16 + (65.481 * c.r + 128.553 * c.g + 24.966 * c.b) / 255;
+        }
+    for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw; ++x) {
+            Rgb sum{0, 0, 0};
+            int n = 0;
+            for (int dy = 0; dy < 2 && 2 * y + dy < height; ++dy)
+                for (int dx = 0; dx < 2 && 2 * x + dx < width; ++dx, ++n) {
+                    const Rgb c = NaturalPixel(2 * x + dx, 2 * y + dy, width, height);
+                    sum = {sum.r + c.r, sum.g + c.g, sum.b + c.b};
+                }
+            const Rgb m{sum.r / n, sum.g / n, sum.b / n};
+            out.plane[1][static_cast<size_t>(y) * cw + x] = 128 + (-37.797 * m.r - 74.203 * m.g + 112.0 * m.b) / 255;
+            out.plane[2][static_cast<size_t>(y) * cw + x] = 128 + (112.0 * m.r - 93.786 * m.g - 18.214 * m.b) / 255;
+        }
+    return out;
+}
+
+YuvPlanes FromFrame(const AVFrame* f) {
+    YuvPlanes out{f->width, f->height, {}};
+    for (int p = 0; p < 3; ++p) {
+        const int w = p == 0 ? f->width : (f->width + 1) / 2, h = p == 0 ? f->height : (f->height + 1) / 2;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) out.plane[p].push_back(f->data[p][y * f->linesize[p] + x]);
+    }
+    return out;
+}
+
+// dB; 99 for equal planes.
+double Psnr(const YuvPlanes& a, const YuvPlanes& reference, int plane) {
+    double sum = 0;
+    const auto& pa = a.plane[plane];
+    const auto& pr = reference.plane[plane];
+    if (pa.size() != pr.size() || pa.empty()) return 0;
+    for (size_t i = 0; i < pa.size(); ++i) sum += (pa[i] - pr[i]) * (pa[i] - pr[i]);
+    const double mse = sum / static_cast<double>(pa.size());
+    return mse <= 1e-12 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// swscale in one step from the 32-bit picture, as the encoder did before the converter, or
+// with its best filter as the reference of a scaled picture.
+FramePtr SwscaleOneStep(const std::vector<unsigned char>& bgrx, int stride, int sw, int sh, int w, int h, int flags) {
+    FramePtr out = YuvFrame(w, h);
+    SwsContext* c = sws_getContext(sw, sh, AV_PIX_FMT_BGRA, w, h, AV_PIX_FMT_YUV420P, flags, nullptr, nullptr, nullptr);
+    const uint8_t* const src[1] = {bgrx.data()};
+    const int strides[1] = {stride};
+    EXPECT_NE(nullptr, c);
+    if (c != nullptr) sws_scale(c, src, strides, 0, sh, out->data, out->linesize);
+    sws_freeContext(c);
+    return out;
+}
+
+}  // namespace
+
+// The converter's YUV against the conversion by definition, for every source layout, an odd
+// size and padded rows; a scaled picture against a Lanczos reference, no less sharp than the
+// earlier one-step swscale converter. Measured when written: 58.6 dB luma and 51-53 dB chroma at
+// the same size; scaled, 38.7-40.7 dB luma (the earlier converter 30.2-31.5) and 43.6-47.9 dB
+// chroma (44.0-47.2).
+TEST(PictureConverterTest, MatchesTheReferencePictureWithinTheStatedPsnr) {
+    const struct Case {
+        const char* what;
+        Layout layout;
+        int sourceWidth, sourceHeight, width, height;
+        int padding;  // bytes at the end of each row
+        double minLuma, minChroma;
+    } cases[] = {
+        {"server pixels", Layout::Bgrx32, 320, 240, 320, 240, 0, 55, 48},
+        {"red first", Layout::Rgbx32, 320, 240, 320, 240, 0, 55, 48},
+        {"packed BGR", Layout::Bgr24, 320, 240, 320, 240, 0, 55, 48},
+        {"odd size", Layout::Bgrx32, 321, 241, 321, 241, 0, 55, 48},
+        {"padded rows", Layout::Bgrx32, 300, 200, 300, 200, 64, 55, 48},
+        {"reduced by 1.5", Layout::Bgrx32, 480, 270, 320, 180, 0, 36, 42},
+        {"halved, red first", Layout::Rgbx32, 640, 360, 320, 180, 0, 36, 42},
+        {"member's default", Layout::Bgrx32, 1280, 720, 640, 480, 0, 36, 42},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int stride = c.sourceWidth * (c.layout == Layout::Bgr24 ? 3 : 4) + c.padding;
+        const auto pixels = NaturalPicture(c.layout, c.sourceWidth, c.sourceHeight, stride);
+        CPictureConverter converter;
+        ASSERT_TRUE(converter.Configure(c.sourceWidth, c.sourceHeight, c.width, c.height));
+        FramePtr out = YuvFrame(c.width, c.height);
+        const unsigned char* const planes[3] = {pixels.data(), nullptr, nullptr};
+        const int strides[3] = {stride, 0, 0};
+        ASSERT_TRUE(converter.Convert(c.layout, planes, strides, out.get()));
+        const YuvPlanes got = FromFrame(out.get());
+
+        const bool scaled = c.sourceWidth != c.width || c.sourceHeight != c.height;
+        if (!scaled) {
+            const YuvPlanes reference = ReferenceYuv(c.width, c.height);
+            EXPECT_GE(Psnr(got, reference, 0), c.minLuma);
+            EXPECT_GE(Psnr(got, reference, 1), c.minChroma);
+            EXPECT_GE(Psnr(got, reference, 2), c.minChroma);
+            continue;
+        }
+        const auto bgrx = c.layout == Layout::Bgrx32 ? pixels : NaturalPicture(Layout::Bgrx32, c.sourceWidth, c.sourceHeight, stride);
+        const YuvPlanes reference = FromFrame(
+            SwscaleOneStep(bgrx, stride, c.sourceWidth, c.sourceHeight, c.width, c.height,
+                           SWS_LANCZOS | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP | SWS_FULL_CHR_H_INT)
+                .get());
+        const YuvPlanes earlier = FromFrame(SwscaleOneStep(bgrx, stride, c.sourceWidth, c.sourceHeight, c.width,
+                                                           c.height, SWS_BILINEAR | SWS_FULL_CHR_H_INP)
+                                                .get());
+        const double luma = Psnr(got, reference, 0);
+        EXPECT_GE(luma, c.minLuma);
+        EXPECT_GE(luma, Psnr(earlier, reference, 0)) << "less sharp than the earlier converter";
+        for (int plane : {1, 2}) {
+            EXPECT_GE(Psnr(got, reference, plane), c.minChroma);
+            // Chroma filtered twice (at capture size, then scaled) may lose a little.
+            EXPECT_GE(Psnr(got, reference, plane), Psnr(earlier, reference, plane) - 1.5);
+        }
+    }
+
+    // A picture it cannot read whole, or a destination of another size, is refused.
+    CPictureConverter converter;
+    ASSERT_TRUE(converter.Configure(64, 48, 64, 48));
+    const auto pixels = NaturalPicture(Layout::Bgrx32, 64, 48, 64 * 4);
+    const unsigned char* const planes[3] = {pixels.data(), nullptr, nullptr};
+    const int shortRows[3] = {63 * 4, 0, 0};
+    FramePtr out = YuvFrame(64, 48);
+    EXPECT_FALSE(converter.Convert(Layout::Bgrx32, planes, shortRows, out.get()));
+    const int strides[3] = {64 * 4, 0, 0};
+    FramePtr other = YuvFrame(32, 24);
+    EXPECT_FALSE(converter.Convert(Layout::Bgrx32, planes, strides, other.get()));
+    EXPECT_FALSE(converter.Configure(0, 48, 64, 48));
+    EXPECT_FALSE(converter.Convert(Layout::Bgrx32, planes, strides, out.get()));
 }

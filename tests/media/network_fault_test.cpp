@@ -267,6 +267,27 @@ TEST_F(NetworkFaultTest, BacklogDiscardsAreFollowedByAKeyFrame) {
     EXPECT_GE(afterLastGap, 40u);
 }
 
+// The member presses stop while the broken stream is being reopened, and the server takes the
+// connection but never answers (the network went away behind it): the stop gives the connection
+// up at once instead of waiting out its 10 s time-out, and nothing more is reported to the owner,
+// who is ending the broadcast itself.
+TEST_F(NetworkFaultTest, StopDuringAHangingReopenEndsAtOnce) {
+    const CStreamSettings s = Defaults(RelayUrl("hang"));
+    auto sender = Sender(s);
+    ASSERT_EQ(1, sender->Start(capture_, "game"));
+    ASSERT_TRUE(WaitFor([&] { return sender->Encoder().VideoFramesEncoded() >= 5; }, 10s));
+    relay_.SetForwarding(false);  // connections are taken, and nothing reaches nginx
+    relay_.CutConnections();      // the stream breaks: a tick reopens it
+    ASSERT_TRUE(WaitFor([&] { return relay_.Accepted() >= 2; }, 10s)) << "no reopening";
+    ASSERT_EQ(0, sender->Reopens()) << "the reopening did not wait for the server's answer";
+
+    const auto start = Clock::now();
+    sender.reset();
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    EXPECT_LT(took, 3000ms) << "the stop waited for the reopening";
+    EXPECT_TRUE(owner_.Reasons().empty());
+}
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     // Before any thread starts: the namespace is the calling thread's, and what it starts.
