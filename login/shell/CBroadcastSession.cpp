@@ -16,12 +16,13 @@ CBroadcastSession::CBroadcastSession(CData& data, BroadcastServices services, IL
 CBroadcastSession::~CBroadcastSession() { End(); }
 
 int CBroadcastSession::RequestBroadcast(const std::string& gameName, const std::string& introduction,
-                                        platform::WindowId window, const std::string& processName) {
+                                        platform::WindowId window, const std::string& processName,
+                                        long processId) {
     if (!services_.requestStreamInfo(gameName, introduction)) {
         services_.message("获取信息失败");
         return 0;
     }
-    return StartBroadcast(window, processName);
+    return StartBroadcast(window, processName, processId);
 }
 
 int CBroadcastSession::BuildStreamSettings(platform::WindowId window, const ChosenSettings& chosen) {
@@ -54,12 +55,17 @@ void CBroadcastSession::StoreSettings(const ChosenSettings& chosen) {
     data_.SetSaveFile(chosen.savePath);
 }
 
-int CBroadcastSession::StartBroadcast(platform::WindowId window, const std::string& processName) {
+int CBroadcastSession::StartBroadcast(platform::WindowId window, const std::string& processName, long processId) {
     lastWindow_ = window;
     lastProcess_ = processName;
+    lastProcessId_ = processId;
     const ChosenSettings chosen = services_.readSettings();
     const int built = BuildStreamSettings(window, chosen);
-    if (built) streamSettings_->audioDevice = chosen.audioDevice;
+    if (built) {
+        streamSettings_->audioDevice = chosen.audioDevice;
+        auto& device = streamSettings_->audioDevice;
+        if (device && device->kind == platform::AudioSourceChoice::Kind::GameOnly) device->gameProcess = processId;
+    }
 
     // Without a complete record the sender would capture nothing sensible, and an address that
     // is not an RTMP server's (a local path, another protocol) is never handed to the encoder:

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "CData.h"
+#include "AudioInput.h"
 #include "CStreamSettings.h"
 #include "ILiveOwner.h"
 #include "ScreenCapture.h"
@@ -25,8 +26,8 @@ struct ChosenSettings {
     MY_DATA_SPACE::AudioRecord audio;
     MY_DATA_SPACE::VideoRecord video;
     std::string savePath;
-    // The selected audio source entry: nullopt for "不直播声音", "" the default source.
-    std::optional<std::string> audioDevice;
+    // The selected audio source entry: nullopt for "不直播声音".
+    std::optional<platform::AudioSourceChoice> audioDevice;
 };
 
 // What the session asks of the world around it. The program wires the service requests, the X11
@@ -63,14 +64,15 @@ public:
     bool OffersContinue() const { return interrupted_ == 1; }
     void DeclineContinue() { interrupted_ = 0; }
     // Yes to "是否要继续直播": a new start with the previous game and stream, no new request.
-    int ContinueBroadcast() { return StartBroadcast(lastWindow_, lastProcess_); }
+    int ContinueBroadcast() { return StartBroadcast(lastWindow_, lastProcess_, lastProcessId_); }
 
     // The game dialog's confirmation: asks for a stream, then starts. 1 when broadcasting.
+    // `processId` is the game's process, whose own sound the "game sound only" entry records.
     int RequestBroadcast(const std::string& gameName, const std::string& introduction, platform::WindowId window,
-                         const std::string& processName);
+                         const std::string& processName, long processId = 0);
     // Builds the settings, creates the sender when there is none and starts it. 1 when
     // broadcasting; on failure the messages have been shown.
-    int StartBroadcast(platform::WindowId window, const std::string& processName);
+    int StartBroadcast(platform::WindowId window, const std::string& processName, long processId = 0);
 
     // The end of a broadcast (WM_LIVE_STOP): destroys the sender, clears the flags and answers
     // the words to show once the window is back at rest.
@@ -102,6 +104,7 @@ private:
     std::unique_ptr<ILiveSender> sender_;
     platform::WindowId lastWindow_ = 0;
     std::string lastProcess_;
+    long lastProcessId_ = 0;
     std::atomic<unsigned> generation_{0};
     bool ended_ = false;
 };

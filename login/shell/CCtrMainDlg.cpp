@@ -14,12 +14,12 @@
 
 #include "AppMessageBox.h"
 #include "AudioSourceList.h"
+#include "AudioSources.h"
 #include "CDlgMainMenu.h"
 #include "CImageButton.h"
 #include "CMainPanels.h"
 #include "CPictureEx.h"
 #include "CSendDataStream.h"
-#include "PulseAudioInput.h"
 #include "ServicePages.h"
 #include "ShellMessages.h"
 #include "ShellOpen.h"
@@ -175,7 +175,7 @@ void CCtrMainDlg::OnInitDialog() {
 
 void CCtrMainDlg::FillAudioSources() {
     audioSources_.clear();
-    for (const auto& entry : AudioSourceEntries(pulse::ListSources())) {
+    for (const auto& entry : AudioSourceEntries(platform::ListAudioSources())) {
         audioSources_.push_back(entry.source);
         audioBox_->addItem(Q(entry.label));
     }
@@ -226,7 +226,7 @@ void CCtrMainDlg::GameChosen(const QString& gameName, const QString& introductio
     update();
     startButton_->setEnabled(false);
     AfterStart(session_->RequestBroadcast(gameName.toStdString(), introduction.toStdString(), panels_->GameWindow(),
-                                          panels_->GameProcess()));
+                                          panels_->GameProcess(), panels_->GameProcessId()));
 }
 
 void CCtrMainDlg::AfterStart(int started) {

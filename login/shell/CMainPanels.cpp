@@ -37,6 +37,8 @@ platform::WindowId CMainPanels::GameWindow() const { return gameId_->GameWindow(
 
 std::string CMainPanels::GameProcess() const { return gameId_->ProcessName(); }
 
+long CMainPanels::GameProcessId() const { return gameId_->ProcessId(); }
+
 ChosenSettings CMainPanels::ReadSettings(const CData& data) const {
     ChosenSettings chosen;
     chosen.audio = data.Audio();

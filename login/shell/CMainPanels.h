@@ -30,6 +30,7 @@ public:
     void ShowGameDialog();
     platform::WindowId GameWindow() const;
     std::string GameProcess() const;
+    long GameProcessId() const;
 
     // The settings window's current choice, over the stored records (fields the window does not
     // show pass through).
