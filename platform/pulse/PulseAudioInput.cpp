@@ -4,10 +4,36 @@
 
 namespace pulse {
 
+namespace {
+
+// Whether the server has a source of that name. PipeWire's server connects a record stream to
+// a source that does not exist (it records nothing, or the default source): ask first.
+bool SourceExists(Connection& connection, const std::string& name) {
+    struct Found {
+        bool exists = false;
+        bool done = false;
+    } found;
+    OperationPtr op(pa_context_get_source_info_by_name(
+        connection.context.get(), name.c_str(),
+        [](pa_context*, const pa_source_info* info, int eol, void* user) {
+            auto* f = static_cast<Found*>(user);
+            if (eol == 0 && info != nullptr) f->exists = true;
+            if (eol != 0) f->done = true;
+        },
+        &found));
+    return op && IterateUntil(connection.loop.get(), [&found] { return found.done; }) == Wait::Done && found.exists;
+}
+
+}  // namespace
+
 std::unique_ptr<platform::IAudioInput> OpenSource(const std::string& source, const platform::AudioFormat& format,
                                                   std::string* error) {
     auto connection = Connect(error);
     if (!connection) return nullptr;
+    if (!source.empty() && !SourceExists(*connection, source)) {
+        if (error) *error = pa_strerror(PA_ERR_NOENTITY);
+        return nullptr;
+    }
     pa_sample_spec spec{};
     if (!SampleSpec(format, &spec)) {
         if (error) *error = "invalid sample format";
