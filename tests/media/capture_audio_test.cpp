@@ -14,7 +14,7 @@
 
 #include "CCaptureAudio.h"
 #include "MediaProbe.h"
-#include "PulseAudioInput.h"
+#include "AudioSources.h"
 #include "SinePlayer.h"
 #include "TempDir.h"
 
@@ -53,7 +53,7 @@ double Rms(const std::vector<int16_t>& samples, size_t from) {
 }  // namespace
 
 TEST(PulseSourcesTest, DefaultFirstThenEverySourceWithMonitors) {
-    const auto sources = pulse::ListSources();
+    const auto sources = platform::ListAudioSources();
     ASSERT_GE(sources.size(), 2u);
     EXPECT_EQ("", sources[0].name);
     EXPECT_NE(std::string::npos, sources[0].description.find("默认设备"));
@@ -158,7 +158,7 @@ TEST(CCaptureAudioTest, NoSoundServer) {
     const std::string previous = saved ? saved : "";
     TempDir dir;
     setenv("PULSE_SERVER", ("unix:" + (dir / "nothing")).c_str(), 1);
-    EXPECT_TRUE(pulse::ListSources().empty());
+    EXPECT_TRUE(platform::ListAudioSources().empty());
     CCaptureAudio capture;
     capture.SetFormat(22050, 16, 1);
     testing::internal::CaptureStderr();
