@@ -19,8 +19,8 @@
 //
 // The mix is continuous at the nominal rate, each stream timed by the clock. A stream that the
 // server says is on its way (a source that delivers in large blocks) is waited for, up to
-// kMaxLateMs; one that is silent (a monitor while nothing plays, a suspended source) is filled
-// with silence once kSlackMs behind. What a stream delivers ahead of the clock is kept, as long
+// kMaxLateMs; one that is silent (a monitor while nothing plays, a suspended source, a stream
+// that has delivered nothing yet) is filled with silence once kSlackMs behind. What a stream delivers ahead of the clock is kept, as long
 // as it is no more than the largest delivery it made at once (or kSlackMs): a stream that keeps
 // delivering more than the clock (another clock than ours) loses only that excess.
 //
