@@ -51,6 +51,7 @@ std::size_t CCaptureAudio::Ring::Skip(std::size_t count) {
 
 std::size_t CCaptureAudio::Ring::Read(unsigned char* out, std::size_t count) {
     count = std::min(count, Available());
+    if (count == 0) return 0;  // `out` may be the data of an empty buffer: null
     const std::size_t pos = static_cast<std::size_t>(out_) & (kRingBytes - 1);
     const std::size_t first = std::min(count, kRingBytes - pos);
     std::memcpy(out, bytes_.get() + pos, first);
