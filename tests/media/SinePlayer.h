@@ -15,31 +15,33 @@ namespace testsupport {
 
 // Plays a sine of `hz` for `seconds` into the sink `device` until it ends or the object goes.
 // With `childOfShell` the player is the child of a shell, which is then the process to name (a
-// game that plays from a process it started), and may begin `startAfter` seconds later.
+// game that plays from a process it started), and may wait with playing until the file
+// `startWhen` exists.
 class SinePlayer {
 public:
     explicit SinePlayer(int seconds, double hz = 440.0, const std::string& device = "s1", bool childOfShell = false,
-                        double amplitude = 12000, double startAfter = 0)
-        : pacat_(Start(dir_, seconds, hz, device, childOfShell, amplitude, startAfter)) {}
+                        double amplitude = 12000, const std::string& startWhen = "")
+        : pacat_(Start(dir_, seconds, hz, device, childOfShell, amplitude, startWhen)) {}
     bool Started() const { return pacat_.Started(); }
     pid_t Pid() const { return pacat_.Pid(); }
     void Stop() { pacat_.Stop(); }
 
 private:
     static ChildProcess Start(const TempDir& dir, int seconds, double hz, const std::string& device,
-                              bool childOfShell, double amplitude, double startAfter) {
+                              bool childOfShell, double amplitude, const std::string& startWhen) {
         std::vector<unsigned char> pcm;
         for (int i = 0; i < seconds; ++i) {
             const auto block = SineBlock(22050, 22050L * i, hz, 22050, amplitude);
             pcm.insert(pcm.end(), block.begin(), block.end());
         }
         WriteFile(dir / "sine.raw", std::string(pcm.begin(), pcm.end()));
-        std::vector<std::string> pacat = {"pacat", "--playback", "--latency-msec=50", "--device=" + device,
+        std::vector<std::string> pacat = {"pacat", "--playback", "--latency-msec=200", "--device=" + device,
                                           "--format=s16le", "--rate=22050", "--channels=1", dir / "sine.raw"};
         if (!childOfShell) return ChildProcess(pacat);
         std::string line;
         for (const auto& word : pacat) line += "'" + word + "' ";
-        const std::string wait = startAfter > 0 ? "sleep " + std::to_string(startAfter) + "; " : "";
+        const std::string wait =
+            startWhen.empty() ? "" : "while [ ! -e '" + startWhen + "' ]; do sleep 0.05; done; ";
         return ChildProcess({"sh", "-c", wait + line + "& child=$!; trap 'kill $child; exit 0' TERM; wait $child"});
     }
 

@@ -417,8 +417,10 @@ TEST(SendDataStreamX11Test, EachSoundChoiceBroadcastsWhatItsLabelSays) {
             std::printf("[ sound    ] %s: this server has no module-sine-source\n", c.name);
             continue;
         }
-        // The game: a shell that plays through a child, at once or a second and a half later.
-        SinePlayer game(60, 880, "s1", true, kAmplitude, c.gameLate ? 1.5 : 0);
+        // The game: a shell that plays through a child, at once or once the broadcast runs.
+        TempDir dir;
+        const std::string go = dir / "go";
+        SinePlayer game(60, 880, "s1", true, kAmplitude, c.gameLate ? go : "");
         ASSERT_TRUE(game.Started());
         TestWindowX11 window(10, 10, 160, 120);
         RecordingOwner owner;
@@ -430,6 +432,7 @@ TEST(SendDataStreamX11Test, EachSoundChoiceBroadcastsWhatItsLabelSays) {
         {
             CSendDataStream sender(&owner, &s, window.Id());
             ASSERT_EQ(1, sender.Start(window.Id(), "game"));
+            if (c.gameLate) WriteFile(go, "");
             std::this_thread::sleep_for(5000ms);
         }
         ASSERT_TRUE(server.WaitRecordingClosed(c.name));
@@ -448,12 +451,14 @@ TEST(SendDataStreamX11Test, EachSoundChoiceBroadcastsWhatItsLabelSays) {
             else EXPECT_LT(level, -50.0) << hz << " Hz should not be heard";
         }
         std::printf("[ sound    ] %s:%s\n", c.name, levels.c_str());
-        // The tone goes on without gaps: nothing the server delivered was lost, and nothing
-        // was filled with silence while more was on its way.
+        // The tone goes on: nothing the server delivered was lost, and nothing was filled with
+        // silence while more was on its way (a source of 2-second blocks cut to the clock is
+        // heard a fifth of the time). A player starved of the processor on a busy machine may
+        // still leave a gap of its own.
         if (!c.heard.empty()) {
             const double share = LoudShare(samples, from, 2000);
             std::printf("[ sound    ] %s: %.0f %% of the 50 ms windows are loud\n", c.name, share * 100);
-            EXPECT_GT(share, 0.9);
+            EXPECT_GT(share, 0.75);
         }
     }
     if (!sineModule.empty()) Capture("pactl unload-module " + sineModule);
