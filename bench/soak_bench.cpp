@@ -1,9 +1,12 @@
-// A long broadcast, watched for leaks: the real pipeline (X11 capture of the sample game,
-// PulseAudio capture from the null sink's monitor while a tone plays into the sink, H.264/AAC
-// to a local nginx-rtmp) runs for a fixed time, and every 30 s this process's resident memory,
-// open file descriptors and threads are printed. Growth is counted from the end of the first
-// minute, when the encoder, the sound server connection and the X11 shared memory are set up.
+// A long broadcast, watched for leaks and for the sound's timing: the real pipeline (X11 capture
+// of the sample game; the microphone mixed with the computer's sound, while a voice speaks into
+// the microphone and a tone plays into the default output; H.264/AAC to a local nginx-rtmp) runs
+// for a fixed time, and every 30 s this process's resident memory, open file descriptors and
+// threads are printed, with how far the mixed sound is behind the clock and the most any of its
+// sources held: neither may grow. Growth is counted from the end of the first minute, when the
+// encoder, the sound server connections and the X11 shared memory are set up.
 //   tests/fixtures/with-xvfb.sh tests/fixtures/with-pulse.sh build/bench/soak_bench [--minutes 30]
+// (or tests/fixtures/with-pipewire.sh in place of with-pulse.sh)
 
 #include <malloc.h>
 #include <signal.h>
@@ -26,6 +29,7 @@
 #include "ChildProcess.h"
 #include "ILiveOwner.h"
 #include "NginxRtmpServer.h"
+#include "SinePlayer.h"
 #include "WindowListX11.h"
 #include "XDisplay.h"
 
@@ -97,7 +101,7 @@ int main(int argc, char** argv) {
     }
     if (std::getenv("DISPLAY") == nullptr || std::getenv("PULSE_SERVER") == nullptr) {
         std::fprintf(stderr, "soak_bench needs a display and a sound server: run it under "
-                             "tests/fixtures/with-xvfb.sh tests/fixtures/with-pulse.sh\n");
+                             "tests/fixtures/with-xvfb.sh tests/fixtures/with-pulse.sh (or with-pipewire.sh)\n");
         return 2;
     }
     av_log_set_level(AV_LOG_ERROR);
@@ -111,8 +115,15 @@ int main(int argc, char** argv) {
     const std::string game = (exe.parent_path().parent_path() / "installation" / "strimo-sample-game").string();
     Child sampleGame({game, "1280", "720"});
     // A tone into the null sink, for as long as the broadcast lasts (and a little more).
-    Child tone({"ffmpeg", "-v", "error", "-nostdin", "-re", "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=22050",
+    testsupport::TestMicrophone microphone;
+    if (!microphone.Ready()) {
+        std::fprintf(stderr, "the test microphone could not be made\n");
+        return 1;
+    }
+    Child tone({"ffmpeg", "-v", "error", "-nostdin", "-re", "-f", "lavfi", "-i", "sine=frequency=880:sample_rate=22050",
                 "-t", std::to_string(minutes * 60 + 60), "-f", "pulse", "-device", "s1", "soak tone"});
+    Child voice({"ffmpeg", "-v", "error", "-nostdin", "-re", "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=22050",
+                 "-t", std::to_string(minutes * 60 + 60), "-f", "pulse", "-device", "micsink", "soak voice"});
 
     const x11::DisplayPtr display = x11::OpenDisplay();
     if (!display) {
@@ -136,7 +147,7 @@ int main(int argc, char** argv) {
     s.sourceHeight = s.height = 720;
     s.frameRate = 15;
     s.quality = 1;
-    s.audioDevice = std::string("s1.monitor");
+    s.audioDevice = platform::AudioSourceChoice::MicrophoneAndComputer();
     s.audioEnabled = 1;
     s.bitRate = 500000;
     s.url = server.Url("soak");
@@ -148,9 +159,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the broadcast did not start\n");
         return 1;
     }
-    std::printf("soak: 1280x720, level 1, 15 frames/s, 500 kbit/s, sound from s1.monitor, %d min\n", minutes);
-    std::printf("%7s %10s %9s %5s %8s %9s %9s %8s %7s %6s\n", "time s", "rss KiB", "heap KiB", "fds", "threads",
-                "frames", "expected", "discards", "reopens", "load");
+    std::printf("soak: 1280x720, level 1, 15 frames/s, 500 kbit/s, sound: the microphone with the computer's sound, "
+                "%d min\n", minutes);
+    std::printf("%7s %10s %9s %5s %8s %9s %9s %8s %7s %6s %7s %7s %8s\n", "time s", "rss KiB", "heap KiB", "fds",
+                "threads", "frames", "expected", "discards", "reopens", "load", "lag ms", "held ms", "trim ms");
     std::fflush(stdout);
 
     const auto start = Clock::now();
@@ -158,6 +170,8 @@ int main(int argc, char** argv) {
     Usage last{};
     long maxRssAfterMinute = 0;
     long minRssAfterMinute = 0;
+    double maxLagMs = 0;
+    CCaptureAudio::Figures lastMix;
     const int samples = minutes * 60 / intervalSeconds;
     for (int n = 0; n <= samples && owner.ended < 0; ++n) {
         std::this_thread::sleep_until(start + std::chrono::seconds(intervalSeconds) * n);
@@ -171,10 +185,14 @@ int main(int argc, char** argv) {
             maxRssAfterMinute = std::max(maxRssAfterMinute, last.rssKiB);
             minRssAfterMinute = std::min(minRssAfterMinute, last.rssKiB);
         }
-        std::printf("%7.0f %10ld %9ld %5d %8d %9lld %9.0f %8llu %7d %6.2f\n", t, last.rssKiB, last.heapKiB, last.fds,
-                    last.threads,
-                    sender.Encoder().VideoFramesEncoded(), t * 15, sender.Encoder().DiscardedPackets(),
-                    sender.Reopens(), LoadAverage());
+        const auto mix = sender.AudioCapture().MixFigures();
+        const double msPerByte = 1000.0 / (s.sampleRate * 2);
+        if (atMinute.rssKiB != 0) maxLagMs = std::max(maxLagMs, mix.lagBytes * msPerByte);
+        lastMix = mix;
+        std::printf("%7.0f %10ld %9ld %5d %8d %9lld %9.0f %8llu %7d %6.2f %7.0f %7.0f %8.0f\n", t, last.rssKiB,
+                    last.heapKiB, last.fds, last.threads, sender.Encoder().VideoFramesEncoded(), t * 15,
+                    sender.Encoder().DiscardedPackets(), sender.Reopens(), LoadAverage(), mix.lagBytes * msPerByte,
+                    mix.maxHeldBytes * msPerByte, mix.trimmedBytes * msPerByte);
         std::fflush(stdout);
     }
     if (owner.ended >= 0) std::printf("the broadcast ended early (reason %d)\n", owner.ended.load());
@@ -182,7 +200,13 @@ int main(int argc, char** argv) {
     std::printf("after the first minute: rss %+ld KiB (range %ld..%ld KiB), heap %+ld KiB, fds %+d, threads %+d\n",
                 growth, minRssAfterMinute, maxRssAfterMinute, last.heapKiB - atMinute.heapKiB,
                 last.fds - atMinute.fds, last.threads - atMinute.threads);
-    const bool met = growth < 2048 && last.fds - atMinute.fds <= 0;
-    std::printf("goal (growth < 2 MiB, 0 descriptors): %s\n", met ? "met" : "NOT met");
+    const double msPerByte = 1000.0 / (s.sampleRate * 2);
+    std::printf("sound after the first minute: lag at most %.0f ms, most held by a source %.0f ms, filled %.0f ms, "
+                "trimmed %.0f ms in all\n", maxLagMs, lastMix.maxHeldBytes * msPerByte, lastMix.filledBytes * msPerByte,
+                lastMix.trimmedBytes * msPerByte);
+    const bool soundKeptTime = maxLagMs < CCaptureAudio::kMaxLateMs && lastMix.maxHeldBytes * msPerByte < 1000;
+    const bool met = growth < 2048 && last.fds - atMinute.fds <= 0 && soundKeptTime;
+    std::printf("goal (growth < 2 MiB, 0 descriptors, sound neither drifting nor piling up): %s\n",
+                met ? "met" : "NOT met");
     return met && owner.ended < 0 ? 0 : 1;
 }

@@ -52,7 +52,7 @@ public:
 
     WindowId GameWindow() const { return detector_->SelectedWindow(); }
     std::string ProcessName() const { return detector_->SelectedProcess(); }
-    long GamePid() const { return detector_->SelectedPid(); }
+    long ProcessId() const { return detector_->SelectedPid(); }
 
     UI::Controls::XPComboBox* ProcessBox() const { return processBox_; }
     UI::Controls::XPComboBox* GameNameBox() const { return gameNameBox_; }

@@ -5,15 +5,23 @@
 #include <cstdio>
 #include <cstring>
 
-#include "PulseAudioInput.h"
+#include "AudioSources.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
 // How often the thread looks for captured sound.
 constexpr auto kPoll = std::chrono::milliseconds(10);
-// How far a real source may lag behind (or run ahead of) the clock before silence is added
-// (or sound dropped): room for the server's own latency.
-constexpr long long kSlackMs = 200;
+// A stream is late, rather than silent, when the server holds at least this much for it.
+constexpr long long kLateMs = 10;
+
+std::string Describe(const platform::AudioSourceChoice& choice) {
+    switch (choice.kind) {
+    case platform::AudioSourceChoice::Kind::MicrophoneAndComputer: return "the microphone and the computer's sound";
+    case platform::AudioSourceChoice::Kind::GameOnly: return "the game's sound";
+    case platform::AudioSourceChoice::Kind::Source: break;
+    }
+    return "the sound source '" + choice.name + "'";
+}
 }  // namespace
 
 CCaptureAudio::Ring::Ring() : bytes_(std::make_unique<unsigned char[]>(kRingBytes)) {}
@@ -35,8 +43,15 @@ std::size_t CCaptureAudio::Ring::Write(const unsigned char* data, std::size_t co
 
 std::size_t CCaptureAudio::Ring::WriteSilence(std::size_t count) { return Write(nullptr, count); }
 
+std::size_t CCaptureAudio::Ring::Skip(std::size_t count) {
+    count = std::min(count, Available());
+    out_ += count;
+    return count;
+}
+
 std::size_t CCaptureAudio::Ring::Read(unsigned char* out, std::size_t count) {
     count = std::min(count, Available());
+    if (count == 0) return 0;  // `out` may be the data of an empty buffer: null
     const std::size_t pos = static_cast<std::size_t>(out_) & (kRingBytes - 1);
     const std::size_t first = std::min(count, kRingBytes - pos);
     std::memcpy(out, bytes_.get() + pos, first);
@@ -46,15 +61,26 @@ std::size_t CCaptureAudio::Ring::Read(unsigned char* out, std::size_t count) {
 }
 
 CCaptureAudio::CCaptureAudio()
-    : CCaptureAudio([](const std::string& source, const platform::AudioFormat& format) {
+    : CCaptureAudio(SourcesFactory([](const platform::AudioSourceChoice& choice, const platform::AudioFormat& format) {
           std::string error;
-          auto input = pulse::OpenSource(source, format, &error);
-          if (!input)
-              std::fprintf(stderr, "Could not open the sound source '%s': %s\n", source.c_str(), error.c_str());
-          return input;
-      }) {}
+          auto sources = platform::OpenAudioSources(choice, format, &error);
+          if (!sources) std::fprintf(stderr, "Could not open %s: %s\n", Describe(choice).c_str(), error.c_str());
+          return sources;
+      })) {}
 
-CCaptureAudio::CCaptureAudio(InputFactory factory) : factory_(std::move(factory)) {}
+CCaptureAudio::CCaptureAudio(InputFactory factory)
+    : CCaptureAudio(SourcesFactory(
+          [factory = std::move(factory)](const platform::AudioSourceChoice& choice,
+                                         const platform::AudioFormat& format) -> std::unique_ptr<platform::IAudioSources> {
+              if (!factory || choice.kind != platform::AudioSourceChoice::Kind::Source) return nullptr;
+              auto input = factory(choice.name, format);
+              if (!input) return nullptr;
+              std::vector<std::unique_ptr<platform::IAudioInput>> inputs;
+              inputs.push_back(std::move(input));
+              return std::make_unique<platform::AudioInputList>(std::move(inputs));
+          })) {}
+
+CCaptureAudio::CCaptureAudio(SourcesFactory factory) : factory_(std::move(factory)) {}
 
 CCaptureAudio::~CCaptureAudio() {
     Stop();
@@ -67,12 +93,12 @@ void CCaptureAudio::SetFormat(int sampleRate, int bitsPerSample, int channels) {
     format_.channels = channels;
 }
 
-bool CCaptureAudio::Open(const std::optional<std::string>& device) {
+bool CCaptureAudio::Open(const std::optional<platform::AudioSourceChoice>& device) {
     Stop();
     if (!device.has_value()) return false;
-    auto input = factory_ ? factory_(*device, format_) : nullptr;
-    if (!input) return false;
-    input_ = std::move(input);
+    auto sources = factory_ ? factory_(*device, format_) : nullptr;
+    if (!sources) return false;
+    sources_ = std::move(sources);
     silent_ = false;
     blockBytes_ = 0;
     stopped_ = false;
@@ -81,7 +107,7 @@ bool CCaptureAudio::Open(const std::optional<std::string>& device) {
 
 bool CCaptureAudio::OpenSilence() {
     Stop();
-    input_.reset();
+    sources_.reset();
     silent_ = true;
     blockBytes_ = 0;
     stopped_ = false;
@@ -96,9 +122,10 @@ bool CCaptureAudio::Start(CAdoFrameHandler* handler) {
         thread_.join();
     }
     handler_ = handler;
-    capturing_ = true;
     if (stopped_ || handler_ == nullptr || blockBytes_ <= 0 || format_.BytesPerSecond() <= 0) return false;
     ring_.Reset();
+    lagBytes_ = maxHeldBytes_ = filledBytes_ = trimmedBytes_ = 0;
+    capturing_ = true;
     thread_ = std::thread(&CCaptureAudio::Run, this);
     return true;
 }
@@ -109,19 +136,82 @@ void CCaptureAudio::Stop() {
     stopped_ = true;
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
     blockBytes_ = 0;
-    input_.reset();
+    sources_.reset();
     silent_ = false;
     ring_.Reset();
+}
+
+CCaptureAudio::Figures CCaptureAudio::MixFigures() const {
+    return {lagBytes_.load(), maxHeldBytes_.load(), filledBytes_.load(), trimmedBytes_.load()};
+}
+
+void CCaptureAudio::MixInto(int16_t* out, const int16_t* in, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const int sum = out[i] + in[i];
+        out[i] = static_cast<int16_t>(sum > INT16_MAX ? INT16_MAX : (sum < INT16_MIN ? INT16_MIN : sum));
+    }
+}
+
+// One stream of the mix: what it delivered and the mix has not taken yet.
+struct CCaptureAudio::Track {
+    Ring held;
+    long long burst = 0;  // the most it delivered at once
+    bool delivered = false;
+    bool late = false;    // the server holds sound of it that has not arrived
+    bool failed = false;
+    bool open = false;    // still among the streams of the set
+};
+
+// Takes what every stream has delivered, and learns which of those still owe sound.
+void CCaptureAudio::Collect(std::map<unsigned, Track>& tracks, std::vector<unsigned char>& scratch) {
+    for (auto& [key, track] : tracks) track.open = false;
+    const long long lateBytes = format_.BytesPerSecond() * kLateMs / 1000;
+    for (const auto& stream : sources_->Streams()) {
+        Track& track = tracks[stream.key];
+        track.open = true;
+        if (track.failed) continue;
+        long long got = 0;
+        for (;;) {
+            const long n = stream.input->Read(scratch.data(), scratch.size());
+            if (n < 0) {
+                // The stream or the server went away: the broadcast goes on without it.
+                std::fprintf(stderr, "The sound capture stopped: %s\n", stream.input->Error().c_str());
+                track.failed = true;
+                break;
+            }
+            if (n == 0) break;
+            const std::size_t kept = track.held.Write(scratch.data(), static_cast<std::size_t>(n));
+            trimmedBytes_ += n - static_cast<long>(kept);
+            got += n;
+        }
+        track.burst = std::max(track.burst, got);
+        track.delivered = track.delivered || got > 0;
+        // Until a stream has delivered anything its server's word is not taken: a monitor of an
+        // output that plays nothing may claim sound that never comes.
+        track.late = !track.failed && track.delivered && stream.input->OwedBytes() >= lateBytes;
+    }
+    // A stream that has ended plays out what it left, then goes.
+    for (auto it = tracks.begin(); it != tracks.end();) {
+        if (!it->second.open) it->second.late = false;
+        if (!it->second.open && it->second.held.Available() == 0) it = tracks.erase(it);
+        else ++it;
+    }
 }
 
 void CCaptureAudio::Run() {
     const std::size_t block = static_cast<std::size_t>(blockBytes_);
     const long long byteRate = format_.BytesPerSecond();
-    const long long frameBytes = std::max(1, format_.channels * (format_.bitsPerSample / 8));
-    const long long slack = input_ ? byteRate * kSlackMs / 1000 / frameBytes * frameBytes : 0;
+    const long long frameBytes = std::max(1, format_.FrameBytes());
+    const auto bytesOf = [&](long long ms) { return byteRate * ms / 1000 / frameBytes * frameBytes; };
+    const long long slack = bytesOf(kSlackMs);
+    const long long maxLate = bytesOf(kMaxLateMs);
+    const bool sixteenBits = format_.bitsPerSample == 16;
     std::vector<unsigned char> scratch(std::max<std::size_t>(block, 8192));
+    std::vector<unsigned char> mix;
+    std::vector<unsigned char> part;
+    std::map<unsigned, Track> tracks;
     const auto start = Clock::now();
-    long long produced = 0;  // bytes put into the ring since the start
+    long long produced = 0;  // bytes of the mix put into the ring since the start
     unsigned long long wake = 0;
 
     while (capturing_) {
@@ -130,24 +220,52 @@ void CCaptureAudio::Run() {
         const long long elapsedUs =
             std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
         const long long expected = elapsedUs * byteRate / 1000000 / frameBytes * frameBytes;
+        if (sources_) Collect(tracks, scratch);
 
-        if (input_) {
-            for (;;) {
-                const long got = input_->Read(scratch.data(), scratch.size());
-                if (got < 0) {
-                    // The server went away: the broadcast goes on with silence.
-                    std::fprintf(stderr, "The sound capture stopped: %s\n", input_->Error().c_str());
-                    input_.reset();
-                    break;
-                }
-                if (got == 0) break;
-                const long long room = std::max(0LL, expected + slack - produced);
-                produced += static_cast<long long>(
-                    ring_.Write(scratch.data(), static_cast<std::size_t>(std::min<long long>(got, room))));
-            }
+        // The mix goes as far as every stream has sound for, or may be filled: a silent stream
+        // once it is kSlackMs behind the clock, a late one once it is kMaxLateMs behind.
+        long long until = expected;
+        for (const auto& [key, track] : tracks) {
+            const long long has = produced + static_cast<long long>(track.held.Available());
+            if (has >= expected) continue;
+            until = std::min(until, std::max(has, expected - (track.late ? maxLate : slack)));
         }
-        if (produced < expected - slack)
-            produced += static_cast<long long>(ring_.WriteSilence(static_cast<std::size_t>(expected - slack - produced)));
+        if (until > produced) {
+            const auto count = static_cast<std::size_t>(until - produced);
+            mix.assign(count, 0);
+            bool first = true;
+            for (auto& [key, track] : tracks) {
+                const std::size_t taken = std::min(count, track.held.Available());
+                filledBytes_ += static_cast<long long>(count - taken);
+                if (first || !sixteenBits) {
+                    // Other sample sizes are not mixed: the first stream is the sound.
+                    if (first) track.held.Read(mix.data(), taken);
+                    else track.held.Skip(taken);
+                } else {
+                    part.resize(taken);
+                    track.held.Read(part.data(), taken);
+                    MixInto(reinterpret_cast<int16_t*>(mix.data()), reinterpret_cast<const int16_t*>(part.data()),
+                            taken / 2);
+                }
+                first = false;
+            }
+            produced += static_cast<long long>(ring_.Write(mix.data(), count));
+        }
+
+        // Sound beyond the clock is kept up to what the stream delivers at once; more than that
+        // means it runs faster than the clock, and the oldest of the excess goes.
+        long long held = 0;
+        for (auto& [key, track] : tracks) {
+            const long long allowed = std::max(track.burst, slack);
+            const long long ahead = produced + static_cast<long long>(track.held.Available()) - expected;
+            if (ahead > allowed) {
+                const long long excess = (ahead - allowed) / frameBytes * frameBytes;
+                trimmedBytes_ += static_cast<long long>(track.held.Skip(static_cast<std::size_t>(excess)));
+            }
+            held = std::max(held, static_cast<long long>(track.held.Available()));
+        }
+        lagBytes_ = expected - produced;
+        maxHeldBytes_ = std::max(maxHeldBytes_.load(), held);
 
         while (capturing_ && ring_.Available() >= block) {
             ring_.Read(scratch.data(), block);

@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,30 +14,42 @@
 #include "AudioInput.h"
 #include "CAdoFrameHandler.h"
 
-// Records one sound source and delivers it, on a thread of its own, in blocks of exactly
-// BlockBytes() bytes to a CAdoFrameHandler. The stream is continuous at the nominal rate: what
-// the sound server does not deliver (a monitor while nothing plays, a suspended source) is
-// filled with silence by the clock, and what it delivers in excess of the clock is dropped.
+// Records the streams of one choice of the audio source list, mixes them, and delivers the mix,
+// on a thread of its own, in blocks of exactly BlockBytes() bytes to a CAdoFrameHandler.
+//
+// The mix is continuous at the nominal rate, each stream timed by the clock. A stream that the
+// server says is on its way (a source that delivers in large blocks) is waited for, up to
+// kMaxLateMs; one that is silent (a monitor while nothing plays, a suspended source, a stream
+// that has delivered nothing yet) is filled with silence once kSlackMs behind. What a stream delivers ahead of the clock is kept, as long
+// as it is no more than the largest delivery it made at once (or kSlackMs): a stream that keeps
+// delivering more than the clock (another clock than ours) loses only that excess.
 //
 // Calling order: SetFormat → Open (or OpenSilence) → SetBlockBytes → Start … Stop, and again.
 class CCaptureAudio {
 public:
+    // Opens one named source (an empty name: the default one); such a capture offers only the
+    // list's plain sources.
     using InputFactory =
         std::function<std::unique_ptr<platform::IAudioInput>(const std::string& source, const platform::AudioFormat&)>;
+    using SourcesFactory = std::function<std::unique_ptr<platform::IAudioSources>(
+        const platform::AudioSourceChoice& choice, const platform::AudioFormat&)>;
 
     static constexpr std::size_t kRingBytes = 1u << 20;
+    static constexpr long long kSlackMs = 200;
+    static constexpr long long kMaxLateMs = 2500;
 
-    CCaptureAudio();  // captures from PulseAudio
+    CCaptureAudio();  // captures from the sound server
     explicit CCaptureAudio(InputFactory factory);
+    explicit CCaptureAudio(SourcesFactory factory);
     ~CCaptureAudio();
     CCaptureAudio(const CCaptureAudio&) = delete;
     CCaptureAudio& operator=(const CCaptureAudio&) = delete;
 
     void SetFormat(int sampleRate, int bitsPerSample, int channels);
 
-    // Opens `device`: an empty name is the default source, no value is the "none" entry and
-    // fails at once. False when the source cannot be opened.
-    bool Open(const std::optional<std::string>& device);
+    // Opens `device`: no value is the "none" entry and fails at once. False when its sources
+    // cannot be opened.
+    bool Open(const std::optional<platform::AudioSourceChoice>& device);
     // Opens no device at all: Start then delivers silence, one block per block period.
     bool OpenSilence();
 
@@ -52,6 +66,16 @@ public:
     bool Capturing() const { return capturing_.load(); }
     bool Silent() const { return silent_; }
 
+    // How the mix keeps time, for the benchmarks: how far the delivered sound is behind the
+    // clock now, the most sound any stream has held at once, and what was filled and trimmed.
+    struct Figures {
+        long long lagBytes = 0;
+        long long maxHeldBytes = 0;
+        long long filledBytes = 0;
+        long long trimmedBytes = 0;
+    };
+    Figures MixFigures() const;
+
     // The 1 MiB byte ring between the source and the block delivery: free-running counters,
     // positions masked by the size; writes and reads move as much as fits or is there.
     class Ring {
@@ -60,6 +84,7 @@ public:
         std::size_t Write(const unsigned char* data, std::size_t count);
         std::size_t WriteSilence(std::size_t count);
         std::size_t Read(unsigned char* out, std::size_t count);
+        std::size_t Skip(std::size_t count);
         std::size_t Available() const { return static_cast<std::size_t>(in_ - out_); }
         std::size_t Free() const { return kRingBytes - Available(); }
         void Reset() { in_ = out_ = 0; }
@@ -70,17 +95,26 @@ public:
         unsigned long long out_ = 0;
     };
 
-private:
-    void Run();
+    // Sums `count` 16-bit samples of `in` into `out`, held at the limits of the range.
+    static void MixInto(int16_t* out, const int16_t* in, std::size_t count);
 
-    InputFactory factory_;
+private:
+    struct Track;
+    void Run();
+    void Collect(std::map<unsigned, Track>& tracks, std::vector<unsigned char>& scratch);
+
+    SourcesFactory factory_;
     std::atomic<bool> capturing_{false};
     int blockBytes_ = 0;
     platform::AudioFormat format_;
-    std::unique_ptr<platform::IAudioInput> input_;
+    std::unique_ptr<platform::IAudioSources> sources_;
     bool silent_ = false;
     bool stopped_ = true;
     CAdoFrameHandler* handler_ = nullptr;
     std::thread thread_;
     Ring ring_;
+    std::atomic<long long> lagBytes_{0};
+    std::atomic<long long> maxHeldBytes_{0};
+    std::atomic<long long> filledBytes_{0};
+    std::atomic<long long> trimmedBytes_{0};
 };

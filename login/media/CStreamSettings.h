@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "AudioInput.h"
+
 // One broadcast's parameters, built by the main control window and read by the sender and the
 // encoder (which hold a pointer to it and never free it).
 struct CStreamSettings {
@@ -11,9 +13,10 @@ struct CStreamSettings {
     int frameRate = 10;   // 8, 10 or 15
     int quality = 0;      // tuning level 0, 1 or 2; any other value tunes as 0
     std::string url;      // publish address: server address, "/" when missing, stream key
-    // Capture source: an empty name is the sound server's default source, a name picks that
-    // source, and no value at all is the list's "none" entry, which cannot be opened.
-    std::optional<std::string> audioDevice = std::string();
+    // What the capture records (a source by name, an empty name the sound server's default
+    // source, the microphone with the computer's sound, the game's sound); no value at all is
+    // the list's "none" entry, which cannot be opened.
+    std::optional<platform::AudioSourceChoice> audioDevice = platform::AudioSourceChoice();
     int audioEnabled = 1;  // 0: the captured sound is replaced by silence
     int sampleRate = 22050;
     int bitsPerSample = 16;

@@ -78,7 +78,11 @@ int CBroadcastSession::StartBroadcast(const platform::GameSource& game, const st
     lastProcess_ = processName;
     const ChosenSettings chosen = services_.readSettings();
     const int built = BuildStreamSettings(game, processName, chosen);
-    if (built) streamSettings_->audioDevice = chosen.audioDevice;
+    if (built) {
+        streamSettings_->audioDevice = chosen.audioDevice;
+        auto& device = streamSettings_->audioDevice;
+        if (device && device->kind == platform::AudioSourceChoice::Kind::GameOnly) device->gameProcess = game.pid;
+    }
 
     // Without a complete record the sender would capture nothing sensible, and an address that
     // is not an RTMP server's (a local path, another protocol) is never handed to the encoder:

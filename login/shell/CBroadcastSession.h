@@ -7,6 +7,7 @@
 #include <string>
 
 #include "CData.h"
+#include "AudioInput.h"
 #include "CStreamSettings.h"
 #include "ILiveOwner.h"
 #include "GameCapture.h"
@@ -25,8 +26,8 @@ struct ChosenSettings {
     MY_DATA_SPACE::AudioRecord audio;
     MY_DATA_SPACE::VideoRecord video;
     std::string savePath;
-    // The selected audio source entry: nullopt for "不直播声音", "" the default source.
-    std::optional<std::string> audioDevice;
+    // The selected audio source entry: nullopt for "不直播声音".
+    std::optional<platform::AudioSourceChoice> audioDevice;
 };
 
 // What the session asks of the world around it. The program wires the service requests, the
@@ -69,6 +70,7 @@ public:
     int ContinueBroadcast() { return StartBroadcast(lastGame_, lastProcess_); }
 
     // The game dialog's confirmation: asks for a stream, then starts. 1 when broadcasting.
+    // The game's process (`game.pid`) is also whose own sound the "game sound only" entry records.
     int RequestBroadcast(const std::string& gameName, const std::string& introduction,
                          const platform::GameSource& game, const std::string& processName);
     // Opens the game's capture, builds the settings from its size, creates the sender when there

@@ -15,13 +15,13 @@
 
 #include "AppMessageBox.h"
 #include "AudioSourceList.h"
+#include "AudioSources.h"
 #include "CDlgMainMenu.h"
 #include "CImageButton.h"
 #include "CMainPanels.h"
 #include "CPictureEx.h"
 #include "CSendDataStream.h"
 #include "GameCaptureFactory.h"
-#include "PulseAudioInput.h"
 #include "ServicePages.h"
 #include "ShellMessages.h"
 #include "ShellOpen.h"
@@ -178,7 +178,7 @@ void CCtrMainDlg::OnInitDialog() {
 
 void CCtrMainDlg::FillAudioSources() {
     audioSources_.clear();
-    for (const auto& entry : AudioSourceEntries(pulse::ListSources())) {
+    for (const auto& entry : AudioSourceEntries(platform::ListAudioSources())) {
         audioSources_.push_back(entry.source);
         audioBox_->addItem(Q(entry.label));
     }

@@ -79,8 +79,8 @@ public:
     CImageButton* StopButton() const { return stopButton_; }
     CPictureEx* Animation() const { return animation_; }
     CMainPanels& Panels() const { return *panels_; }
-    // The audio source entries: nullopt "不直播声音", "" the default source, else a source name.
-    const std::vector<std::optional<std::string>>& AudioSources() const { return audioSources_; }
+    // What each entry of the audio source list records: nullopt for "不直播声音".
+    const std::vector<std::optional<platform::AudioSourceChoice>>& AudioSources() const { return audioSources_; }
 
     // Yes/no questions go to the skinned CDlgYN; a test may route them elsewhere.
     using QuestionHandler = std::function<bool(QWidget* parent, const QString& question)>;
@@ -104,7 +104,7 @@ private:
     std::unique_ptr<CBroadcastSession> session_;
     GameIdTable gameList_;
     std::unique_ptr<CMainPanels> panels_;
-    std::vector<std::optional<std::string>> audioSources_;
+    std::vector<std::optional<platform::AudioSourceChoice>> audioSources_;
     QPixmap menuFace_;
     QImage face_;
     QImage tipStop_;

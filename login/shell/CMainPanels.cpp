@@ -36,11 +36,12 @@ void CMainPanels::ShowGameDialog() {
 platform::GameSource CMainPanels::Game() const {
     platform::GameSource game;
     game.window = gameId_->GameWindow();
-    game.pid = gameId_->GamePid();
+    game.pid = gameId_->ProcessId();
     return game;
 }
 
 std::string CMainPanels::GameProcess() const { return gameId_->ProcessName(); }
+
 
 ChosenSettings CMainPanels::ReadSettings(const CData& data) const {
     ChosenSettings chosen;

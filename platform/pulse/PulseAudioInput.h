@@ -19,4 +19,13 @@ std::unique_ptr<platform::IAudioInput> OpenSource(const std::string& source, con
 // server answers.
 std::vector<platform::AudioSourceInfo> ListSources();
 
+// The names of the server's default source and of the monitor of its default sink, looked up by
+// name: PipeWire's server takes "@DEFAULT_MONITOR@" for the default source. False (and `error`)
+// when no server answers or it has no default sink.
+struct DefaultDevices {
+    std::string source;
+    std::string sinkMonitor;
+};
+bool FindDefaultDevices(DefaultDevices* devices, std::string* error = nullptr);
+
 }  // namespace pulse

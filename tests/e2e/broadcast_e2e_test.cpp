@@ -392,7 +392,17 @@ TEST_F(Broadcaster, SettingsChosenAreUsedByTheNextBroadcastAndKeptInTheConfigura
     EXPECT_EQ(1000000, prop.NetPage()->Rate());
     prop.VideoPage()->SizeBox()->setCurrentIndex(0);       // 50%
     prop.VideoPage()->FrameRateBox()->setCurrentIndex(2);  // 15(f/s)
-    QTest::mouseClick(prop.NetPage()->OkButton(), Qt::LeftButton);
+    // The sound page's choices are what the main window's list records under their labels.
+    prop.ShowPage(CDlgProp::kSoundPage);
+    QTest::mouseClick(prop.SoundPage(), Qt::LeftButton, {}, QPoint(25, 137));  // 直播麦克风声音
+    ASSERT_EQ(2, main.AudioSourceBox()->currentIndex());
+    EXPECT_EQ("麦克风", main.AudioSourceBox()->currentText().toStdString());
+    EXPECT_EQ(platform::AudioSourceChoice(""), main.AudioSources()[2]);  // the default source alone
+    QTest::mouseClick(prop.SoundPage(), Qt::LeftButton, {}, QPoint(25, 97));  // 直播麦克风和电脑声音
+    ASSERT_EQ(1, main.AudioSourceBox()->currentIndex());
+    EXPECT_EQ("麦克风和电脑声音", main.AudioSourceBox()->currentText().toStdString());
+    EXPECT_EQ(platform::AudioSourceChoice::MicrophoneAndComputer(), main.AudioSources()[1]);
+    QTest::mouseClick(prop.SoundPage()->OkButton(), Qt::LeftButton);
     EXPECT_FALSE(prop.isVisible());
     EXPECT_TRUE(main.isEnabled());
 
@@ -413,6 +423,7 @@ TEST_F(Broadcaster, SettingsChosenAreUsedByTheNextBroadcastAndKeptInTheConfigura
     EXPECT_NE(std::string::npos, entry.find("<size>50</size>")) << entry;
     EXPECT_NE(std::string::npos, entry.find("den=\"15\"")) << entry;
     EXPECT_NE(std::string::npos, entry.find("<speed>1000000</speed>")) << entry;
+    EXPECT_NE(std::string::npos, entry.find("<deviceID>1</deviceID>")) << entry;
 }
 
 // The member's settings are on disk from the start of a broadcast: a broadcast that ends

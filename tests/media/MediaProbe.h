@@ -3,7 +3,9 @@
 // Reading back what was published: ffprobe's view of a recorded file, and the settings libx264
 // wrote into its "x264 - core" SEI text.
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <map>
 #include <sstream>
 #include <string>
@@ -95,14 +97,31 @@ inline std::vector<unsigned char> MovingPicture(int width, int height, int frame
 }
 
 // `samples` 16-bit mono samples of a sine, continuing from sample `first`.
-inline std::vector<unsigned char> SineBlock(int samples, long first, double hz = 440.0, int rate = 22050) {
+inline std::vector<unsigned char> SineBlock(int samples, long first, double hz = 440.0, int rate = 22050,
+                                            double amplitude = 12000) {
     std::vector<unsigned char> block(static_cast<size_t>(samples) * 2);
     for (int i = 0; i < samples; ++i) {
-        const auto v = static_cast<int16_t>(12000 * std::sin(2 * M_PI * hz * static_cast<double>(first + i) / rate));
+        const auto v = static_cast<int16_t>(amplitude * std::sin(2 * M_PI * hz * static_cast<double>(first + i) / rate));
         block[static_cast<size_t>(i) * 2] = static_cast<unsigned char>(v & 0xff);
         block[static_cast<size_t>(i) * 2 + 1] = static_cast<unsigned char>((v >> 8) & 0xff);
     }
     return block;
+}
+
+// The level of the tone of `hz` in `count` 16-bit samples at `rate`, in dB below full scale: the
+// amplitude of that frequency (Hann window), so a full-scale sine gives 0 dBFS and silence a
+// very low number.
+inline double ToneLevelDbfs(const int16_t* samples, size_t count, double hz, int rate = 22050) {
+    double re = 0, im = 0, weights = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const double w = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / static_cast<double>(count));
+        const double phase = 2 * M_PI * hz * static_cast<double>(i) / rate;
+        re += w * samples[i] * std::cos(phase);
+        im -= w * samples[i] * std::sin(phase);
+        weights += w;
+    }
+    const double amplitude = weights > 0 ? 2 * std::sqrt(re * re + im * im) / weights : 0;
+    return 20 * std::log10(std::max(amplitude, 1e-3) / 32768.0);
 }
 
 }  // namespace testsupport

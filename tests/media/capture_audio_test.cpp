@@ -5,13 +5,16 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "CCaptureAudio.h"
 #include "MediaProbe.h"
-#include "PulseAudioInput.h"
+#include "AudioSources.h"
 #include "SinePlayer.h"
 #include "TempDir.h"
 
@@ -50,7 +53,7 @@ double Rms(const std::vector<int16_t>& samples, size_t from) {
 }  // namespace
 
 TEST(PulseSourcesTest, DefaultFirstThenEverySourceWithMonitors) {
-    const auto sources = pulse::ListSources();
+    const auto sources = platform::ListAudioSources();
     ASSERT_GE(sources.size(), 2u);
     EXPECT_EQ("", sources[0].name);
     EXPECT_NE(std::string::npos, sources[0].description.find("默认设备"));
@@ -122,6 +125,7 @@ TEST(CCaptureAudioTest, OpenFailures) {
         << diagnostics;
     capture.SetBlockBytes(2048);
     EXPECT_FALSE(capture.Start(&handler));  // nothing open: no thread
+    EXPECT_FALSE(capture.Capturing());      // and nothing said to be capturing
     capture.Stop();
     EXPECT_TRUE(handler.Sizes().empty());
     // Reopening after a stop works.
@@ -154,7 +158,7 @@ TEST(CCaptureAudioTest, NoSoundServer) {
     const std::string previous = saved ? saved : "";
     TempDir dir;
     setenv("PULSE_SERVER", ("unix:" + (dir / "nothing")).c_str(), 1);
-    EXPECT_TRUE(pulse::ListSources().empty());
+    EXPECT_TRUE(platform::ListAudioSources().empty());
     CCaptureAudio capture;
     capture.SetFormat(22050, 16, 1);
     testing::internal::CaptureStderr();
@@ -163,6 +167,115 @@ TEST(CCaptureAudioTest, NoSoundServer) {
     EXPECT_NE(std::string::npos, diagnostics.find("Could not open the sound source '': Connection refused\n"))
         << diagnostics;
     if (saved) setenv("PULSE_SERVER", previous.c_str(), 1); else unsetenv("PULSE_SERVER");
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A source on a timetable: by `t` seconds after it opened it has delivered delivered(t) samples
+// of `value`, and the server says it owes owed(t) more.
+struct TimetableInput : platform::IAudioInput {
+    std::function<long(double)> delivered;
+    std::function<long(double)> owed;
+    int16_t value = 1000;
+    Clock::time_point start = Clock::now();
+    long sent = 0;
+
+    double Elapsed() const { return std::chrono::duration<double>(Clock::now() - start).count(); }
+    long Read(unsigned char* out, std::size_t size) override {
+        const long n = std::min(static_cast<long>(size / 2), delivered(Elapsed()) - sent);
+        for (long i = 0; i < n; ++i) std::memcpy(out + i * 2, &value, 2);
+        sent += std::max(0L, n);
+        return std::max(0L, n) * 2;
+    }
+    long long OwedBytes() override { return owed ? owed(Elapsed()) * 2 : 0; }
+};
+
+}  // namespace
+
+// Each source is timed by the clock: sound delivered in large blocks, early or late, is kept
+// whole and nothing is filled in while the server says more is on its way; a source whose
+// clock runs fast loses only its excess; several sources are summed, held at full scale.
+TEST(CCaptureAudioTest, EachSourceIsTimedByTheClock) {
+    constexpr long kRate = 22050;
+    const auto every20ms = [](double factor) {
+        return [factor](double t) { return static_cast<long>(std::floor(t / 0.02) * 441 * factor); };
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::function<long(double)>> delivered;
+        std::function<long(double)> owed;
+        double seconds;
+        int16_t expectedValue;  // of every sample after the first sound
+        bool trims;
+    };
+    const Case cases[] = {
+        {"every 20 ms", {every20ms(1.0)}, nullptr, 2.5, 1000, false},
+        // module-sine-source: two seconds at once, ahead of their time.
+        {"2 s blocks ahead", {[](double t) { return static_cast<long>(std::floor(t / 2) + 1) * 2 * kRate; }}, nullptr,
+         4.5, 1000, false},
+        // A network source: each second arrives a second late, and the server says so.
+        {"1 s blocks late",
+         {[](double t) { return static_cast<long>(std::floor(t)) * kRate; }},
+         [](double t) { return static_cast<long>(t * kRate) - static_cast<long>(std::floor(t)) * kRate; }, 4.5, 1000,
+         false},
+        {"10 % fast", {every20ms(1.1)}, nullptr, 4.5, 1000, true},
+        {"two summed", {every20ms(1.0), every20ms(1.0)}, nullptr, 2.5, 2000, false},
+        {"two saturate", {every20ms(1.0), every20ms(1.0)}, nullptr, 2.5, INT16_MAX, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int16_t value = c.expectedValue == INT16_MAX ? 20000 : 1000;
+        CCaptureAudio capture(CCaptureAudio::SourcesFactory(
+            [&](const platform::AudioSourceChoice&, const platform::AudioFormat&) -> std::unique_ptr<platform::IAudioSources> {
+                std::vector<std::unique_ptr<platform::IAudioInput>> inputs;
+                for (const auto& timetable : c.delivered) {
+                    auto input = std::make_unique<TimetableInput>();
+                    input->delivered = timetable;
+                    input->owed = c.owed;
+                    input->value = value;
+                    inputs.push_back(std::move(input));
+                }
+                return std::make_unique<platform::AudioInputList>(std::move(inputs));
+            }));
+        BlockCounter handler;
+        capture.SetFormat(kRate, 16, 1);
+        ASSERT_TRUE(capture.Open(platform::AudioSourceChoice::MicrophoneAndComputer()));
+        capture.SetBlockBytes(2048);
+        ASSERT_TRUE(capture.Start(&handler));
+        std::this_thread::sleep_for(std::chrono::duration<double>(c.seconds));
+        const auto figures = capture.MixFigures();
+        capture.Stop();
+        const auto samples = handler.Samples();
+        size_t first = 0;
+        while (first < samples.size() && samples[first] == 0) ++first;
+        ASSERT_LT(first, samples.size()) << "no sound at all";
+        // Sound from the first sample on, until the end: no silence was put between its blocks.
+        size_t other = 0;
+        for (size_t i = first; i < samples.size(); ++i)
+            if (samples[i] != c.expectedValue) ++other;
+        EXPECT_EQ(0u, other);
+        // Whole blocks at the rate, behind the clock by no more than the latest block.
+        const double seconds = static_cast<double>(samples.size()) / kRate;
+        EXPECT_GT(seconds, c.seconds - 1.3);
+        EXPECT_LE(seconds, c.seconds + 0.05);
+        EXPECT_EQ(c.trims, figures.trimmedBytes > 0) << figures.trimmedBytes;
+        // Never more held than the largest block and the slack.
+        EXPECT_LE(figures.maxHeldBytes, 2 * 2 * kRate + 2 * kRate * CCaptureAudio::kSlackMs / 1000);
+    }
+}
+
+TEST(CCaptureAudioMixTest, SumsHeldAtTheLimits) {
+    struct Case {
+        int16_t a, b, sum;
+    };
+    for (const Case c : {Case{1000, 2000, 3000}, Case{-1000, 500, -500}, Case{30000, 10000, INT16_MAX},
+                         Case{-30000, -10000, INT16_MIN}, Case{INT16_MAX, INT16_MIN, -1}}) {
+        int16_t out = c.a;
+        CCaptureAudio::MixInto(&out, &c.b, 1);
+        EXPECT_EQ(c.sum, out) << c.a << " + " << c.b;
+    }
 }
 
 TEST(CCaptureAudioRingTest, WrapsAroundTheEnd) {

@@ -52,18 +52,26 @@ TEST(LiveStopWords, ByReason) {
     EXPECT_STREQ("直播停止", LiveStopMessage(7));
 }
 
-// "不直播声音", the default source, then at most 20 more capture devices.
-TEST(AudioSourceList, NoSoundFirstThenAtMostTwentyDevices) {
+// "不直播声音", the microphone with the computer's sound, the microphone, the game's sound, then
+// at most 20 more capture devices: the stored indexes 0, 1 and 2 keep their meaning.
+TEST(AudioSourceList, FixedEntriesThenAtMostTwentyDevices) {
+    using platform::AudioSourceChoice;
     std::vector<platform::AudioSourceInfo> sources = {{"", "默认设备"}};
     for (int i = 1; i <= 25; ++i) sources.push_back({"src" + std::to_string(i), "设备" + std::to_string(i)});
     const auto entries = AudioSourceEntries(sources);
-    ASSERT_EQ(22u, entries.size());
-    EXPECT_EQ("不直播声音", entries[0].label);
-    EXPECT_FALSE(entries[0].source.has_value());
-    EXPECT_EQ("默认设备", entries[1].label);
-    EXPECT_EQ(std::optional<std::string>(""), entries[1].source);
-    EXPECT_EQ("设备20", entries[21].label);
-    EXPECT_EQ(std::optional<std::string>("src20"), entries[21].source);
+    ASSERT_EQ(24u, entries.size());
+    EXPECT_EQ("不直播声音", entries[kNoSoundEntry].label);
+    EXPECT_FALSE(entries[kNoSoundEntry].source.has_value());
+    EXPECT_EQ("麦克风和电脑声音", entries[kMicrophoneAndComputerEntry].label);
+    EXPECT_EQ(AudioSourceChoice::MicrophoneAndComputer(), entries[kMicrophoneAndComputerEntry].source);
+    EXPECT_EQ("麦克风", entries[kMicrophoneEntry].label);
+    EXPECT_EQ(AudioSourceChoice(""), entries[kMicrophoneEntry].source);
+    EXPECT_EQ("只直播游戏声音", entries[kGameSoundEntry].label);
+    EXPECT_EQ(AudioSourceChoice::GameOnly(), entries[kGameSoundEntry].source);
+    EXPECT_EQ("设备1", entries[4].label);
+    EXPECT_EQ(AudioSourceChoice("src1"), entries[4].source);
+    EXPECT_EQ("设备20", entries[23].label);
+    EXPECT_EQ(AudioSourceChoice("src20"), entries[23].source);
 
     EXPECT_EQ(1u, AudioSourceEntries({}).size());  // no sound server: only "不直播声音"
 }
@@ -325,8 +333,11 @@ TEST_F(Session, RefusedStartKeepsTheSenderForTheNextTry) {
 }
 
 TEST_F(Session, InterruptionOffersContinueWithoutANewStreamRequest) {
+    // The game sound entry records the chosen game's own process, in the continued broadcast too.
+    world.chosen.audioDevice = platform::AudioSourceChoice::GameOnly();
     CBroadcastSession session(data, Services(world, data), nullptr);
     ASSERT_EQ(1, session.RequestBroadcast("g", "i", Window(7), "game"));
+    EXPECT_EQ(platform::AudioSourceChoice::GameOnly(4242), session.Settings()->audioDevice);
     const unsigned running = session.Generation();
     EXPECT_EQ("直播中断, 直播中不能改变窗体大小", session.LiveStop(1));
     EXPECT_NE(running, session.Generation());
@@ -341,6 +352,7 @@ TEST_F(Session, InterruptionOffersContinueWithoutANewStreamRequest) {
     EXPECT_EQ(2, world.sendersMade);
     EXPECT_EQ(7u, world.starts.back().first);
     EXPECT_EQ("game", world.starts.back().second);
+    EXPECT_EQ(platform::AudioSourceChoice::GameOnly(4242), session.Settings()->audioDevice);
 
     EXPECT_EQ("直播中断", session.LiveStop(2));
     session.DeclineContinue();
