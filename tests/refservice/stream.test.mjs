@@ -406,6 +406,8 @@ test('another site cannot end a room, post, or log a visitor in', async () => {
     { headers: { 'Sec-Fetch-Site': 'cross-site' } });
   assert.equal(goto.status, 403);
   assert.equal(goto.headers['set-cookie'], undefined);
+  const accessLog = readFileSync(path.join(data, 'nginx/logs/front-access.log'), 'utf8');
+  assert.ok(accessLog.includes('/index.php') && !accessLog.includes('strimo-demo'), 'the front logs no password');
   // The same site's own forms, and the broadcaster (which sends neither header), still work.
   const own = await request('POST', '/forum/',
     { body: 'text=own-post', headers: { Cookie: cookie, Origin: base, 'Sec-Fetch-Site': 'same-origin' } });
