@@ -63,6 +63,7 @@ CREATE TABLE IF NOT EXISTS rooms(
   ended INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX IF NOT EXISTS rooms_by_state ON rooms(state);
 CREATE INDEX IF NOT EXISTS rooms_by_user ON rooms(user_id, created);
+CREATE INDEX IF NOT EXISTS sessions_by_age ON sessions(created);
 CREATE TABLE IF NOT EXISTS posts(
   id INTEGER PRIMARY KEY,
   user_id INTEGER NOT NULL REFERENCES users(id),

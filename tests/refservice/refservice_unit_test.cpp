@@ -245,6 +245,12 @@ TEST_F(StoreTest, SessionsExpire)
     EXPECT_FALSE(store.SessionUser("from-long-ago"));
     store.CreateSession(1, "fresh");
     EXPECT_TRUE(store.SessionUser("fresh"));
+    // Expired rows are deleted, live ones stay; a log-out deletes its own.
+    EXPECT_EQ(store.PurgeExpiredSessions(), 1);
+    EXPECT_EQ(store.PurgeExpiredSessions(), 0);
+    EXPECT_TRUE(store.SessionUser("fresh"));
+    store.EndSession("fresh");
+    EXPECT_FALSE(store.SessionUser("fresh"));
 }
 
 TEST_F(StoreTest, PublishRules)
