@@ -6,7 +6,11 @@
 // counted from the moment a request was due, so a generator that falls behind still shows it.
 // The rate steps up until there are errors or the 99th percentile passes the limit. Afterwards
 // the database must hold every stream issued and every room ended.
-//   build/bench/service_load [--seconds 60] [--rates 100,200,...] [--logins 10] [--limit-ms 100]
+// With --front, scripts/service.sh starts the service behind its nginx front, as it is deployed:
+// requests go to nginx, each member's from a loopback address of its own (the front limits per
+// address, as it would limit separate broadcasters), and the publish callbacks to the service's
+// callback listener, as nginx-rtmp sends them.
+//   build/bench/service_load [--seconds 60] [--rates 100,200,...] [--logins 10] [--limit-ms 100] [--front]
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -28,6 +32,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
@@ -98,6 +103,13 @@ struct Request {
     std::string in;
     std::string stream;  // publish: the stream name
     std::string lid;     // end: the room
+    int member = 0;      // whose request it is (their address, behind the front)
+};
+
+// A member's room on its way through the mix.
+struct Room {
+    std::string stream, lid;
+    int member = 0;
 };
 
 struct Figures {
@@ -116,15 +128,18 @@ double Percentile(std::vector<double> v, double p) {
 // One HTTP/1.1 exchange per connection ("Connection: close"), as separate broadcasters make.
 class Generator {
 public:
-    explicit Generator(int port) : port_(port), epoll_(::epoll_create1(EPOLL_CLOEXEC)) {}
+    // `callbackPort` takes the publish callbacks; with `spread`, each member's requests come
+    // from an address of their own.
+    Generator(int port, int callbackPort, bool spread)
+        : port_(port), callbackPort_(callbackPort), spread_(spread), epoll_(::epoll_create1(EPOLL_CLOEXEC)) {}
     ~Generator() {
         for (auto& [fd, r] : open_) ::close(fd);
         ::close(epoll_);
     }
 
     std::vector<std::string> sessions;          // cookie values of logged-in members
-    std::deque<std::pair<std::string, std::string>> issued;  // stream, lid: not yet published
-    std::deque<std::string> published;          // lids: not yet ended
+    std::deque<Room> issued;                    // not yet published
+    std::deque<Room> published;                 // not yet ended
     std::set<std::string> allIssued;            // "lid stream"
     std::set<std::string> allEnded;             // lids
 
@@ -181,8 +196,8 @@ public:
     }
 
     // A plain blocking exchange for the set-up; the reply with its headers.
-    std::string Exchange(const std::string& request) {
-        const int fd = Connect();
+    std::string Exchange(const std::string& request, int member = 0) {
+        const int fd = Connect(port_, member);
         if (fd < 0) return {};
         const int flags = ::fcntl(fd, F_GETFL);
         ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
@@ -205,15 +220,21 @@ public:
     }
 
 private:
-    int Connect() {
+    int Connect(int port, int member) {
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0) return -1;
         const int on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        if (spread_ && port == port_) {
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            local.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 256 + static_cast<uint32_t>(member));  // 127.0.1.N
+            ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        }
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<uint16_t>(port_));
+        a.sin_port = htons(static_cast<uint16_t>(port));
         if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS) {
             ::close(fd);
             return -1;
@@ -229,31 +250,36 @@ private:
         if (kind == kPublish && issued.empty()) kind = kGames;
         if (kind == kEnd && published.empty()) kind = kGames;
         r.kind = kind;
-        const int member = static_cast<int>(counter_++ % kMembers);
+        r.member = static_cast<int>(counter_++ % kMembers);
+        int port = port_;
         switch (kind) {
             case kGames: r.out = Post("/api/games", ""); break;
             case kStream:
                 r.out = Post("/api/stream", "gid=1 &title=load " + std::to_string(counter_),
-                             sessions[static_cast<std::size_t>(member) % sessions.size()]);
+                             sessions[static_cast<std::size_t>(r.member) % sessions.size()]);
                 break;
             case kPublish:
-                r.stream = issued.front().first;
-                r.lid = issued.front().second;
+                r.stream = issued.front().stream;
+                r.lid = issued.front().lid;
+                r.member = issued.front().member;
                 issued.pop_front();
                 r.out = Post("/rtmp/publish", "call=publish&addr=127.0.0.1&clientid=1&app=live&flashVer=x&swfUrl=&"
                                               "tcUrl=rtmp%3A%2F%2F127.0.0.1%2Flive&pageUrl=&name=" + r.stream);
+                port = callbackPort_;
                 break;
             case kEnd:
-                r.lid = published.front();
+                // From the address that asked for the room, or the service refuses the notice.
+                r.lid = published.front().lid;
+                r.member = published.front().member;
                 published.pop_front();
                 r.out = Post("/api/end?lid=" + r.lid, "");
                 break;
             case kLogin:
-                r.out = Post("/api/login", "username=member" + std::to_string(member) + "&password=" + kPassword);
+                r.out = Post("/api/login", "username=member" + std::to_string(r.member) + "&password=" + kPassword);
                 break;
             case kKinds: break;
         }
-        r.fd = Connect();
+        r.fd = Connect(port, r.member);
         if (r.fd < 0) {
             Fail(f, r, "connect");
             return;
@@ -315,13 +341,13 @@ private:
                 const std::string lid = Between(body, "\"lid\":\"", "\"");
                 ok = ok && !stream.empty() && !lid.empty();
                 if (ok) {
-                    issued.emplace_back(stream, lid);
+                    issued.push_back({stream, lid, r.member});
                     allIssued.insert(lid + " " + stream);
                 }
                 break;
             }
             case kPublish:
-                if (ok) published.push_back(r.lid);
+                if (ok) published.push_back({r.stream, r.lid, r.member});
                 break;
             case kEnd:
                 ok = ok && body == "1";
@@ -343,6 +369,8 @@ private:
     }
 
     int port_;
+    int callbackPort_;
+    bool spread_;
     int epoll_;
     long counter_ = 0;
     std::unordered_map<int, Request> open_;
@@ -409,9 +437,11 @@ int main(int argc, char** argv) {
     std::vector<double> rates = {100, 200, 300, 400, 500, 600, 800, 1000, 1200, 1500, 2000};
     fs::path service = fs::canonical("/proc/self/exe").parent_path().parent_path() / "service" / "strimo-service";
     std::vector<std::string> extra;  // more settings for the service
+    bool front = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--seconds" && i + 1 < argc) seconds = std::atoi(argv[++i]);
+        if (arg == "--front") front = true;
+        else if (arg == "--seconds" && i + 1 < argc) seconds = std::atoi(argv[++i]);
         else if (arg == "--logins" && i + 1 < argc) logins = std::atof(argv[++i]);
         else if (arg == "--limit-ms" && i + 1 < argc) limitMs = std::atof(argv[++i]);
         else if (arg == "--service" && i + 1 < argc) service = argv[++i];
@@ -423,7 +453,7 @@ int main(int argc, char** argv) {
             while (std::getline(in, r, ',')) rates.push_back(std::atof(r.c_str()));
         } else {
             std::fprintf(stderr, "usage: service_load [--seconds N] [--rates R1,R2,...] [--logins N] [--limit-ms MS] "
-                                 "[--service PATH] [--service-option --NAME=VALUE]...\n");
+                                 "[--service PATH] [--service-option --NAME=VALUE]... [--front]\n");
             return 2;
         }
     }
@@ -442,30 +472,71 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cannot add members with %s\n", service.c_str());
             return 1;
         }
+    // The load makes far more rooms per member than one broadcaster could.
+    extra.insert(extra.begin(), "--rooms-per-minute=0");
     const int port = testsupport::FreeLoopbackPort();
-    std::vector<std::string> serveArgs = {service.string(), "serve", "--listen", "127.0.0.1", "--port", std::to_string(port),
-                                          "--data", data, "--rtmp-url", "rtmp://127.0.0.1:1935/live", "--web-url",
-                                          "http://127.0.0.1:" + std::to_string(port)};
-    for (const auto& e : extra) {
-        const auto eq = e.find('=');
-        serveArgs.push_back(e.substr(0, eq));
-        if (eq != std::string::npos) serveArgs.push_back(e.substr(eq + 1));
+    const std::string script = STRIMO_SOURCE_DIR "/scripts/service.sh";
+    pid_t server = -1;
+    int callbackPort = port;
+    if (front) {
+        std::string config;
+        for (const auto& e : extra) {
+            const auto eq = e.find('=');
+            config += e.substr(2, eq - 2) + " = " + (eq == std::string::npos ? "" : e.substr(eq + 1)) + "\n";
+        }
+        if (FILE* f = std::fopen((data + "/strimo-service.conf").c_str(), "w")) {
+            std::fputs(config.c_str(), f);
+            std::fclose(f);
+        }
+        const std::string start = "'" + script + "' start --no-demo --data '" + data + "' --port " + std::to_string(port) +
+                                  " --rtmp-port " + std::to_string(testsupport::FreeLoopbackPort()) + " --build '" +
+                                  service.parent_path().parent_path().string() + "' >/dev/null";
+        if (std::system(start.c_str()) != 0) {
+            std::fprintf(stderr, "service.sh did not start the service\n");
+            return 1;
+        }
+        std::ifstream pid(data + "/service.pid");
+        pid >> server;
+        std::ifstream log(data + "/service.log");
+        std::stringstream text;
+        text << log.rdbuf();
+        callbackPort = std::atoi(Between(text.str(), "publish callbacks on http://127.0.0.1:", "/").c_str());
+    } else {
+        std::vector<std::string> serveArgs = {service.string(), "serve", "--listen", "127.0.0.1", "--port", std::to_string(port),
+                                              "--data", data, "--rtmp-url", "rtmp://127.0.0.1:1935/live", "--web-url",
+                                              "http://127.0.0.1:" + std::to_string(port)};
+        for (const auto& e : extra) {
+            const auto eq = e.find('=');
+            serveArgs.push_back(e.substr(0, eq));
+            if (eq != std::string::npos) serveArgs.push_back(e.substr(eq + 1));
+        }
+        server = Spawn(serveArgs);
     }
-    const pid_t server = Spawn(serveArgs);
-    if (server <= 0 || !testsupport::WaitFor([port] { return testsupport::PortAccepts(port); }, std::chrono::seconds(10),
-                                              std::chrono::milliseconds(50))) {
+    auto stop = [&] {
+        if (front) {
+            [[maybe_unused]] const int rc = std::system(("'" + script + "' stop --data '" + data + "' >/dev/null").c_str());
+            return;
+        }
+        ::kill(server, SIGTERM);
+        int status = 0;
+        ::waitpid(server, &status, 0);
+    };
+    if (server <= 0 || callbackPort <= 0 ||
+        !testsupport::WaitFor([port] { return testsupport::PortAccepts(port); }, std::chrono::seconds(10),
+                              std::chrono::milliseconds(50))) {
         std::fprintf(stderr, "the service did not start\n");
+        stop();
         return 1;
     }
 
-    Generator g(port);
+    Generator g(port, callbackPort, front);
     for (int m = 0; m < kMembers; ++m) {
         const std::string reply =
-            g.Exchange(g.Post("/api/login", "username=member" + std::to_string(m) + "&password=" + kPassword));
+            g.Exchange(g.Post("/api/login", "username=member" + std::to_string(m) + "&password=" + kPassword), m);
         const std::string cookie = Between(reply, "STRIMOSESSION=", ";");
         if (cookie.empty()) {
             std::fprintf(stderr, "login of member%d failed:\n%s\n", m, reply.c_str());
-            ::kill(server, SIGTERM);
+            stop();
             return 1;
         }
         g.sessions.push_back(cookie);
@@ -510,9 +581,7 @@ int main(int argc, char** argv) {
     else
         std::printf("no saturation up to %.0f requests/s\n", lastGood);
 
-    ::kill(server, SIGTERM);
-    int status = 0;
-    ::waitpid(server, &status, 0);
+    stop();
     const bool kept = VerifyDatabase(data + "/strimo.db", g);
     return kept ? 0 : 1;
 }

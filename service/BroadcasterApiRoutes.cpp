@@ -46,6 +46,11 @@ void BroadcasterApiRoutes::Register(httplib::Server& server)
     server.Post("/games", [this](const auto& req, auto& res) { GameList(req, res); });
     server.Post("/stream", [this](const auto& req, auto& res) { StreamInfo(req, res); });
     server.Post("/end", [this](const auto& req, auto& res) { EndNotice(req, res); });
+    RegisterCallbacks(server);
+}
+
+void BroadcasterApiRoutes::RegisterCallbacks(httplib::Server& server)
+{
     server.Post("/rtmp/publish", [this](const auto& req, auto& res) { OnPublish(req, res); });
     server.Post("/rtmp/publish_done", [this](const auto& req, auto& res) { OnPublishDone(req, res); });
 }
@@ -75,7 +80,7 @@ void BroadcasterApiRoutes::Login(const httplib::Request& req, httplib::Response&
     const auto name = form.Get("username");
     const auto password = form.Get("password");
     std::optional<ServiceStore::User> user;
-    if (name && password) user = sessions_.CheckPassword(*name, *password);
+    if (name && password) user = sessions_.CheckPassword(*name, *password, sessions_.AddressOf(req));
     if (!user) {
         HttpReply::Plain(res, "0");
         return;
@@ -104,6 +109,11 @@ void BroadcasterApiRoutes::StreamInfo(const httplib::Request& req, httplib::Resp
         res.set_content(R"({"error":"not logged in"})", HttpReply::kJson);
         return;
     }
+    if (!MayOpenRoom(user->id)) {
+        res.status = 429;
+        res.set_content(R"({"error":"too many rooms"})", HttpReply::kJson);
+        return;
+    }
     const auto form = FormData::Parse(req.body);
     // The broadcaster sends "gid=ID &title=TEXT": the id arrives with a trailing space.
     const std::string gid = form.GetTrimmed("gid").value_or("");
@@ -113,12 +123,18 @@ void BroadcasterApiRoutes::StreamInfo(const httplib::Request& req, httplib::Resp
     const std::string title = TextRules::Clean(form.GetTrimmed("title").value_or(""), kTitleBytes);
     const std::string stream = "s" + PasswordHash::RandomHex(16);
     const int64_t lid = store_.CreateRoom(user->id, game ? game->gid : std::string{}, title, stream,
-                                          req.remote_addr);
+                                          sessions_.AddressOf(req));
     Json::Value reply;
     reply["pipName"] = stream;
     reply["pipUrl"] = config_.rtmpUrl;
     reply["lid"] = std::to_string(lid);
     HttpReply::Json(res, reply);
+}
+
+bool BroadcasterApiRoutes::MayOpenRoom(int64_t userId)
+{
+    if (config_.roomsPerMinute > 0 && store_.RoomsCreatedSince(userId, 60) >= config_.roomsPerMinute) return false;
+    return config_.liveRoomsPerMember == 0 || store_.LiveRoomsOfUser(userId) < config_.liveRoomsPerMember;
 }
 
 void BroadcasterApiRoutes::EndNotice(const httplib::Request& req, httplib::Response& res)
@@ -131,7 +147,7 @@ void BroadcasterApiRoutes::EndNotice(const httplib::Request& req, httplib::Respo
         HttpReply::Plain(res, "0", 400);
         return;
     }
-    switch (store_.EndByNotice(std::stoll(lid), req.remote_addr)) {
+    switch (store_.EndByNotice(std::stoll(lid), sessions_.AddressOf(req))) {
     case ServiceStore::EndResult::Ended:
     case ServiceStore::EndResult::AlreadyEnded: HttpReply::Plain(res, "1"); break;
     case ServiceStore::EndResult::NotFound: HttpReply::Plain(res, "0", 404); break;

@@ -14,6 +14,9 @@ public:
 
     void Register(httplib::Server& server) override;
 
+    // Only the streaming server's publish callbacks, for a listener of their own.
+    void RegisterCallbacks(httplib::Server& server);
+
     // Answers the exchanges the broadcaster sends as a POST without a body or Content-Length
     // (the end notice, the game list), which the HTTP library would refuse. False for others.
     bool AnswerBodyless(const httplib::Request& req, httplib::Response& res);
@@ -28,6 +31,8 @@ private:
     void OnPublishDone(const httplib::Request& req, httplib::Response& res);
 
     bool FromCallbackAddress(const httplib::Request& req) const;
+    // Under the per-member limits on rooms asked for in a minute and on rooms live at once.
+    bool MayOpenRoom(int64_t userId);
 
     const ServiceConfig& config_;
     ServiceStore& store_;

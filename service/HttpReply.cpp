@@ -4,6 +4,7 @@
 #include <json/json.h>
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <memory>
 
@@ -33,10 +34,27 @@ void HttpReply::SeeOther(httplib::Response& res, const std::string& location)
     res.set_redirect(location, 303);
 }
 
-bool HttpReply::File(httplib::Response& res, const std::filesystem::path& path, const std::string& type)
+bool HttpReply::File(httplib::Response& res, const std::filesystem::path& path, const std::string& type,
+                     const std::string& frontUri)
 {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) return false;
+    if (!frontUri.empty()) {
+        // nginx decodes the address before it looks the file up.
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        std::string uri;
+        for (unsigned char c : frontUri) {
+            const bool plain = std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_' || c == '~';
+            if (plain) {
+                uri.push_back(static_cast<char>(c));
+            } else {
+                uri += {'%', kHex[c >> 4], kHex[c & 15]};
+            }
+        }
+        res.set_header("X-Accel-Redirect", uri);
+        res.set_content("", type);
+        return true;
+    }
     const auto size = std::filesystem::file_size(path, ec);
     if (ec) return false;
     auto in = std::make_shared<std::ifstream>(path, std::ios::binary);

@@ -28,8 +28,10 @@ public:
     static void SeeOther(httplib::Response& res, const std::string& location);
 
     // Streams a regular file as the body, status left as it is (ranges again). False when `path`
-    // is not one.
-    static bool File(httplib::Response& res, const std::filesystem::path& path, const std::string& type);
+    // is not one. With `frontUri`, the web server in front sends the file instead, from its
+    // internal location `frontUri` (X-Accel-Redirect), and no thread here waits on the reader.
+    static bool File(httplib::Response& res, const std::filesystem::path& path, const std::string& type,
+                     const std::string& frontUri = {});
 
     // The content type the update host and the static files send for a file name.
     static std::string TypeOfFile(const std::string& name);

@@ -45,9 +45,10 @@ void MediaRoutes::HlsPlaylist(const httplib::Request& req, httplib::Response& re
 void MediaRoutes::HlsSegment(const httplib::Request& req, httplib::Response& res)
 {
     const auto room = store_.FindRoom(std::stoll(req.matches[1].str()));
+    const std::string name = room ? room->stream + "-" + req.matches[2].str() + ".ts" : std::string{};
     if (!room || room->state == ServiceStore::RoomState::Issued ||
-        !HttpReply::File(res, std::filesystem::path(config_.hlsDir) / (room->stream + "-" + req.matches[2].str() + ".ts"),
-                         "video/mp2t")) {
+        !HttpReply::File(res, std::filesystem::path(config_.hlsDir) / name, "video/mp2t",
+                         config_.frontSecret.empty() ? std::string{} : "/.internal/hls/" + name)) {
         HttpReply::Plain(res, "not found\n", 404);
         return;
     }

@@ -34,13 +34,16 @@ void MemberPageRoutes::Register(httplib::Server& server)
     server.Get("/member/", [this](const auto& req, auto& res) { MemberCentre(req, res); });
     server.Post("/member/login", [this](const auto& req, auto& res) { MemberLogin(req, res); });
     server.Post("/member/password", [this](const auto& req, auto& res) { ChangePassword(req, res); });
+    server.Post("/member/logout", [this](const auto& req, auto& res) { LogOut(req, res); });
     server.Get("/forum/", [this](const auto& req, auto& res) { Forum(req, res); });
     server.Post("/forum/", [this](const auto& req, auto& res) { ForumPost(req, res); });
 }
 
-void MemberPageRoutes::LogInAndRedirect(const FormData& fields, const char* refusalTitle, httplib::Response& res)
+void MemberPageRoutes::LogInAndRedirect(const httplib::Request& req, const FormData& fields, const char* refusalTitle,
+                                        httplib::Response& res)
 {
-    const auto user = sessions_.CheckPassword(fields.Get("username").value_or(""), fields.Get("password").value_or(""));
+    const auto user = sessions_.CheckPassword(fields.Get("username").value_or(""), fields.Get("password").value_or(""),
+                                              sessions_.AddressOf(req));
     const std::string page = CentrePage(fields);
     if (!user) {
         HttpReply::Html(res,
@@ -70,7 +73,7 @@ void MemberPageRoutes::MemberApi(const httplib::Request& req, httplib::Response&
     } else if (action == "member_goto_api") {
         // The broadcaster's information page opens this with the member's name and password in
         // the address. Log the browser in and move on to an address without the password.
-        LogInAndRedirect(query, "会员中心", res);
+        LogInAndRedirect(req, query, "会员中心", res);
     } else {
         HttpReply::Html(res, HtmlPage::Render("找不到页面", "<p>没有这个页面。</p>"), 404);
     }
@@ -98,6 +101,10 @@ void MemberPageRoutes::CreateAccount(const httplib::Request& req, httplib::Respo
     const std::string password = form.Get("password").value_or("");
     if (!TextRules::IsValidUserName(name)) {
         RegistrationPage(req, res, "用户名不符合要求。");
+        return;
+    }
+    if (!store_.FindUser(name) && TextRules::LooksLikeAny(name, store_.UserNames())) {
+        RegistrationPage(req, res, "这个用户名和已有的用户名看起来一样，请换一个。");
         return;
     }
     if (!TextRules::IsValidPassword(password)) {
@@ -157,7 +164,8 @@ void MemberPageRoutes::MemberCentre(const httplib::Request& req, httplib::Respon
                 "<h2>修改密码</h2>\n<form method=\"post\" action=\"/member/password\">\n"
                 "<label>原密码 <input name=\"old\" type=\"password\" required autocomplete=\"current-password\"></label>\n"
                 "<label>新密码 <input name=\"password\" type=\"password\" required minlength=\"6\" maxlength=\"128\" autocomplete=\"new-password\"></label>\n"
-                "<button type=\"submit\">修改</button>\n</form>\n";
+                "<button type=\"submit\">修改</button>\n</form>\n"
+                "<form method=\"post\" action=\"/member/logout\"><button type=\"submit\">退出登录</button></form>\n";
     } else {
         const auto rooms = store_.RoomsOfUser(user->id, 50);
         if (rooms.empty()) body += "<p>您还没有直播过。</p>\n";
@@ -177,7 +185,13 @@ void MemberPageRoutes::MemberCentre(const httplib::Request& req, httplib::Respon
 
 void MemberPageRoutes::MemberLogin(const httplib::Request& req, httplib::Response& res)
 {
-    LogInAndRedirect(FormData::Parse(req.body), "会员登录", res);
+    LogInAndRedirect(req, FormData::Parse(req.body), "会员登录", res);
+}
+
+void MemberPageRoutes::LogOut(const httplib::Request& req, httplib::Response& res)
+{
+    sessions_.End(req, res);
+    HttpReply::SeeOther(res, "/");
 }
 
 void MemberPageRoutes::ChangePassword(const httplib::Request& req, httplib::Response& res)
@@ -191,7 +205,8 @@ void MemberPageRoutes::ChangePassword(const httplib::Request& req, httplib::Resp
     const std::string password = form.Get("password").value_or("");
     std::string message;
     int status = 200;
-    if (!sessions_.CheckPassword(user->name, form.Get("old").value_or(""))) {
+    if (!sessions_.CheckPassword(user->name, form.Get("old").value_or(""), sessions_.AddressOf(req),
+                                 MemberSessions::Purpose::PasswordChange)) {
         message = "原密码不对，密码没有改。";
         status = 403;
     } else if (!TextRules::IsValidPassword(password)) {

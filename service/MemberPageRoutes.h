@@ -25,6 +25,7 @@ private:
     void ForgotPasswordPage(const httplib::Request& req, httplib::Response& res);
     void MemberCentre(const httplib::Request& req, httplib::Response& res);
     void MemberLogin(const httplib::Request& req, httplib::Response& res);
+    void LogOut(const httplib::Request& req, httplib::Response& res);
     void ChangePassword(const httplib::Request& req, httplib::Response& res);
     void Forum(const httplib::Request& req, httplib::Response& res);
     void ForumPost(const httplib::Request& req, httplib::Response& res);
@@ -32,7 +33,7 @@ private:
     // Logs the browser in with the fields "username" and "password" of `fields` and sends it on
     // to the member centre's page "p" (1, or 2 for the member's rooms) by an address without the
     // password. A wrong password gets a page headed `refusalTitle` with status 403.
-    void LogInAndRedirect(const FormData& fields, const char* refusalTitle, httplib::Response& res);
+    void LogInAndRedirect(const httplib::Request& req, const FormData& fields, const char* refusalTitle, httplib::Response& res);
 
     const ServiceConfig& config_;
     ServiceStore& store_;

@@ -12,7 +12,7 @@ MemberSessions::MemberSessions(const ServiceConfig& config, ServiceStore& store)
 {
 }
 
-std::optional<ServiceStore::User> MemberSessions::Of(const httplib::Request& req)
+std::string MemberSessions::TokenOf(const httplib::Request& req) const
 {
     const std::string cookies = req.get_header_value("Cookie");
     const std::string key = std::string(kCookie) + "=";
@@ -26,12 +26,19 @@ std::optional<ServiceStore::User> MemberSessions::Of(const httplib::Request& req
             if (token.size() == 64 && std::all_of(token.begin(), token.end(), [](char c) {
                     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
                 })) {
-                if (auto user = store_.SessionUser(PasswordHash::Sha256Hex(token))) return user;
+                return token;
             }
         }
         pos = end + 1;
     }
-    return std::nullopt;
+    return {};
+}
+
+std::optional<ServiceStore::User> MemberSessions::Of(const httplib::Request& req)
+{
+    const std::string token = TokenOf(req);
+    if (token.empty()) return std::nullopt;
+    return store_.SessionUser(PasswordHash::Sha256Hex(token));
 }
 
 std::string MemberSessions::NameOf(const httplib::Request& req)
@@ -40,24 +47,54 @@ std::string MemberSessions::NameOf(const httplib::Request& req)
     return user ? user->name : std::string{};
 }
 
-void MemberSessions::Start(httplib::Response& res, int64_t userId)
+void MemberSessions::SetCookie(httplib::Response& res, const std::string& token, int maxAge) const
 {
-    const std::string token = PasswordHash::RandomHex(32);
-    store_.CreateSession(userId, PasswordHash::Sha256Hex(token));
     const bool secure = config_.webUrl.rfind("https://", 0) == 0;
-    res.set_header("Set-Cookie", std::string(kCookie) + "=" + token + "; Path=/; Max-Age=" +
-                                     std::to_string(ServiceStore::kSessionDays * 86400) +
+    res.set_header("Set-Cookie", std::string(kCookie) + "=" + token + "; Path=/; Max-Age=" + std::to_string(maxAge) +
                                      "; HttpOnly; SameSite=Lax" + (secure ? "; Secure" : ""));
 }
 
-std::optional<ServiceStore::User> MemberSessions::CheckPassword(const std::string& name, const std::string& password)
+void MemberSessions::Start(httplib::Response& res, int64_t userId)
 {
-    if (name.size() > 64 || password.size() > 256) return std::nullopt;
+    // Sessions nobody ends (the broadcaster never logs out) would pile up: each log-in clears
+    // the ones past their end.
+    store_.PurgeExpiredSessions();
+    const std::string token = PasswordHash::RandomHex(32);
+    store_.CreateSession(userId, PasswordHash::Sha256Hex(token));
+    SetCookie(res, token, ServiceStore::kSessionDays * 86400);
+}
+
+void MemberSessions::End(const httplib::Request& req, httplib::Response& res)
+{
+    const std::string token = TokenOf(req);
+    if (!token.empty()) store_.EndSession(PasswordHash::Sha256Hex(token));
+    SetCookie(res, "", 0);
+}
+
+std::optional<ServiceStore::User> MemberSessions::CheckPassword(const std::string& name, const std::string& password,
+                                                                const std::string& address, Purpose purpose)
+{
+    if (name.empty() || password.empty() || name.size() > 64 || password.size() > 256) return std::nullopt;
+    const std::string key = purpose == Purpose::LogIn ? name : "password change of " + name;
+    // The session already names who changes a password: only the member's own count grows.
+    const std::string from = purpose == Purpose::LogIn ? address : std::string{};
+    if (throttle_.Locked(key, from)) return std::nullopt;
     auto user = store_.FindUser(name);
-    if (!user) {
-        PasswordHash::Verify(password, dummyHash_);
+    const bool ok = PasswordHash::Verify(password, user ? user->passwordHash : dummyHash_) && user;
+    if (!ok) {
+        throttle_.Failed(key, from);
         return std::nullopt;
     }
-    if (!PasswordHash::Verify(password, user->passwordHash)) return std::nullopt;
+    throttle_.Succeeded(key);
     return user;
+}
+
+std::string MemberSessions::AddressOf(const httplib::Request& req) const
+{
+    // The front's secret was checked before any route ran, so X-Real-IP is nginx's own.
+    if (!config_.frontSecret.empty()) {
+        const std::string real = req.get_header_value("X-Real-IP");
+        if (!real.empty()) return real;
+    }
+    return req.remote_addr;
 }

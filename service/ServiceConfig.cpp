@@ -54,6 +54,11 @@ std::string ServiceConfig::Set(const std::string& key, const std::string& value)
     else if (key == "hash-iterations") { if (!integer(1000, 10'000'000)) return "bad hash-iterations: " + value; hashIterations = static_cast<int>(number); }
     else if (key == "reconnect-grace") { if (!integer(0, 86400)) return "bad reconnect-grace: " + value; reconnectGrace = static_cast<int>(number); }
     else if (key == "threads") { if (!integer(2, 1024)) return "bad threads: " + value; threads = static_cast<int>(number); }
+    else if (key == "callback-port") { if (!integer(-1, 65535)) return "bad callback-port: " + value; callbackPort = static_cast<int>(number); }
+    else if (key == "callback-threads") { if (!integer(1, 64)) return "bad callback-threads: " + value; callbackThreads = static_cast<int>(number); }
+    else if (key == "rooms-per-minute") { if (!integer(0, 1'000'000)) return "bad rooms-per-minute: " + value; roomsPerMinute = static_cast<int>(number); }
+    else if (key == "live-rooms-per-member") { if (!integer(0, 1000)) return "bad live-rooms-per-member: " + value; liveRoomsPerMember = static_cast<int>(number); }
+    else if (key == "front-secret") frontSecret = value;
     else return "unknown setting: " + key;
     return {};
 }

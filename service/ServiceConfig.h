@@ -24,6 +24,16 @@ struct ServiceConfig {
     int hashIterations = 100000;
     int reconnectGrace = 60;  // seconds a dropped publisher may come back under the same name
     int threads = 32;
+    int roomsPerMinute = 30;     // rooms one member may ask for in a minute; 0: no limit
+    int liveRoomsPerMember = 0;  // rooms of one member live at once; 0: no limit
+    // A second listener, on `listen`, that answers only nginx's publish callbacks with threads of
+    // its own, so nothing on the public side can hold them up. -1: none; 0: a free port.
+    int callbackPort = -1;
+    int callbackThreads = 4;
+    // Set when our nginx front (scripts/service.sh) is the only client: every request must carry
+    // it in X-Strimo-Front, the client's address is nginx's X-Real-IP, and files are handed to
+    // nginx to send (X-Accel-Redirect) instead of being read here.
+    std::string frontSecret;
 
     // Applies one setting; returns an error text, empty on success.
     std::string Set(const std::string& key, const std::string& value);

@@ -28,6 +28,9 @@ public:
     // Binds the configured address and port (0 picks a free one). Returns the port, -1 on failure.
     int Bind();
 
+    // The callback listener's port once Bind() has bound it; -1 when there is none.
+    int CallbackPort() const { return callbackPort_; }
+
     // Serves on the bound socket until Stop(). False when it could not serve.
     bool Run();
 
@@ -35,8 +38,17 @@ public:
     // are finished first.
     void Stop();
 
+    // What every page carries: the content policy under which the room page's player works.
+    static constexpr const char* kContentPolicy =
+        "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self' data:; "
+        "media-src 'self' blob:; worker-src 'self' blob:; connect-src 'self'; object-src 'none'; "
+        "base-uri 'none'; form-action 'self'; frame-ancestors 'none'";
+
 private:
     void Dispatch();
+    // Why a request may not be answered here (another site's, or one that bypassed the front);
+    // empty when it may.
+    std::string Refusal(const httplib::Request& req) const;
 
     ServiceConfig config_;
     MemberSessions sessions_;
@@ -47,6 +59,10 @@ private:
     MediaRoutes media_;
     StaticFileRoutes staticFiles_;
     std::unique_ptr<httplib::Server> server_;
+    // nginx's publish callbacks, on threads of their own.
+    std::unique_ptr<httplib::Server> callbacks_;
+    int callbackPort_ = -1;
+    int callbackSocket_ = -1;
     // The bound socket while Run() may still accept on it; -1 once Run() has returned.
     int listenSocket_ = -1;
     std::mutex stopMutex_;

@@ -62,6 +62,8 @@ CREATE TABLE IF NOT EXISTS rooms(
   started INTEGER NOT NULL DEFAULT 0,
   ended INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX IF NOT EXISTS rooms_by_state ON rooms(state);
+CREATE INDEX IF NOT EXISTS rooms_by_user ON rooms(user_id, created);
+CREATE INDEX IF NOT EXISTS sessions_by_age ON sessions(created);
 CREATE TABLE IF NOT EXISTS posts(
   id INTEGER PRIMARY KEY,
   user_id INTEGER NOT NULL REFERENCES users(id),
@@ -226,6 +228,32 @@ void ServiceStore::CreateSession(int64_t userId, const std::string& tokenHash)
     Run(db_.get(), stmt.get());
 }
 
+void ServiceStore::EndSession(const std::string& tokenHash)
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare("DELETE FROM sessions WHERE token_hash = ?");
+    Bind(stmt.get(), 1, tokenHash);
+    Run(db_.get(), stmt.get());
+}
+
+int ServiceStore::PurgeExpiredSessions()
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare("DELETE FROM sessions WHERE created < ?");
+    Bind(stmt.get(), 1, Now() - int64_t{kSessionDays} * 86400);
+    Run(db_.get(), stmt.get());
+    return sqlite3_changes(db_.get());
+}
+
+std::vector<std::string> ServiceStore::UserNames()
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare("SELECT name FROM users");
+    std::vector<std::string> names;
+    while (NextRow(db_.get(), stmt.get())) names.push_back(Column(stmt.get(), 0));
+    return names;
+}
+
 std::optional<ServiceStore::User> ServiceStore::SessionUser(const std::string& tokenHash)
 {
     std::lock_guard lock(mutex_);
@@ -303,6 +331,23 @@ int64_t ServiceStore::CreateRoom(int64_t userId, const std::string& gid, const s
     Bind(stmt.get(), 6, Now());
     Run(db_.get(), stmt.get());
     return sqlite3_last_insert_rowid(db_.get());
+}
+
+int ServiceStore::RoomsCreatedSince(int64_t userId, int seconds)
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare("SELECT COUNT(*) FROM rooms WHERE user_id = ? AND created >= ?");
+    Bind(stmt.get(), 1, userId);
+    Bind(stmt.get(), 2, Now() - seconds);
+    return NextRow(db_.get(), stmt.get()) ? sqlite3_column_int(stmt.get(), 0) : 0;
+}
+
+int ServiceStore::LiveRoomsOfUser(int64_t userId)
+{
+    std::lock_guard lock(mutex_);
+    auto stmt = Prepare("SELECT COUNT(*) FROM rooms WHERE user_id = ? AND state = 'live'");
+    Bind(stmt.get(), 1, userId);
+    return NextRow(db_.get(), stmt.get()) ? sqlite3_column_int(stmt.get(), 0) : 0;
 }
 
 std::vector<ServiceStore::Room> ServiceStore::QueryRooms(const char* where, int64_t param, int limit)

@@ -64,6 +64,11 @@ public:
     static constexpr int kSessionDays = 30;
     void CreateSession(int64_t userId, const std::string& tokenHash);
     std::optional<User> SessionUser(const std::string& tokenHash);
+    void EndSession(const std::string& tokenHash);
+    // Deletes the sessions past their end; returns how many.
+    int PurgeExpiredSessions();
+
+    std::vector<std::string> UserNames();
 
     // Fills the game list when it is empty (first start); later edits by the operator stay.
     void SeedGames(const std::vector<Game>& games);
@@ -77,6 +82,9 @@ public:
     std::optional<Room> FindRoomByStream(const std::string& stream);
     std::vector<Room> LiveRooms();
     std::vector<Room> RoomsOfUser(int64_t userId, int limit);
+    // Rooms the member asked for in the last `seconds`, and those of theirs that are live.
+    int RoomsCreatedSince(int64_t userId, int seconds);
+    int LiveRoomsOfUser(int64_t userId);
 
     // A publish is accepted for an issued room, or to resume a room whose publisher dropped
     // less than `graceSeconds` ago and that no end notice has closed since (the broadcaster

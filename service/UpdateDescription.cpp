@@ -48,11 +48,20 @@ std::string UpdateDescription::Build(const fs::path& folder, const Options& opti
         throw std::runtime_error("the version must be a whole number, e.g. 2");
     }
     std::vector<std::string> directories, files;
+    const fs::path root = fs::canonical(folder);
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        const std::string relative = fs::relative(entry.path(), folder).generic_string();
+        // Named by where it stands, not by where a link leads.
+        const std::string relative = entry.path().lexically_relative(folder).generic_string();
         if (relative == kFileName || relative == kCheckName) continue;
         if (!IsSafeRelativePath(relative)) {
             throw std::runtime_error("unusable path in the release folder: " + relative);
+        }
+        if (entry.is_symlink()) {
+            std::error_code ec;
+            const auto inside = fs::canonical(entry.path(), ec).lexically_relative(root);
+            if (ec || inside.empty() || *inside.begin() == "..") {
+                throw std::runtime_error("link leading out of the release folder: " + relative);
+            }
         }
         if (entry.is_directory()) {
             directories.push_back(relative);
@@ -77,4 +86,19 @@ std::string UpdateDescription::Build(const fs::path& folder, const Options& opti
     Section(xml, "delete_file", "f", options.deleteFiles);
     xml += "</updata>\n";
     return xml;
+}
+
+std::vector<std::string> UpdateDescription::ListedFiles(const std::string& xml)
+{
+    std::vector<std::string> files;
+    const size_t start = xml.find("<file>");
+    const size_t end = start == std::string::npos ? start : xml.find("</file>", start);
+    if (end == std::string::npos) return files;
+    const std::string section = xml.substr(start, end - start);
+    for (size_t at = section.find("<f>"); at != std::string::npos; at = section.find("<f>", at + 3)) {
+        const size_t close = section.find("</f>", at);
+        if (close == std::string::npos) break;
+        files.push_back(Markup::Unescape(section.substr(at + 3, close - at - 3)));
+    }
+    return files;
 }

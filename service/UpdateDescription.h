@@ -19,11 +19,15 @@ public:
     };
 
     // The description's XML text for every regular file under `folder` (the description itself
-    // left out). Throws std::runtime_error for a bad version, a path the updater could not
-    // handle (a "\" or a control character in it) or an unreadable folder.
+    // left out), a linked one under its own path. Throws std::runtime_error for a bad version, a
+    // path the updater could not handle (a "\" or a control character in it), a link that leads
+    // out of the folder or an unreadable folder.
     static std::string Build(const std::filesystem::path& folder, const Options& options);
 
     // True for a relative "/"-separated path without "..", "." or empty parts, "\" or
     // control characters: the only shape of path the update host serves or lists.
     static bool IsSafeRelativePath(const std::string& path);
+
+    // The files a description of ours lists for download (its <file> section).
+    static std::vector<std::string> ListedFiles(const std::string& xml);
 };

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -37,12 +38,33 @@ void UpdateHostRoutes::UpdateCheck(const httplib::Request&, httplib::Response& r
 void UpdateHostRoutes::UpdateFile(const httplib::Request& req, httplib::Response& res)
 {
     const std::string path = req.matches[1].str();
-    if (!UpdateDescription::IsSafeRelativePath(path) ||
-        !HttpReply::File(res, std::filesystem::path(config_.updateDir) / path, HttpReply::TypeOfFile(path))) {
+    if (!UpdateDescription::IsSafeRelativePath(path) || !Offered(path) ||
+        !HttpReply::File(res, std::filesystem::path(config_.updateDir) / path, HttpReply::TypeOfFile(path),
+                         config_.frontSecret.empty() ? std::string{} : "/.internal/updata/" + path)) {
         HttpReply::Plain(res, "not found\n", 404);
         return;
     }
     res.set_header("Cache-Control", "no-cache");
+}
+
+bool UpdateHostRoutes::Offered(const std::string& path) const
+{
+    namespace fs = std::filesystem;
+    const fs::path folder(config_.updateDir);
+    if (path != UpdateDescription::kFileName) {
+        std::ifstream in(folder / UpdateDescription::kFileName);
+        const std::string description((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto listed = UpdateDescription::ListedFiles(description);
+        if (std::find(listed.begin(), listed.end(), path) == listed.end()) return false;
+    }
+    // Whatever links the folder holds, the file itself must be inside it.
+    std::error_code ec;
+    const fs::path root = fs::canonical(folder, ec);
+    if (ec) return false;
+    const fs::path file = fs::canonical(folder / path, ec);
+    if (ec) return false;
+    const auto relative = file.lexically_relative(root);
+    return !relative.empty() && *relative.begin() != "..";
 }
 
 void UpdateHostRoutes::UpdatePage(const httplib::Request& req, httplib::Response& res)

@@ -16,6 +16,9 @@ private:
     void UpdateCheck(const httplib::Request& req, httplib::Response& res);
     void UpdateFile(const httplib::Request& req, httplib::Response& res);
     void UpdatePage(const httplib::Request& req, httplib::Response& res);
+    // True for the description and the files it lists, when they are inside the update folder
+    // (not reached through a link that leaves it).
+    bool Offered(const std::string& path) const;
 
     const ServiceConfig& config_;
     MemberSessions& sessions_;

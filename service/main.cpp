@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iostream>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -80,6 +81,10 @@ int Serve(ServiceConfig config)
     if (port < 0) return Fail("cannot listen on " + config.listen + ":" + std::to_string(config.port));
     std::printf("strimo-service: listening on http://%s:%d/ (data %s)\n", config.listen.c_str(), port,
                 config.dataDir.c_str());
+    if (server.CallbackPort() >= 0) {
+        std::printf("strimo-service: publish callbacks on http://%s:%d/rtmp/\n", config.listen.c_str(),
+                    server.CallbackPort());
+    }
     std::fflush(stdout);
 
     std::thread stopper([&server, signals] {
@@ -109,6 +114,8 @@ int AccountCommand(const std::string& command, ServiceConfig config, const std::
     ServiceStore store(config.DatabasePath());
     const std::string hash = PasswordHash::Make(password, config.hashIterations);
     if (command == "add-user") {
+        if (store.FindUser(name)) return Fail("member " + name + " exists already (set-password changes the password)");
+        if (TextRules::LooksLikeAny(name, store.UserNames())) return Fail("member name " + name + " looks like an existing one");
         if (store.AddUser(name, hash) == ServiceStore::AddUserResult::Exists) {
             return Fail("member " + name + " exists already (set-password changes the password)");
         }
@@ -158,7 +165,11 @@ int main(int argc, char** argv)
             std::fputs(kUsage, stdout);
             return 0;
         }
+        // A release is public, and the web server's user reads it.
         if (command == "make-update") return MakeUpdate(argc, argv);
+        // The database holds every password hash and session: what the other commands create is
+        // this user's alone.
+        umask(077);
         const int first = argc > 1 && argv[1][0] != '-' ? 2 : 1;
         ServiceConfig config;
         std::vector<std::string> rest;

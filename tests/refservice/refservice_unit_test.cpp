@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "FormData.h"
+#include "LoginThrottle.h"
 #include "Markup.h"
 #include "PasswordHash.h"
 #include "ServiceConfig.h"
@@ -63,6 +64,18 @@ TEST(TextRules, NamesPasswordsAndIds)
     EXPECT_FALSE(TextRules::IsValidUserName("name with space"));
     EXPECT_FALSE(TextRules::IsValidUserName("\xff\xfe"));
     EXPECT_FALSE(TextRules::IsValidUserName(std::string(33, 'a')));
+    // Invisible or private characters: zero-width space, joiner, direction marks and overrides,
+    // an isolate, a C1 control, private use, an ideographic space.
+    for (const char* name : {"de\u200Bmo", "de\u200Dmo", "de\u200Fmo", "de\u202Emo", "de\u2066mo", "de\u0085mo",
+                             "de\uE000mo", "de\u3000mo", "\uFEFFdemo"}) {
+        EXPECT_FALSE(TextRules::IsValidUserName(name)) << name;
+    }
+    // Look-alikes of a member's name: Cyrillic "е", full-width letters, "rn" for "m"; a
+    // different name is not one.
+    EXPECT_TRUE(TextRules::LooksLikeAny("d\u0435mo", {"alice", "demo"}));
+    EXPECT_TRUE(TextRules::LooksLikeAny("\uFF44\uFF45\uFF4D\uFF4F", {"demo"}));
+    EXPECT_TRUE(TextRules::LooksLikeAny("derno", {"demo"}));
+    EXPECT_FALSE(TextRules::LooksLikeAny("demo2", {"demo", "玩家_01"}));
     EXPECT_TRUE(TextRules::IsValidPassword("a/b&c d'\";--"));
     EXPECT_FALSE(TextRules::IsValidPassword("short"));
     EXPECT_FALSE(TextRules::IsValidPassword("tab\there"));
@@ -80,6 +93,43 @@ TEST(TextRules, CleanRepairsAndCutsAtCharacterBoundaries)
     EXPECT_EQ(TextRules::Clean("\xC0\xAF", 100), "\xEF\xBF\xBD\xEF\xBF\xBD");  // overlong "/"
     EXPECT_EQ(TextRules::Clean("你好", 5), "你");  // 3 + 3 bytes: the second does not fit
     EXPECT_TRUE(TextRules::IsUtf8(TextRules::Clean(std::string("\xE4\xBD", 2) + "x", 100)));
+    // Bidirectional controls would turn the text after them around on the page; C1 controls
+    // are controls too. Other non-ASCII text stays.
+    EXPECT_EQ(TextRules::Clean("a\u202Eb\u2067c\u200Ed\u061Ce\u0085f\u009Bg", 100), "abcdefg");
+    EXPECT_EQ(TextRules::Clean("é\u00A0你\u2028", 100, true), "é\u00A0你\u2028");
+}
+
+TEST(LoginThrottle, FailuresLockForLongerAndLongerAndASuccessForgets)
+{
+    using namespace std::chrono_literals;
+    LoginThrottle throttle;
+    auto now = LoginThrottle::Clock::now();
+    for (int i = 0; i < LoginThrottle::kFreeFailuresPerName; ++i) {
+        EXPECT_FALSE(throttle.Locked("demo", "10.0.0.1", now));
+        throttle.Failed("demo", "10.0.0.1", now);
+    }
+    EXPECT_FALSE(throttle.Locked("demo", "10.0.0.2", now));
+    throttle.Failed("demo", "10.0.0.1", now);  // the first failure over the free ones: 1 s
+    EXPECT_TRUE(throttle.Locked("demo", "10.0.0.2", now + 999ms));
+    EXPECT_FALSE(throttle.Locked("demo", "10.0.0.2", now + 1s));
+    EXPECT_FALSE(throttle.Locked("alice", "10.0.0.1", now));  // the name, not the address
+    now += 1s;
+    throttle.Failed("demo", "10.0.0.1", now);  // 2 s
+    EXPECT_TRUE(throttle.Locked("demo", "", now + 1999ms));
+    EXPECT_FALSE(throttle.Locked("demo", "", now + 2s));
+    for (int i = 0; i < 30; ++i) throttle.Failed("demo", "", now += 1h / 2);
+    EXPECT_TRUE(throttle.Locked("demo", "", now + LoginThrottle::kLongestLock - 1s));
+    EXPECT_FALSE(throttle.Locked("demo", "", now + LoginThrottle::kLongestLock));
+    throttle.Succeeded("demo");
+    throttle.Failed("demo", "", now);
+    EXPECT_FALSE(throttle.Locked("demo", "", now));
+
+    // One address trying many names is locked as a whole; its failures do not lock the names.
+    for (int i = 0; i < LoginThrottle::kFreeFailuresPerAddress + 1; ++i) {
+        throttle.Failed("guess" + std::to_string(i), "10.0.0.9", now);
+    }
+    EXPECT_TRUE(throttle.Locked("anyone", "10.0.0.9", now));
+    EXPECT_FALSE(throttle.Locked("guess1", "10.0.0.8", now));
 }
 
 TEST(Markup, EscapesWhatEndsTextOrAQuotedAttribute)
@@ -195,6 +245,12 @@ TEST_F(StoreTest, SessionsExpire)
     EXPECT_FALSE(store.SessionUser("from-long-ago"));
     store.CreateSession(1, "fresh");
     EXPECT_TRUE(store.SessionUser("fresh"));
+    // Expired rows are deleted, live ones stay; a log-out deletes its own.
+    EXPECT_EQ(store.PurgeExpiredSessions(), 1);
+    EXPECT_EQ(store.PurgeExpiredSessions(), 0);
+    EXPECT_TRUE(store.SessionUser("fresh"));
+    store.EndSession("fresh");
+    EXPECT_FALSE(store.SessionUser("fresh"));
 }
 
 TEST_F(StoreTest, PublishRules)

@@ -1,11 +1,13 @@
 // The whole chain on one machine: scripts/service.sh starts the service and nginx with the RTMP
 // module on free loopback ports; FFmpeg publishes as the broadcaster does; headless Chromium
-// opens the room page and must actually play the stream.
+// opens the room page and must actually play the stream. Then the service is attacked as an
+// outsider on the open network would attack it, and as another user of the same machine.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn, execFile } from 'node:child_process';
 import { promisify } from 'node:util';
-import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { mkdtempSync, readFileSync, readdirSync, rmSync, statSync, writeFileSync, symlinkSync, mkdirSync } from 'node:fs';
+import http from 'node:http';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
@@ -83,6 +85,96 @@ function publish(url, seconds) {
   return { ffmpeg, done };
 }
 
+// One HTTP exchange on a connection of its own from loopback address `from`: the front limits
+// per client address, so each attack comes from addresses of its own.
+function request(method, pathname, { body = '', from = '127.0.0.1', headers = {}, to = port } = {}) {
+  return new Promise((resolve, reject) => {
+    const req = http.request({
+      host: '127.0.0.1', port: to, method, path: pathname, localAddress: from, agent: false,
+      headers: { 'Content-Type': 'application/x-www-form-urlencoded', 'Content-Length': Buffer.byteLength(body),
+        ...headers },
+    }, (res) => {
+      const chunks = [];
+      res.on('data', (c) => chunks.push(c));
+      res.on('end', () => resolve({ status: res.statusCode, headers: res.headers,
+        body: Buffer.concat(chunks).toString() }));
+    });
+    req.on('error', reject);
+    req.end(body);
+  });
+}
+
+function connectFrom(localAddress) {
+  return new Promise((resolve, reject) => {
+    const socket = net.connect({ host: '127.0.0.1', port, localAddress }, () => resolve(socket));
+    socket.once('error', reject);
+  });
+}
+
+// Sends `head`, then up to `count` pieces made by `piece(i)` for as long as the server takes
+// them and has not answered. Resolves to the answer's start and the bytes sent.
+async function flood(from, head, piece, count) {
+  const socket = await connectFrom(from);
+  let answer = '';
+  let ended = false;
+  socket.on('data', (d) => { answer += d; });
+  socket.on('error', () => { ended = true; });
+  socket.on('close', () => { ended = true; });
+  let sent = head.length;
+  socket.write(head);
+  for (let i = 0; i < count && !answer && !ended; i++) {
+    // Let an answer that came in be seen before more is sent.
+    await new Promise(setImmediate);
+    const chunk = piece(i);
+    sent += chunk.length;
+    if (!socket.write(chunk)) {
+      await new Promise((resolve) => {
+        socket.once('drain', resolve);
+        socket.once('close', resolve);
+        socket.once('data', resolve);
+      });
+    }
+  }
+  await until('an answer', async () => answer || ended, 10000);
+  socket.destroy();
+  return { answer, sent };
+}
+
+const servicePid = () => Number(readFileSync(path.join(data, 'service.pid'), 'utf8'));
+
+function procStatus(pid, field) {
+  const line = readFileSync(`/proc/${pid}/status`, 'utf8').split('\n').find((l) => l.startsWith(`${field}:`));
+  return Number(line.split(/\s+/)[1]) * 1024;
+}
+
+function cpuSeconds(pid) {
+  const fields = readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1].split(' ');
+  return (Number(fields[11]) + Number(fields[12])) / 100;
+}
+
+function callbackPort() {
+  return Number(readFileSync(path.join(data, 'service.log'), 'utf8').match(/publish callbacks on http:\/\/[\d.]+:(\d+)/)[1]);
+}
+
+// The users of the rendition's processes for `stream` (they read its recording).
+function renditionOwners(stream) {
+  const owners = [];
+  for (const pid of readdirSync('/proc').filter((p) => /^\d+$/.test(p))) {
+    try {
+      const command = readFileSync(`/proc/${pid}/cmdline`, 'utf8');
+      if (command.includes(`${stream}.flv`) && command.includes('ffmpeg')) owners.push(statSync(`/proc/${pid}`).uid);
+    } catch {
+      // gone meanwhile
+    }
+  }
+  return owners;
+}
+
+async function register(name, password, from) {
+  return request('POST', '/index.php?m=member&c=index&a=register',
+    { body: `username=${encodeURIComponent(name)}&password=${password}&password2=${password}`, from });
+}
+
 before(async () => {
   data = mkdtempSync(path.join(os.tmpdir(), 'strimo-stream-'));
   port = await freePort();
@@ -119,7 +211,16 @@ test('the room page plays a published stream in Chromium within 10 s, and the ro
     // The viewer is in the room before the broadcast starts; the join time runs from the
     // publish to the player's clock moving.
     const page = await browser.newPage();
-    await page.goto(`${base}/live/room?lid=${room.lid}`);
+    const refusedByPolicy = [];
+    page.on('console', (message) => {
+      if (/Content.Security.Policy/i.test(message.text())) refusedByPolicy.push(message.text());
+    });
+    const roomPage = await page.goto(`${base}/live/room?lid=${room.lid}`);
+    const headers = roomPage.headers();
+    assert.match(headers['content-security-policy'], /default-src 'self'/);
+    assert.match(headers['content-security-policy'], /frame-ancestors 'none'/);
+    assert.equal(headers['x-frame-options'], 'DENY');
+    assert.equal(headers['x-content-type-options'], 'nosniff');
     await page.waitForFunction(() => document.getElementById('status').textContent.includes('还没有开始'),
       null, { timeout: 15000 });
     const published = Date.now();
@@ -142,6 +243,13 @@ test('the room page plays a published stream in Chromium within 10 s, and the ro
     });
     assert.equal(video.paused, false);
     assert.deepEqual([video.width, video.height], [320, 240]);
+    assert.deepEqual(refusedByPolicy, [], 'the player works under the content policy');
+    if (process.getuid() === 0) {
+      // The rendition decodes what members send: not as root.
+      const owners = await renditionOwners(room.pipName);
+      assert.ok(owners.length > 0, 'the rendition runs');
+      assert.ok(owners.every((uid) => uid !== 0), `rendition users ${owners}`);
+    }
     await page.screenshot({ path: path.join(build, 'refservice-room-page.png') }).catch(() => {});
 
     // The streaming server's control endpoint drops the publisher: the room ends with it.
@@ -183,4 +291,239 @@ test('the demo set-up offers the sample release on the update host', async () =>
     assert.ok(served.equals(wanted), file);
   }
   assert.match(description, /<directory>\s*<dir>res<\/dir>/);
+});
+
+test('the front refuses a huge chunked body, a flood of header lines and many ranges before the service reads them', async () => {
+  const MiB = 1024 * 1024;
+  // 256 MiB of form body in 1 MiB chunks, which the service's HTTP library would read whole.
+  const chunked = await flood('127.0.2.1',
+    'POST /api/login HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n'
+    + 'Content-Type: application/x-www-form-urlencoded\r\n\r\n',
+    () => `100000\r\n${'a'.repeat(MiB)}\r\n`, 256);
+  assert.match(chunked.answer, /^HTTP\/1\.1 413 /);
+  assert.ok(chunked.sent < 16 * MiB, `refused after ${chunked.sent} bytes`);
+
+  // 152 MiB of 8 KiB header lines.
+  const lines = await flood('127.0.2.2', 'GET / HTTP/1.1\r\nHost: x\r\n',
+    (i) => `X-Fill-${i}: ${'b'.repeat(8180)}\r\n`, 19000);
+  assert.match(lines.answer, /^HTTP\/1\.1 4\d\d /);
+  assert.ok(lines.sent < MiB, `refused after ${lines.sent} bytes`);
+
+  // A thousand ranges of a generated page, and of a file nginx sends: the whole thing once.
+  const ranges = { Range: `bytes=${Array(1000).fill('0-').join(',')}` };
+  const page = await request('GET', '/forum/', { from: '127.0.2.3' });
+  const ranged = await request('GET', '/forum/', { from: '127.0.2.3', headers: ranges });
+  assert.equal(ranged.status, 200);
+  assert.equal(ranged.body.length, page.body.length);
+  const file = await request('GET', '/updata/UpdataInfo.txt', { from: '127.0.2.3', headers: ranges });
+  assert.equal(file.status, 200);
+  assert.ok(!/multipart/.test(file.headers['content-type']), file.headers['content-type']);
+
+  const peak = procStatus(servicePid(), 'VmHWM');
+  console.log(`# service peak resident size: ${(peak / MiB).toFixed(1)} MiB`);
+  assert.ok(peak < 64 * MiB, `the service's peak resident size ${peak} stays under 64 MiB`);
+});
+
+test('fifty slow clients hold nothing up: a log-in is answered within 1 s, the publish callbacks at once', async () => {
+  const slow = [];
+  try {
+    for (let i = 0; i < 50; i++) {
+      const socket = await connectFrom(`127.0.3.${i + 1}`);
+      socket.on('error', () => {});
+      socket.write('GET / HTTP/1.1\r\n');
+      slow.push(socket);
+    }
+    const drip = setInterval(() => slow.forEach((socket, i) => socket.write(`X-Slow-${i}: 1\r\n`)), 4000);
+    try {
+      const started = Date.now();
+      const login = await request('POST', '/api/login',
+        { body: 'username=demo&password=strimo-demo', from: '127.0.3.200' });
+      const ms = Date.now() - started;
+      console.log(`# log-in among 50 slow clients: ${ms} ms`);
+      assert.equal(login.body, '1');
+      assert.ok(ms < 1000, `log-in answered in ${ms} ms`);
+      const callback = await request('POST', '/rtmp/publish',
+        { body: `call=publish&app=live&name=s${'0'.repeat(32)}`, to: callbackPort() });
+      assert.equal(callback.status, 403);
+      // The public address does not lead to the callbacks.
+      const outside = await request('POST', '/rtmp/publish_done', { body: 'app=live&name=x', from: '127.0.3.201' });
+      assert.equal(outside.status, 404);
+    } finally {
+      clearInterval(drip);
+    }
+  } finally {
+    slow.forEach((socket) => socket.destroy());
+  }
+});
+
+test('log-ins are throttled per member and per address; a locked member gets the answer of a wrong password', async () => {
+  assert.equal((await register('victim', 'victim-pass', '127.0.4.250')).status, 200);
+  const login = (password, i) => request('POST', '/api/login',
+    { body: `username=victim&password=${password}`, from: `127.0.4.${i + 1}` });
+  const wrong = await login('wrong-pass', 0);
+  assert.equal(wrong.body, '0');
+  // A few failures from ever new addresses (as a botnet sends them): the front's per-address
+  // limit does not see them, the service's per-member count does.
+  for (let i = 1; i < 8; i++) assert.equal((await login('wrong-pass', i)).body, '0');
+  const locked = await login('victim-pass', 8);
+  assert.equal(locked.status, wrong.status);
+  assert.equal(locked.body, wrong.body);
+  assert.equal(locked.headers['set-cookie'], undefined);
+  // While locked a try costs no password hash: a hundred of them take less CPU than ten hashes.
+  const pid = servicePid();
+  const before = cpuSeconds(pid);
+  const hashStart = Date.now();
+  await login('wrong-pass', 9);
+  const tries = [];
+  for (let i = 0; i < 100; i++) tries.push(login('wrong-pass', 10 + (i % 200)));
+  assert.ok((await Promise.all(tries)).every((r) => r.body === '0'));
+  const cpu = cpuSeconds(pid) - before;
+  console.log(`# 100 tries on a locked member: ${cpu.toFixed(2)} s of service CPU (${Date.now() - hashStart} ms)`);
+  assert.ok(cpu < 0.5, `CPU ${cpu} s`);
+  // The lock ends: the member gets in again.
+  await until('the lock to end', async () => (await login('victim-pass', 220)).body === '1', 30000);
+
+  // One address guessing fast is stopped at the front.
+  const burst = await Promise.all(Array.from({ length: 40 },
+    () => request('POST', '/api/login', { body: 'username=nobody-here&password=x', from: '127.0.4.240' })));
+  assert.ok(burst.some((r) => r.status === 429), 'the front limits log-ins per address');
+});
+
+test('another site cannot end a room, post, or log a visitor in', async () => {
+  const room = await newRoom('跨站');
+  for (const headers of [{ Origin: 'http://evil.example' }, { 'Sec-Fetch-Site': 'cross-site' }, { Origin: 'null' }]) {
+    const end = await request('POST', `/api/end?lid=${room.lid}`, { headers });
+    assert.equal(end.status, 403, JSON.stringify(headers));
+    assert.equal(await roomState(room.lid), 'issued');
+  }
+  const cookie = (await request('POST', '/api/login', { body: 'username=demo&password=strimo-demo' }))
+    .headers['set-cookie'][0].split(';')[0];
+  const post = await request('POST', '/forum/',
+    { body: 'text=cross-site-post', headers: { Cookie: cookie, Origin: 'http://evil.example' } });
+  assert.equal(post.status, 403);
+  assert.ok(!(await request('GET', '/forum/')).body.includes('cross-site-post'));
+  const goto = await request('GET', '/index.php?m=member&c=index&a=member_goto_api&username=demo&password=strimo-demo&p=1',
+    { headers: { 'Sec-Fetch-Site': 'cross-site' } });
+  assert.equal(goto.status, 403);
+  assert.equal(goto.headers['set-cookie'], undefined);
+  const accessLog = readFileSync(path.join(data, 'nginx/logs/front-access.log'), 'utf8');
+  assert.ok(accessLog.includes('/index.php') && !accessLog.includes('strimo-demo'), 'the front logs no password');
+  // The same site's own forms, and the broadcaster (which sends neither header), still work.
+  const own = await request('POST', '/forum/',
+    { body: 'text=own-post', headers: { Cookie: cookie, Origin: base, 'Sec-Fetch-Site': 'same-origin' } });
+  assert.equal(own.status, 303);
+  const end = await request('POST', `/api/end?lid=${room.lid}`);
+  assert.equal(end.body, '1');
+});
+
+test('names that look like others, or hold invisible characters, are refused; titles and posts lose bidi and C1 controls', async () => {
+  const from = '127.0.5.1';
+  for (const name of ['dеmo', 'ｄｅｍｏ', 'de\u200Bmo', 'de\u202Emo', 'de\u0085mo', 'de\uE000mo', 'dem\u2066o']) {
+    const r = await register(name, 'looks-alike', from);
+    assert.equal(r.status, 400, `${JSON.stringify(name)} was accepted`);
+  }
+  assert.equal((await register('新会员', 'new-member', from)).status, 200);
+
+  const room = await newRoom('a\u202Eb\u0085c\u200Fd');
+  assert.equal((await (await fetch(`${base}/api/room?lid=${room.lid}`)).json()).title, 'abcd');
+  await fetch(`${base}/api/end?lid=${room.lid}`, { method: 'POST', body: '' });
+  const cookie = (await request('POST', '/api/login', { body: 'username=demo&password=strimo-demo' }))
+    .headers['set-cookie'][0].split(';')[0];
+  await request('POST', '/forum/', { body: `text=${encodeURIComponent('x\u202Ey\u009Bz')}`, headers: { Cookie: cookie } });
+  const forum = (await request('GET', '/forum/')).body;
+  assert.ok(forum.includes('xyz'));
+  assert.ok(!/[\u202E\u009B]/.test(forum));
+});
+
+test('a member logs out; expired sessions are deleted; one member cannot make rooms without end', async () => {
+  const from = '127.0.6.1';
+  assert.equal((await register('roomy', 'roomy-pass', from)).status, 200);
+  const login = await request('POST', '/api/login', { body: 'username=roomy&password=roomy-pass', from });
+  const cookie = login.headers['set-cookie'][0].split(';')[0];
+  const out = await request('POST', '/member/logout', { from, headers: { Cookie: cookie } });
+  assert.equal(out.status, 303);
+  assert.match(out.headers['set-cookie'][0], /STRIMOSESSION=;.*Max-Age=0/);
+  const after = await request('POST', '/api/stream', { body: 'gid=1 &title=x', from, headers: { Cookie: cookie } });
+  assert.equal(after.status, 401);
+
+  const db = path.join(data, 'strimo.db');
+  await run('sqlite3', [db, "INSERT INTO sessions(token_hash, user_id, created) VALUES('expired-row', 1, 1000)"]);
+  await request('POST', '/api/login', { body: 'username=roomy&password=roomy-pass', from });
+  const { stdout } = await run('sqlite3', [db, "SELECT COUNT(*) FROM sessions WHERE token_hash = 'expired-row'"]);
+  assert.equal(stdout.trim(), '0');
+
+  const again = (await request('POST', '/api/login', { body: 'username=roomy&password=roomy-pass', from }))
+    .headers['set-cookie'][0].split(';')[0];
+  const statuses = [];
+  for (let i = 0; i < 32; i++) {
+    statuses.push((await request('POST', '/api/stream', { body: `gid=1 &title=r${i}`, from, headers: { Cookie: again } })).status);
+  }
+  assert.deepEqual(statuses.slice(0, 30), Array(30).fill(200));
+  assert.deepEqual(statuses.slice(30), [429, 429]);
+});
+
+test('the update host sends only the files its description lists, never through a link out of its folder', async () => {
+  const folder = path.join(data, 'updata');
+  const description = readFileSync(path.join(folder, 'updata.xml'), 'utf8');
+  writeFileSync(path.join(folder, 'unlisted.txt'), 'not offered\n', { mode: 0o644 });
+  symlinkSync(path.join(data, 'strimo.db'), path.join(folder, 'database.txt'));
+  try {
+    // Listed by hand, the link is still refused.
+    writeFileSync(path.join(folder, 'updata.xml'),
+      description.replace('</file>', '\t\t<f>database.txt</f>\n\t</file>'), { mode: 0o644 });
+    for (const file of ['unlisted.txt', 'database.txt']) {
+      assert.equal((await request('GET', `/updata/${file}`)).status, 404, file);
+    }
+    assert.equal((await request('GET', '/updata/UpdataInfo.txt')).status, 200);
+  } finally {
+    writeFileSync(path.join(folder, 'updata.xml'), description, { mode: 0o644 });
+    rmSync(path.join(folder, 'unlisted.txt'));
+    rmSync(path.join(folder, 'database.txt'));
+  }
+
+  // make-update refuses a link that leaves the folder, and names one inside by its own path.
+  const release = mkdtempSync(path.join(os.tmpdir(), 'strimo-release-'));
+  try {
+    mkdirSync(path.join(release, 'res'));
+    writeFileSync(path.join(release, 'a.txt'), 'a\n');
+    symlinkSync(path.join(release, 'a.txt'), path.join(release, 'res', 'alias.txt'));
+    const bin = path.join(build, 'service/strimo-service');
+    await run(bin, ['make-update', '--version', '3', release]);
+    const made = readFileSync(path.join(release, 'updata.xml'), 'utf8');
+    assert.ok(made.includes('<f>res/alias.txt</f>'), made);
+    symlinkSync('/etc/passwd', path.join(release, 'passwd.txt'));
+    await assert.rejects(run(bin, ['make-update', '--version', '4', release]));
+  } finally {
+    rmSync(release, { recursive: true, force: true });
+  }
+});
+
+test('another user of the machine cannot reach the database, the stream names or the control socket', async (t) => {
+  if (process.getuid() !== 0) {
+    t.skip('switching to nobody needs root');
+    return;
+  }
+  const mode = (file) => statSync(path.join(data, file)).mode & 0o777;
+  assert.equal(mode('strimo.db'), 0o600);
+  assert.equal(mode('nginx'), 0o700);
+  assert.equal(mode('.') & 0o007, 0, 'the data folder is closed to others');
+  const nginxWorkers = (await run('ps', ['-o', 'user=', '--ppid', readFileSync(path.join(data, 'nginx/nginx.pid'), 'utf8').trim()])).stdout;
+  assert.ok(nginxWorkers.trim() && !/root/.test(nginxWorkers), `nginx workers run as ${nginxWorkers}`);
+
+  const asNobody = (...command) => run('setpriv', ['--reuid=nobody', '--regid=nogroup', '--clear-groups', ...command]);
+  // The takeover: the live stream names from nginx's statistics, a drop of the broadcaster, a
+  // publish under the name. Its first step already fails...
+  await assert.rejects(asNobody('curl', '-sf', '--max-time', '5', '--unix-socket', path.join(data, 'nginx/control.sock'),
+    'http://localhost/stat'));
+  await assert.rejects(asNobody('ls', path.join(data, 'hls')));
+  await assert.rejects(asNobody('ls', path.join(data, 'record')));
+  await assert.rejects(asNobody('cat', path.join(data, 'strimo.db')));
+  // ...and the service's own port answers nobody but the front.
+  const { stdout: log } = await run('cat', [path.join(data, 'service.log')]);
+  const inner = Number(log.match(/listening on http:\/\/[\d.]+:(\d+)/)[1]);
+  const room = await newRoom('本机用户');
+  const { stdout } = await asNobody('curl', '-s', '-o', '/dev/null', '-w', '%{http_code}', '-X', 'POST',
+    `http://127.0.0.1:${inner}/api/end?lid=${room.lid}`);
+  assert.equal(stdout, '403');
+  assert.equal(await roomState(room.lid), 'issued');
 });
