@@ -44,6 +44,8 @@ bin="$build/service/strimo-service"
 prefix="$data/nginx"
 service_pid="$data/service.pid"
 nginx_pid="$prefix/nginx.pid"
+# Debian keeps nginx in /usr/sbin, which a member's own PATH does not hold.
+nginx=$(PATH="$PATH:/usr/sbin:/sbin" command -v nginx) || nginx=nginx
 DEMO_USER=demo
 DEMO_PASSWORD=strimo-demo
 
@@ -60,7 +62,7 @@ wait_tcp() {
 
 stop_all() {
   if alive "$nginx_pid"; then
-    nginx -p "$prefix" -c conf/nginx.conf -s stop 2>/dev/null || kill "$(cat "$nginx_pid")" 2>/dev/null || true
+    "$nginx" -p "$prefix" -e logs/error.log -c conf/nginx.conf -s stop 2>/dev/null || kill "$(cat "$nginx_pid")" 2>/dev/null || true
     for _ in $(seq 100); do alive "$nginx_pid" || break; sleep 0.1; done
   fi
   if alive "$service_pid"; then
@@ -125,7 +127,8 @@ start_all() {
       -e "s|@SERVICE@||g" -e "s|@RECORD@|all|" -e "s|@RECORD_DONE@|/bin/rm -f|" \
       "$root/service/nginx/nginx.conf.in" >"$prefix/conf/nginx.conf"
   rm -f "$prefix/control.sock"
-  setsid nginx -p "$prefix" -c conf/nginx.conf -g 'daemon off;' >>"$prefix/logs/stdout.log" 2>&1 &
+  # -e: the log nginx opens before it reads its configuration; Debian's is root's alone.
+  setsid "$nginx" -p "$prefix" -e logs/error.log -c conf/nginx.conf -g 'daemon off;' >>"$prefix/logs/stdout.log" 2>&1 &
   if ! wait_tcp "$host:$rtmp_port" 100; then
     echo "service.sh: nginx did not start; its log:" >&2
     tail -n 20 "$prefix/logs/error.log" "$prefix/logs/stdout.log" >&2 || true
