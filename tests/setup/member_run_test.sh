@@ -6,9 +6,8 @@
 # the service and nginx run as the member with their data in the member's copy; the login window
 # opens on the member's display.
 #
-# The member's copy is first built by this (root) account from the compiler cache of the tree
-# under test and then handed to the member, whose run.sh configures and checks it again: the
-# programs are not compiled a second time.
+# The member builds from this account's compiler cache, lent read-only (hard links to its files),
+# so the programs the tree under test compiled are not compiled a second time.
 # Usage: member_run_test.sh SOURCE_DIR  (as root; exits 77, skipped, otherwise)
 set -euo pipefail
 src=$1
@@ -50,12 +49,11 @@ service_port=$(free_port)
 rtmp_port=$(free_port)
 as_member sed -i -e "s/^STRIMO_SERVICE_PORT=.*/STRIMO_SERVICE_PORT=$service_port/" \
   -e "s/^STRIMO_RTMP_PORT=.*/STRIMO_RTMP_PORT=$rtmp_port/" "$clone/scripts/ports.env"
-targets=(--target strimo --target StrimoUpdata --target strimo-service --target strimo-sample-game)
-since=$SECONDS
-"$clone/scripts/build.sh" --quiet "${targets[@]}" "$clone/build" >"$work/prebuild.log" 2>&1 ||
-  { cat "$work/prebuild.log"; exit 1; }
-chown -R "$member:" "$clone/build"
-echo "the member's copy was built in $((SECONDS - since)) s"
+cache=()
+if cache_dir=$(ccache -k cache_dir 2>/dev/null) && [[ -d $cache_dir ]] && cp -al "$cache_dir" "$work/ccache" 2>/dev/null; then
+  as_member mkdir "$work/member/ccache-tmp"
+  cache=(CCACHE_DIR="$work/ccache" CCACHE_READONLY=1 CCACHE_NOSTATS=1 CCACHE_TEMPDIR="$work/member/ccache-tmp")
+fi
 
 # The member's display: an Xvfb of the member's, with the member's cookie.
 as_member touch "$display_auth"
@@ -95,7 +93,7 @@ at_exit end_programs
 
 started=$(date +%s%N)
 status=0
-as_member bash "$clone/scripts/run.sh" --background >"$work/run.log" 2>&1 || status=$?
+as_member "${cache[@]}" bash "$clone/scripts/run.sh" --background >"$work/run.log" 2>&1 || status=$?
 cat "$work/run.log"
 echo "run.sh ended after $((($(date +%s%N) - started) / 1000000)) ms"
 check "run.sh ends well as the member" test "$status" = 0
