@@ -31,7 +31,7 @@ chmod 711 "$work"
 mkdir -m 755 "$work/bin" "$work/member"
 chown "$member:" "$work/member"
 # A sudo that only records that it was asked.
-printf '#!/bin/sh\ntouch %q\nexit 1\n' "$work/sudo-asked" >"$work/bin/sudo"
+printf '#!/bin/sh\ntouch %q\necho "[sudo asked]"\nexit 1\n' "$work/member/sudo-asked" >"$work/bin/sudo"
 chmod 755 "$work/bin/sudo"
 display_auth="$work/member/.Xauthority"
 # as_member COMMAND...: runs COMMAND as the member, with a member's environment and nothing else.
@@ -97,7 +97,7 @@ as_member "${cache[@]}" bash "$clone/scripts/run.sh" --background >"$work/run.lo
 cat "$work/run.log"
 echo "run.sh ended after $((($(date +%s%N) - started) / 1000000)) ms"
 check "run.sh ends well as the member" test "$status" = 0
-check "run.sh asks for no password: sudo is never called" test ! -e "$work/sudo-asked"
+check "run.sh asks for no password: sudo is never called" test ! -e "$work/member/sudo-asked"
 check "run.sh says where the login window opens" grep -q "login window on this desktop (display $DISPLAY)" "$work/run.log"
 
 pid=$(program_pids "$clone/build/installation/strimo" | head -n 1)
@@ -127,6 +127,16 @@ data="$clone/build/service-data"
 check "the service runs as the member, with its data in the member's copy" owned_by_member "$data/service.pid"
 check "nginx runs as the member, found outside the member's PATH" owned_by_member "$data/nginx/nginx.pid"
 check "the service answers on its port" eval '(exec 3<>"/dev/tcp/127.0.0.1/$service_port") 2>/dev/null'
+# A package that is missing: the member is told before sudo asks.
+as_member bash "$clone/scripts/install-deps.sh" strimo-no-such-package >"$work/install.log" 2>&1 || true
+cat "$work/install.log"
+told_before_sudo() {
+  local told asked
+  told=$(grep -n "running sudo apt-get" "$work/install.log" | cut -d: -f1)
+  asked=$(grep -n "^\[sudo asked\]" "$work/install.log" | head -n 1 | cut -d: -f1)
+  [[ -n $told && -n $asked && $told -lt $asked && -e $work/member/sudo-asked ]]
+}
+check "a missing package is installed with sudo, and the member is told first" told_before_sudo
 if ((failed > 0)); then
   echo "--- broadcaster's output"
   cat "$clone/build/logs/strimo.log" 2>/dev/null || true
