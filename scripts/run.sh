@@ -2,14 +2,33 @@
 # The main job: installs what is needed, builds, starts the reference service and its streaming
 # server on loopback, starts the sample game when no game runs, and launches the broadcaster
 # from the installation directory on this desktop ($DISPLAY).
+#
+#   scripts/run.sh [--background]
+#
+# It installs and builds only what runs: the packages of scripts/packages/*.txt, the two programs,
+# the service and the sample game (scripts/test.sh adds the rest to the same build tree). From a
+# member's own account all of it runs as the member, and only missing packages are installed,
+# with sudo. --background starts the broadcaster detached and returns.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # shellcheck source=ports.env
 source "$root/scripts/ports.env"
 inst="$root/build/installation"
+background=0
+case ${1:-} in
+  --background) background=1 ;;
+  "") ;;
+  *) echo "usage: scripts/run.sh [--background]" >&2; exit 2 ;;
+esac
 
-"$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" "$root/build"
+if [[ -n ${DISPLAY:-} ]]; then
+  echo "STRIMO直播 will open its login window on this desktop (display $DISPLAY) once it is built."
+fi
+echo "[1/3] Debian packages"
+"$root/scripts/install-deps.sh" --quiet
+echo "[2/3] Building STRIMO直播, its updater, the reference service and the sample game in $root/build"
+"$root/scripts/build.sh" --quiet --target strimo --target StrimoUpdata --target strimo-service \
+  --target strimo-sample-game "$root/build"
 
 if [[ -z ${DISPLAY:-} ]]; then
   echo "run.sh: built into $inst, but there is no display (\$DISPLAY is empty)." >&2
@@ -18,6 +37,7 @@ if [[ -z ${DISPLAY:-} ]]; then
   exit 1
 fi
 
+echo "[3/3] Starting the reference service, its streaming server and STRIMO直播"
 if "$root/scripts/service.sh" status | grep -q 'service: running'; then
   echo "run.sh: the reference service already runs"
 else
@@ -51,4 +71,9 @@ cat <<TEXT
 
 TEXT
 cd "$inst"
+if ((background)); then
+  setsid ./strimo >"$root/build/logs/strimo.log" 2>&1 &
+  echo "run.sh: STRIMO直播 runs in the background (process $!; its output: build/logs/strimo.log)"
+  exit 0
+fi
 exec ./strimo

@@ -8,9 +8,7 @@ dir="$root/service"
 
 if ! command -v npm >/dev/null 2>&1; then
   echo "service-web-deps: installing nodejs and npm from Debian"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends nodejs npm
+  "$root/scripts/install-deps.sh" nodejs npm
 fi
 
 # Two test runs may get here at once: one installs, the other waits for it.

@@ -53,10 +53,11 @@ bin="$build/service/strimo-service"
 prefix="$data/nginx"
 service_pid="$data/service.pid"
 nginx_pid="$prefix/nginx.pid"
+# Debian keeps nginx in /usr/sbin, which a member's own PATH does not hold.
+nginx=$(PATH="$PATH:/usr/sbin:/sbin" command -v nginx) || nginx=nginx
 DEMO_USER=demo
 DEMO_PASSWORD=strimo-demo
 
-nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 worker_user=${STRIMO_SERVICE_USER:-strimo}
 
 alive() { [[ -f $1 ]] && kill -0 "$(cat "$1" 2>/dev/null)" 2>/dev/null; }
@@ -72,7 +73,7 @@ wait_tcp() {
 
 stop_all() {
   if alive "$nginx_pid"; then
-    "$nginx_bin" -p "$prefix" -c conf/nginx.conf -s stop 2>/dev/null || kill "$(cat "$nginx_pid")" 2>/dev/null || true
+    "$nginx" -p "$prefix" -e logs/error.log -c conf/nginx.conf -s stop 2>/dev/null || kill "$(cat "$nginx_pid")" 2>/dev/null || true
     for _ in $(seq 100); do alive "$nginx_pid" || break; sleep 0.1; done
   fi
   if alive "$service_pid"; then
@@ -187,7 +188,8 @@ start_all() {
       -e "s|@SERVICE@||g" -e "s|@RECORD@|all|" -e "s|@RECORD_DONE@|/bin/rm -f|" \
       "$root/service/nginx/nginx.conf.in" >"$prefix/conf/nginx.conf"
   rm -f "$prefix/control.sock"
-  setsid "$nginx_bin" -p "$prefix" -c conf/nginx.conf -g 'daemon off;' >>"$prefix/logs/stdout.log" 2>&1 &
+  # -e: the log nginx opens before it reads its configuration; Debian's is root's alone.
+  setsid "$nginx" -p "$prefix" -e logs/error.log -c conf/nginx.conf -g 'daemon off;' >>"$prefix/logs/stdout.log" 2>&1 &
   if ! wait_tcp "$host:$rtmp_port" 100 || ! wait_tcp "${host/0.0.0.0/127.0.0.1}:$port" 100; then
     echo "service.sh: nginx did not start; its log:" >&2
     tail -n 20 "$prefix/logs/error.log" "$prefix/logs/stdout.log" >&2 || true

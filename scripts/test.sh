@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds the project twice (plain, and with AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs every test in both trees. Exits non-zero when any test fails.
+# Installs what is needed (with the packages only the tests use), builds the project twice (plain,
+# and with AddressSanitizer and UndefinedBehaviorSanitizer) and runs every test in both trees.
+# Exits non-zero when any test fails.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" --tests
 
 "$root/scripts/build.sh" "$root/build"
 "$root/scripts/build.sh" "$root/build-asan" -DSTRIMO_SANITIZE=ON

@@ -20,8 +20,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "CData.h"
 #include "CGameDetector.h"
 #include "CMainWindowIterator.h"
+#include "LowerCaseName.h"
 #include "TempDir.h"
 #include "WaitFor.h"
 #include "WindowListX11.h"
@@ -372,4 +374,54 @@ TEST_F(GameX11Test, ProcessesGoByTheNameOfTheirProgram) {
     EXPECT_TRUE(offered("updated-game" + id));
     EXPECT_FALSE(offered("other-member" + id));
     EXPECT_FALSE(std::any_of(choices.begin(), choices.end(), [](const auto& n) { return n.starts_with("memfd:"); }));
+}
+
+namespace {
+
+// The configuration the installation ships, loaded as the broadcaster loads it in its folder (a
+// private one: the documents are written back there as they go).
+struct ShippedConfig {
+    static std::filesystem::path Folder(const testsupport::TempDir& dir) {
+        std::filesystem::create_directory(dir.path() / "default");
+        std::filesystem::copy_file(STRIMO_INSTALL_DIR "/default/config.xml", dir.path() / "default/config.xml");
+        return dir.path();
+    }
+    testsupport::TempDir dir;
+    testsupport::ScopedChdir cd{Folder(dir)};
+    MY_DATA_SPACE::CData data;
+    bool loaded = data.LoadConfigFile();
+};
+
+}  // namespace
+
+// Running processes are compared by their lower-cased names: an exclusion or game entry with a
+// capital letter never matches, and its process is offered (or not recognised) as a game.
+TEST(ShippedDefaults, NameProcessesAsTheyAreCompared) {
+    const ShippedConfig shipped;
+    ASSERT_TRUE(shipped.loaded);
+    ASSERT_FALSE(shipped.data.SystemList().empty());
+    ASSERT_FALSE(shipped.data.GameList().empty());
+    for (const auto& name : shipped.data.SystemList()) EXPECT_EQ(name, LowerCaseName(name)) << "exclusion list entry";
+    for (const auto& game : shipped.data.GameList())
+        EXPECT_EQ(game.main, LowerCaseName(game.main)) << "game " << game.name;
+}
+
+// The desktop's own X server (Xvfb here, Xwayland under weston) runs as the member, like the
+// game; the shipped exclusion list keeps it out of the game dialog.
+TEST_F(GameX11Test, TheDisplayServerIsNotOfferedUnderTheShippedConfig) {
+    const ShippedConfig shipped;
+    ASSERT_TRUE(shipped.loaded);
+    CGameDetector detector;
+    CGameDetector::ProcessTable table;
+    CGameDetector::OfferSet running;
+    detector.EnumRunningProcesses(table, running);
+    Strings servers;
+    for (const char* name : {"xvfb", "xwayland", "xorg"})
+        if (running.contains(name)) servers.emplace_back(name);
+    ASSERT_FALSE(servers.empty()) << "no X server among this member's processes";
+
+    const Strings choices = detector.RefreshProcesses(shipped.data.GameList(), shipped.data.SystemList());
+    ASSERT_FALSE(choices.empty());
+    for (const auto& server : servers)
+        EXPECT_EQ(std::find(choices.begin(), choices.end(), server), choices.end()) << server << " is offered";
 }
