@@ -13,6 +13,10 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
+// The sanitizer build's service carries AddressSanitizer's shadow memory (about three times the
+// resident size) and hashes passwords several times slower: its limits are that much wider.
+const sanitized = process.env.STRIMO_SANITIZED === '1';
+
 const run = promisify(execFile);
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 const build = process.env.STRIMO_BUILD_DIR || path.join(root, 'build');
@@ -321,7 +325,8 @@ test('the front refuses a huge chunked body, a flood of header lines and many ra
 
   const peak = procStatus(servicePid(), 'VmHWM');
   console.log(`# service peak resident size: ${(peak / MiB).toFixed(1)} MiB`);
-  assert.ok(peak < 64 * MiB, `the service's peak resident size ${peak} stays under 64 MiB`);
+  const limit = (sanitized ? 256 : 64) * MiB;
+  assert.ok(peak < limit, `the service's peak resident size ${peak} stays under ${limit / MiB} MiB`);
 });
 
 test('fifty slow clients hold nothing up: a log-in is answered within 1 s, the publish callbacks at once', async () => {
@@ -341,7 +346,7 @@ test('fifty slow clients hold nothing up: a log-in is answered within 1 s, the p
       const ms = Date.now() - started;
       console.log(`# log-in among 50 slow clients: ${ms} ms`);
       assert.equal(login.body, '1');
-      assert.ok(ms < 1000, `log-in answered in ${ms} ms`);
+      assert.ok(ms < (sanitized ? 4000 : 1000), `log-in answered in ${ms} ms`);
       const callback = await request('POST', '/rtmp/publish',
         { body: `call=publish&app=live&name=s${'0'.repeat(32)}`, to: callbackPort() });
       assert.equal(callback.status, 403);
