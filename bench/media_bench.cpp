@@ -11,11 +11,14 @@
 //   tests/fixtures/with-xvfb.sh --size 2560x1440x24 build/bench/media_bench [--seconds 20]
 //     [--size WxH] [--level L] [--source bars|game|default] [--screen] [--ours-only]
 //     [--convert-only | --no-convert] [--rounds N] [--verbose]
+// --portal, under a Wayland desktop (tests/fixtures/with-sway.sh), compares the same game
+// broadcast through Composite (Xwayland) and through the ScreenCast portal, in turns.
 // It starts with a table of the conversion alone (the earlier swscale call against the converter
 // and its candidate scalers, in turns in this process), which takes seconds. --ours-only runs our
 // broadcasts alone (for a profiler); --verbose lets the encoder's own messages through to
 // standard output, which otherwise carries only the tables.
 
+#include <QCoreApplication>
 #include <X11/Xlib.h>
 #include <signal.h>
 #include <spawn.h>
@@ -44,6 +47,7 @@
 #include "ChildProcess.h"
 #include "ILiveOwner.h"
 #include "NginxRtmpServer.h"
+#include "GameCaptureFactory.h"
 #include "GameCaptureX11.h"
 #include "WaitFor.h"
 #include "WindowListX11.h"
@@ -143,6 +147,7 @@ public:
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
     unsigned long Id() const { return window_; }
+    long Pid() const { return process_.Pid(); }
 
 private:
     testsupport::ChildProcess process_;
@@ -309,6 +314,57 @@ BroadcastFigures OurBroadcast(const CStreamSettings& s, unsigned long window, bo
     f.cpu = SelfCpu() - before;
     f.ended = owner.ended;
     return f;
+}
+
+// The same broadcast of a game through the desktop's ScreenCast portal (a Wayland session):
+// the capture is the portal's, as for a native Wayland game; the compositor's and PipeWire's
+// own work is theirs, not ours.
+BroadcastFigures PortalBroadcast(const CStreamSettings& s, long pid, int seconds) {
+    QuietOwner owner;
+    BroadcastFigures f;
+    const double before = SelfCpu();
+    {
+        platform::GameSource game;
+        game.pid = pid;
+        std::string failure;
+        std::shared_ptr<platform::IGameCapture> capture = platform::OpenGameCapture(game, &failure);
+        if (!capture) {
+            std::fprintf(stderr, "the portal did not share the game: %s\n", failure.c_str());
+            return f;
+        }
+        CSendDataStream sender(&owner, &s, capture);
+        if (sender.Start(capture, "bench") != 1) return f;
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        f.frames = sender.Encoder().VideoFramesEncoded();
+    }
+    f.cpu = SelfCpu() - before;
+    f.ended = owner.ended;
+    return f;
+}
+
+// The portal's row: the sample game, an X11 program under the Wayland desktop's Xwayland, filling
+// the desktop's 1280×720 monitor, broadcast through Composite and through the portal in turns.
+int PortalRows(FILE* out, int seconds, int rounds) {
+    int argc = 1;
+    char name[] = "media_bench";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);  // the portal's answers arrive on its event loop
+    testsupport::NginxRtmpServer server(false);
+    if (!server.Start()) return 1;
+    SampleGame game(1280, 720);
+    if (game.Id() == 0) return 1;
+    const Cell c{"game", 1280, 720, 1280, 720, 0, 15};
+    std::fprintf(out, "portal against Composite: the sample game at 1280x720, level 0, 15 frames/s, our CPU "
+                      "seconds over %d s\n%-6s %10s %8s %10s %8s %7s\n",
+                 seconds, "round", "composite", "frames", "portal", "frames", "ratio");
+    for (int round = 0; round < rounds; ++round) {
+        const BroadcastFigures x = OurBroadcast(Settings(c, server.Url("composite")), game.Id(), true, seconds);
+        const BroadcastFigures p = PortalBroadcast(Settings(c, server.Url("portal")), game.Pid(), seconds);
+        std::fprintf(out, "%-6d %10.2f %8lld %10.2f %8lld %7.2f\n", round + 1, x.cpu, x.frames, p.cpu, p.frames,
+                     x.cpu > 0 ? p.cpu / x.cpu : 0.0);
+        std::fflush(out);
+    }
+    return 0;
 }
 
 // The same job by FFmpeg's command-line tool; returns the child's CPU seconds.
@@ -537,7 +593,7 @@ int main(int argc, char** argv) {
     std::optional<int> onlyLevel;
     std::optional<std::pair<int, int>> onlySize;
     std::optional<std::string> onlySource;
-    bool screenToo = false, oursOnly = false, verbose = false, convertOnly = false, noConvert = false;
+    bool screenToo = false, oursOnly = false, verbose = false, convertOnly = false, noConvert = false, portal = false;
     int rounds = 40;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -545,6 +601,7 @@ int main(int argc, char** argv) {
         else if (arg == "--level" && i + 1 < argc) onlyLevel = std::atoi(argv[++i]);
         else if (arg == "--source" && i + 1 < argc) onlySource = argv[++i];
         else if (arg == "--screen") screenToo = true;
+        else if (arg == "--portal") portal = true;
         else if (arg == "--ours-only") oursOnly = true;
         else if (arg == "--verbose") verbose = true;
         else if (arg == "--convert-only") convertOnly = true;
@@ -556,7 +613,8 @@ int main(int argc, char** argv) {
             onlySize = std::make_pair(w, h);
         } else {
             std::fprintf(stderr, "usage: media_bench [--seconds N] [--level L] [--size WxH] [--source bars|game|default] "
-                                 "[--screen] [--ours-only] [--convert-only | --no-convert] [--rounds N] [--verbose]\n");
+                                 "[--screen] [--ours-only] [--convert-only | --no-convert] [--rounds N] [--verbose] "
+                                 "[--portal (under tests/fixtures/with-sway.sh or with-gnome.sh)]\n");
             return 2;
         }
     }
@@ -577,6 +635,7 @@ int main(int argc, char** argv) {
         }
     }
     av_log_set_level(AV_LOG_ERROR);
+    if (portal) return PortalRows(out, seconds, std::min(rounds, 3));
     // Seconds, not minutes: a regression of the converter shows here first.
     if (!noConvert && !oursOnly) ConversionTable(out, rounds);
     if (convertOnly) return 0;
