@@ -472,6 +472,51 @@ TEST_F(Broadcaster, ClosingTheGameEndsTheBroadcastAsAStop) {
     Quit(*login);
 }
 
+// A native Wayland game: the sample game as a Wayland client of a sway desktop (run under
+// tests/fixtures/with-sway.sh). It has no X11 window, so the game dialog takes it all the same
+// and the desktop's ScreenCast portal shares it (sway shares the whole monitor); its picture
+// reaches nginx, and the stop ends the broadcast as usual.
+TEST_F(Broadcaster, ANativeWaylandGameIsSharedByTheDesktopsPortal) {
+    if (qEnvironmentVariable("XDG_CURRENT_DESKTOP") != QLatin1String("sway"))
+        GTEST_SKIP() << "needs the sway desktop of tests/fixtures/with-sway.sh";
+    game->Kill();
+    QProcess wayland;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+    wayland.setProcessEnvironment(environment);
+    wayland.start(QString::fromStdString(e2e::Environment::SampleGame()), {QStringLiteral("700"), QStringLiteral("500")});
+    ASSERT_TRUE(wayland.waitForStarted(10000));
+    const std::string pid = std::to_string(wayland.processId());
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return !e2e::Capture("swaymsg -t get_tree | jq '.. | objects | select(.pid? == " + pid +
+                                 " and .shell? == \"xdg_shell\") | .id'")
+                        .empty();
+        },
+        20000))
+        << "sway shows no Wayland window of the sample game";
+    EXPECT_TRUE(VisibleWindowsOf(wayland.processId()).empty()) << "the game has an X11 window after all";
+
+    auto login = Login("demo", "strimo-demo");
+    ASSERT_TRUE(login && login->LoggedIn());
+    CCtrMainDlg& main = *login->MainWindow();
+    ASSERT_TRUE(StartBroadcast(main, "Wayland")) << (messages.empty() ? "" : messages[0].toStdString());
+    EXPECT_EQ(0u, main.Panels().Game().window);
+    const std::string pipName = MY_DATA_SPACE::GetData().PipName();
+    const Probe probe = ProbeLive(pipName);
+    EXPECT_EQ("h264", probe.videoCodec);
+    EXPECT_EQ(1280, probe.width);  // the monitor
+    EXPECT_EQ(720, probe.height);
+    EXPECT_GT(LiveLuma(pipName), 24.0) << "the broadcast picture is black";
+
+    QTest::mouseClick(main.StopButton(), Qt::LeftButton);
+    EXPECT_TRUE(WaitForMessage("直播停止", 5000));
+    EXPECT_FALSE(main.Broadcasting());
+    wayland.kill();
+    wayland.waitForFinished(5000);
+    Quit(*login);
+}
+
 TEST_F(Broadcaster, QuittingWhileBroadcastingEndsTheBroadcastAndWritesBothFiles) {
     std::filesystem::remove("usr.xml");
     std::filesystem::remove("config.xml");
