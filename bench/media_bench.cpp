@@ -298,14 +298,15 @@ struct BroadcastFigures {
     int ended = -1;
 };
 
-BroadcastFigures OurBroadcast(const CStreamSettings& s, unsigned long window, bool windowContents, int seconds) {
+// Our whole broadcast for `seconds`, the capture included from its opening on: our process's CPU.
+BroadcastFigures Broadcast(const CStreamSettings& s, const std::function<std::shared_ptr<platform::IGameCapture>()>& open,
+                           int seconds) {
     QuietOwner owner;
     BroadcastFigures f;
     const double before = SelfCpu();
     {
-        std::shared_ptr<x11::GameCaptureX11> capture = x11::GameCaptureX11::Create(window);
+        std::shared_ptr<platform::IGameCapture> capture = open();
         if (!capture) return f;
-        if (!windowContents) capture->Grabber().DisableComposite();
         CSendDataStream sender(&owner, &s, capture);
         if (sender.Start(capture, "bench") != 1) return f;
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
@@ -316,30 +317,32 @@ BroadcastFigures OurBroadcast(const CStreamSettings& s, unsigned long window, bo
     return f;
 }
 
+BroadcastFigures OurBroadcast(const CStreamSettings& s, unsigned long window, bool windowContents, int seconds) {
+    return Broadcast(
+        s,
+        [&]() -> std::shared_ptr<platform::IGameCapture> {
+            std::shared_ptr<x11::GameCaptureX11> capture = x11::GameCaptureX11::Create(window);
+            if (capture && !windowContents) capture->Grabber().DisableComposite();
+            return capture;
+        },
+        seconds);
+}
+
 // The same broadcast of a game through the desktop's ScreenCast portal (a Wayland session):
 // the capture is the portal's, as for a native Wayland game; the compositor's and PipeWire's
 // own work is theirs, not ours.
 BroadcastFigures PortalBroadcast(const CStreamSettings& s, long pid, int seconds) {
-    QuietOwner owner;
-    BroadcastFigures f;
-    const double before = SelfCpu();
-    {
-        platform::GameSource game;
-        game.pid = pid;
-        std::string failure;
-        std::shared_ptr<platform::IGameCapture> capture = platform::OpenGameCapture(game, &failure);
-        if (!capture) {
-            std::fprintf(stderr, "the portal did not share the game: %s\n", failure.c_str());
-            return f;
-        }
-        CSendDataStream sender(&owner, &s, capture);
-        if (sender.Start(capture, "bench") != 1) return f;
-        std::this_thread::sleep_for(std::chrono::seconds(seconds));
-        f.frames = sender.Encoder().VideoFramesEncoded();
-    }
-    f.cpu = SelfCpu() - before;
-    f.ended = owner.ended;
-    return f;
+    return Broadcast(
+        s,
+        [&]() -> std::shared_ptr<platform::IGameCapture> {
+            platform::GameSource game;
+            game.pid = pid;
+            std::string failure;
+            std::shared_ptr<platform::IGameCapture> capture = platform::OpenGameCapture(game, &failure);
+            if (!capture) std::fprintf(stderr, "the portal did not share the game: %s\n", failure.c_str());
+            return capture;
+        },
+        seconds);
 }
 
 // The portal's row: the sample game, an X11 program under the Wayland desktop's Xwayland, filling
