@@ -12,7 +12,8 @@
 //     [--size WxH] [--level L] [--source bars|game|default] [--screen] [--ours-only]
 //     [--convert-only | --no-convert] [--rounds N] [--verbose]
 // --portal, under a Wayland desktop (tests/fixtures/with-sway.sh), compares the same game
-// broadcast through Composite (Xwayland) and through the ScreenCast portal, in turns.
+// broadcast through Composite (Xwayland) and through the ScreenCast portal, in turns, then one
+// tick's parts by each path and the CPU of PipeWire's thread.
 // It starts with a table of the conversion alone (the earlier swscale call against the converter
 // and its candidate scalers, in turns in this process), which takes seconds. --ours-only runs our
 // broadcasts alone (for a profiler); --verbose lets the encoder's own messages through to
@@ -34,9 +35,12 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,6 +76,31 @@ double SelfCpu() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return CpuSeconds(u);
+}
+
+// The CPU seconds so far of this process's threads named `name` (PipeWire's thread loop, say).
+double ThreadCpu(const std::string& name) {
+    double seconds = 0;
+    const long ticks = sysconf(_SC_CLK_TCK);
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string taskName;
+        std::getline(comm, taskName);
+        if (taskName != name) continue;
+        std::ifstream stat(task.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        // utime and stime are the 14th and 15th fields; the name in parentheses may hold spaces.
+        std::istringstream fields(line.substr(line.rfind(')') + 2));
+        std::string field;
+        unsigned long long utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i) {
+            if (i == 14) utime = std::stoull(field);
+            if (i == 15) stime = std::stoull(field);
+        }
+        seconds += static_cast<double>(utime + stime) / static_cast<double>(ticks);
+    }
+    return seconds;
 }
 
 // A child process that keeps a window moving: bars sliding across it 15 times a second.
@@ -181,18 +210,19 @@ struct TickFigures {
     double convertMs = 0;
     double encodeMs = 0;
     double maxMs = 0;
+    int fresh = 0;
     double TotalMs() const { return grabMs + convertMs + encodeMs; }
 };
 
-// The work of one tick, done back to back at the broadcast's rate: grab, convert and scale,
-// encode and queue, each timed.
-TickFigures MeasureTicks(const CStreamSettings& s, unsigned long window, bool windowContents, int ticks) {
-    auto grabber = x11::ScreenGrabberX11::Create();
+// The work of one tick through a capture, as the sender does it at the broadcast's rate: look and
+// capture (nothing to read when the picture has not changed: the last one goes out again),
+// convert and scale, encode and queue, each timed. `fresh` counts the ticks that had a new picture.
+TickFigures MeasureTicks(const CStreamSettings& s, platform::IGameCapture& capture, int ticks) {
     CStreamEncoder encoder(&s);
-    if (!grabber || encoder.Open(s.url, "flv") != 1) return {};
-    if (!windowContents) grabber->DisableComposite();
-    const x11::ScreenRect rect{0, 0, s.sourceWidth, s.sourceHeight};
+    if (encoder.Open(s.url, "flv") != 1) return {};
     std::vector<TickFigures> samples;
+    platform::Picture last;
+    int fresh = 0;
     const auto period = std::chrono::milliseconds(1000 / s.frameRate);
     const auto start = Clock::now();
     const auto ms = [](Clock::time_point a, Clock::time_point b) {
@@ -201,12 +231,22 @@ TickFigures MeasureTicks(const CStreamSettings& s, unsigned long window, bool wi
     for (int i = 0; i < ticks; ++i) {
         std::this_thread::sleep_until(start + period * i);
         const auto t0 = Clock::now();
+        platform::PictureSize size;
+        if (capture.Look(&size) != platform::IGameCapture::State::Shown) continue;
         platform::Picture picture;
-        if (!grabber->Grab(window, rect, s.sourceWidth, s.sourceHeight, &picture)) continue;
+        const auto result = capture.Capture(s.sourceWidth, s.sourceHeight, &picture);
+        if (result == platform::IGameCapture::Result::Failed) continue;
+        if (result == platform::IGameCapture::Result::Fresh) {
+            last = picture;
+            ++fresh;
+        }
+        if (last.pixels == nullptr) continue;
         const auto t1 = Clock::now();
-        const unsigned char* const planes[3] = {picture.pixels, nullptr, nullptr};
-        const int strides[3] = {picture.stride, 0, 0};
-        encoder.ConvertPicture(CStreamEncoder::PixelLayout::Bgrx32, planes, strides);
+        const unsigned char* const planes[3] = {last.pixels, nullptr, nullptr};
+        const int strides[3] = {last.stride, 0, 0};
+        encoder.ConvertPicture(last.layout == platform::PixelLayout::Rgbx ? CStreamEncoder::PixelLayout::Rgbx32
+                                                                            : CStreamEncoder::PixelLayout::Bgrx32,
+                               planes, strides);
         const auto t2 = Clock::now();
         encoder.EncodePicture();
         const auto t3 = Clock::now();
@@ -216,6 +256,7 @@ TickFigures MeasureTicks(const CStreamSettings& s, unsigned long window, bool wi
     // The first pictures include the encoder's warm-up.
     samples.erase(samples.begin(), samples.begin() + std::min<size_t>(5, samples.size()));
     TickFigures f;
+    f.fresh = fresh;
     const double n = static_cast<double>(samples.size());
     for (const auto& t : samples) {
         f.grabMs += t.grabMs / n;
@@ -224,6 +265,14 @@ TickFigures MeasureTicks(const CStreamSettings& s, unsigned long window, bool wi
         f.maxMs = std::max(f.maxMs, t.maxMs);
     }
     return f;
+}
+
+// The same through Composite (the window's own contents) or the screen area under it.
+TickFigures MeasureTicks(const CStreamSettings& s, unsigned long window, bool windowContents, int ticks) {
+    const std::unique_ptr<x11::GameCaptureX11> capture = x11::GameCaptureX11::Create(window);
+    if (!capture) return {};
+    if (!windowContents) capture->Grabber().DisableComposite();
+    return MeasureTicks(s, *capture, ticks);
 }
 
 // Pictures of the moving window as ready YUV 4:2:0 at the output size, for "encode only".
@@ -296,7 +345,11 @@ struct BroadcastFigures {
     double cpu = 0;
     long long frames = 0;
     int ended = -1;
+    double captureThreadCpu = 0;  // the part of `cpu` spent on the capture's own thread, if it has one
 };
+
+// The thread on which PipeWire delivers and we copy the portal's changed pictures.
+const char kPipeWireThread[] = "strimo-capture";
 
 // Our whole broadcast for `seconds`, the capture included from its opening on: our process's CPU.
 BroadcastFigures Broadcast(const CStreamSettings& s, const std::function<std::shared_ptr<platform::IGameCapture>()>& open,
@@ -311,6 +364,7 @@ BroadcastFigures Broadcast(const CStreamSettings& s, const std::function<std::sh
         if (sender.Start(capture, "bench") != 1) return f;
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
         f.frames = sender.Encoder().VideoFramesEncoded();
+        f.captureThreadCpu = ThreadCpu(kPipeWireThread);
     }
     f.cpu = SelfCpu() - before;
     f.ended = owner.ended;
@@ -328,25 +382,20 @@ BroadcastFigures OurBroadcast(const CStreamSettings& s, unsigned long window, bo
         seconds);
 }
 
-// The same broadcast of a game through the desktop's ScreenCast portal (a Wayland session):
-// the capture is the portal's, as for a native Wayland game; the compositor's and PipeWire's
-// own work is theirs, not ours.
-BroadcastFigures PortalBroadcast(const CStreamSettings& s, long pid, int seconds) {
-    return Broadcast(
-        s,
-        [&]() -> std::shared_ptr<platform::IGameCapture> {
-            platform::GameSource game;
-            game.pid = pid;
-            std::string failure;
-            std::shared_ptr<platform::IGameCapture> capture = platform::OpenGameCapture(game, &failure);
-            if (!capture) std::fprintf(stderr, "the portal did not share the game: %s\n", failure.c_str());
-            return capture;
-        },
-        seconds);
+// The game shared by the desktop's ScreenCast portal, as a native Wayland game is; the
+// compositor's and PipeWire's own work is theirs, not ours.
+std::shared_ptr<platform::IGameCapture> OpenPortal(long pid) {
+    platform::GameSource game;
+    game.pid = pid;
+    std::string failure;
+    std::shared_ptr<platform::IGameCapture> capture = platform::OpenGameCapture(game, &failure);
+    if (!capture) std::fprintf(stderr, "the portal did not share the game: %s\n", failure.c_str());
+    return capture;
 }
 
-// The portal's row: the sample game, an X11 program under the Wayland desktop's Xwayland, filling
-// the desktop's 1280×720 monitor, broadcast through Composite and through the portal in turns.
+// The portal's rows: the sample game, an X11 program under the Wayland desktop's Xwayland, filling
+// the desktop's 1280×720 monitor, broadcast through Composite and through the portal in turns;
+// then one tick's parts by each path.
 int PortalRows(FILE* out, int seconds, int rounds) {
     int argc = 1;
     char name[] = "media_bench";
@@ -363,13 +412,32 @@ int PortalRows(FILE* out, int seconds, int rounds) {
     }
     const Cell c{"game", 1280, 720, 1280, 720, 0, 15};
     std::fprintf(out, "portal against Composite: the sample game at 1280x720, level 0, 15 frames/s, our CPU "
-                      "seconds over %d s\n%-6s %10s %8s %10s %8s %7s\n",
-                 seconds, "round", "composite", "frames", "portal", "frames", "ratio");
+                      "seconds over %d s; \"copy\" = of which PipeWire's thread (receiving and copying pictures)\n"
+                      "%-6s %10s %8s %10s %8s %8s %7s\n",
+                 seconds, "round", "composite", "frames", "portal", "copy", "frames", "ratio");
     for (int round = 0; round < rounds; ++round) {
         const BroadcastFigures x = OurBroadcast(Settings(c, server.Url("composite")), game.Id(), true, seconds);
-        const BroadcastFigures p = PortalBroadcast(Settings(c, server.Url("portal")), game.Pid(), seconds);
-        std::fprintf(out, "%-6d %10.2f %8lld %10.2f %8lld %7.2f\n", round + 1, x.cpu, x.frames, p.cpu, p.frames,
-                     x.cpu > 0 ? p.cpu / x.cpu : 0.0);
+        const BroadcastFigures p = Broadcast(Settings(c, server.Url("portal")), [&] { return OpenPortal(game.Pid()); },
+                                             seconds);
+        std::fprintf(out, "%-6d %10.2f %8lld %10.2f %8.2f %8lld %7.2f\n", round + 1, x.cpu, x.frames, p.cpu,
+                     p.captureThreadCpu, p.frames, x.cpu > 0 ? p.cpu / x.cpu : 0.0);
+        std::fflush(out);
+    }
+    // One tick's parts in ms, mean over the ticks after the encoder's warm-up. The portal's
+    // capture only takes the newest picture PipeWire's thread already copied.
+    const int ticks = seconds * c.fps;
+    std::fprintf(out, "\none tick in ms over %d ticks (new pictures: how many ticks had one)\n%-10s %7s %8s %7s %7s %7s %12s\n",
+                 ticks, "path", "capture", "convert", "encode", "tick", "max", "new pictures");
+    for (const bool portal : {false, true}) {
+        const CStreamSettings s = Settings(c, server.Url(portal ? "portal-ticks" : "composite-ticks"));
+        TickFigures t;
+        if (portal) {
+            if (const auto capture = OpenPortal(game.Pid())) t = MeasureTicks(s, *capture, ticks);
+        } else {
+            t = MeasureTicks(s, game.Id(), true, ticks);
+        }
+        std::fprintf(out, "%-10s %7.2f %8.2f %7.2f %7.2f %7.2f %8d/%-4d\n", portal ? "portal" : "composite", t.grabMs,
+                     t.convertMs, t.encodeMs, t.TotalMs(), t.maxMs, t.fresh, ticks);
         std::fflush(out);
     }
     return 0;
