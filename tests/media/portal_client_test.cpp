@@ -23,6 +23,8 @@ using Seen = FakeScreenCastPortal::Seen;
 
 // Short enough for a test to wait out, long enough for the fake to answer on a loaded machine.
 constexpr int kShortTimeoutMs = 300;
+// A lost answer fails the case in this time rather than the picker's minutes.
+constexpr int kAnswerLimitMs = 5000;
 
 struct Outcome {
     bool opened = false;
@@ -34,7 +36,7 @@ struct Outcome {
 // One portal session against `fake`, closed again before this returns.
 Outcome OpenOnce(const FakeScreenCastPortal& fake, const std::string& restoreToken = {}) {
     EXPECT_TRUE(fake.Registered());
-    portal::ScreenCastPortal portal;
+    portal::ScreenCastPortal portal(kAnswerLimitMs);
     Outcome out;
     out.opened = portal.Open(restoreToken, &out.stream);
     out.failure = portal.LastFailure();
@@ -193,7 +195,7 @@ TEST(ScreenCastPortalClient, TheRemoteDescriptorIsOursToKeep) {
     ASSERT_TRUE(fake.Registered());
     int fd = -1;
     {
-        portal::ScreenCastPortal portal;
+        portal::ScreenCastPortal portal(kAnswerLimitMs);
         portal::SharedStream stream;
         ASSERT_TRUE(portal.Open("", &stream)) << portal.FailureText();
         fd = stream.pipeWireFd;
@@ -224,7 +226,7 @@ TEST(ScreenCastPortalClient, TheSessionEndsFromEitherSide) {
     ASSERT_TRUE(fake.Registered());
     QString closedByDesktop;
     {
-        portal::ScreenCastPortal portal;
+        portal::ScreenCastPortal portal(kAnswerLimitMs);
         portal::SharedStream stream;
         ASSERT_TRUE(portal.Open("", &stream)) << portal.FailureText();
         ::close(stream.pipeWireFd);
@@ -238,7 +240,7 @@ TEST(ScreenCastPortalClient, TheSessionEndsFromEitherSide) {
     }
     QString closedByUs;
     {
-        portal::ScreenCastPortal portal;
+        portal::ScreenCastPortal portal(kAnswerLimitMs);
         portal::SharedStream stream;
         ASSERT_TRUE(portal.Open("", &stream)) << portal.FailureText();
         ::close(stream.pipeWireFd);
