@@ -29,8 +29,6 @@ constexpr uint kCursorEmbedded = 2;
 constexpr uint kCursorMetadata = 4;
 // Persist until the member revokes it.
 constexpr uint kPersistUntilRevoked = 2;
-// How long the member may take in the picker.
-constexpr int kAnswerTimeoutMs = 5 * 60 * 1000;
 
 QVariant Property(const QString& name) {
     QDBusMessage get = QDBusMessage::createMethodCall(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
@@ -74,7 +72,7 @@ bool FirstStream(const QVariant& streams, SharedStream* out) {
 
 }  // namespace
 
-ScreenCastPortal::ScreenCastPortal() = default;
+ScreenCastPortal::ScreenCastPortal(int answerTimeoutMs) : answerTimeoutMs_(answerTimeoutMs) {}
 
 ScreenCastPortal::~ScreenCastPortal() {
     if (sessionHandle_.isEmpty() || closed_) return;
@@ -149,14 +147,19 @@ bool ScreenCastPortal::Request(const QString& method, QList<QVariant> arguments,
         QTimer timeout;
         timeout.setSingleShot(true);
         connect(&timeout, &QTimer::timeout, &wait, &QEventLoop::quit);
-        timeout.start(kAnswerTimeoutMs);
+        timeout.start(answerTimeoutMs_);
         // The answer arrives through OnResponse, on this thread's event loop.
         waiting_ = &wait;
         wait.exec();
         waiting_ = nullptr;
     }
     subscribe(requestPath, false);
-    if (!answered_) return Fail(Failure::NoPortal, (method + QStringLiteral(": no answer")).toStdString());
+    if (!answered_) {
+        // Withdraw the request, or its picker stays on the member's screen after we gave up.
+        bus.call(QDBusMessage::createMethodCall(kService, requestPath, kRequest, QStringLiteral("Close")),
+                 QDBus::NoBlock);
+        return Fail(Failure::NoPortal, (method + QStringLiteral(": no answer")).toStdString());
+    }
     if (response_ == 1) return Fail(Failure::Cancelled, method.toStdString() + ": the member cancelled the picker");
     if (response_ != 0)
         return Fail(Failure::Refused, method.toStdString() + ": refused (response " + std::to_string(response_) + ")");

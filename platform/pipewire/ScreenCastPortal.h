@@ -36,7 +36,10 @@ public:
     // Why Open failed, for the caller's words and the log.
     enum class Failure { None, NoPortal, Cancelled, Refused, NoRemote };
 
-    ScreenCastPortal();
+    // How long the member may take in the portal's picker before we give up on an answer.
+    static constexpr int kAnswerTimeoutMs = 5 * 60 * 1000;
+
+    explicit ScreenCastPortal(int answerTimeoutMs = kAnswerTimeoutMs);
     ~ScreenCastPortal() override;
 
     // Asks the portal to share one window (a monitor where windows are not offered). With
@@ -65,6 +68,7 @@ private:
     bool Fail(Failure failure, std::string text);
     QString NewToken();
 
+    const int answerTimeoutMs_;
     QString sessionHandle_;
     Failure failure_ = Failure::None;
     std::string failureText_;
