@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <chrono>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 #include "FakePlatform.h"
 #include "GameCaptureFactory.h"
 #include "NginxRtmpServer.h"
+#include "ScreenCastPortal.h"
 #include "WaitFor.h"
 
 using namespace testsupport;
@@ -220,6 +222,31 @@ TEST_F(PortalCaptureTest, BroadcastsTheGameResizeAndClose) {
         },
         10000ms));
     EXPECT_EQ((std::vector<int>{-1}), closing.Reasons()) << "closing the window ends the broadcast as a user stop";
+}
+
+// A token the portal does not know (revoked, or from another machine) is not an error: GNOME's
+// portal shows its picker again, which nobody answers here. Giving up on the answer takes the
+// picker off the member's screen at once, not only when the portal session ends.
+TEST_F(PortalCaptureTest, UnknownTokenBringsThePickerBack) {
+    if (!OnGnome()) GTEST_SKIP() << "sway's portal casts the output without a picker";
+    StartGame("400x300", false);
+    const auto pickerShown = [] {
+        return Capture(kBin + "/portal-screencast --list-windows").find("window xdg-desktop-portal-gnome.desktop ") !=
+               std::string::npos;
+    };
+    bool pickerSeen = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] { pickerSeen = pickerSeen || pickerShown(); });
+    watch.start(250);  // runs while the portal client waits for the answer
+    portal::ScreenCastPortal portal(8000);
+    portal::SharedStream shared;
+    EXPECT_FALSE(portal.Open("11111111-2222-3333-4444-555555555555", &shared));
+    watch.stop();
+    EXPECT_TRUE(pickerSeen) << "no picker showed for an unknown token";
+    EXPECT_EQ(portal::ScreenCastPortal::Failure::NoPortal, portal.LastFailure());
+    EXPECT_NE(std::string::npos, portal.FailureText().find("no answer")) << portal.FailureText();
+    // The session is still ours; only the request was given up.
+    EXPECT_TRUE(WaitFor([&] { return !pickerShown(); }, 10000ms)) << "the picker stayed after the client gave up";
 }
 
 // Without a portal on the bus (an X11 session's bus, or none), a game without an X11 window
