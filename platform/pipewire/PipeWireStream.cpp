@@ -227,6 +227,28 @@ void PipeWireStream::Listeners::OnProcess(void* self) {
     const int pointerY = pointerShown ? cursor->position.y - s->cropY_ : 0;
     // The buffer goes back at once, whatever it held.
     pw_stream_queue_buffer(s->stream_, newest);
+
+    // This thread alone writes the pointer and the pictures: it reads them without the lock.
+    const bool moved = cursor != nullptr && (pointerShown != s->pointerShown_ ||
+                                             (pointerShown && (pointerX != s->pointerX_ || pointerY != s->pointerY_)));
+    // The pointer moved over a still picture. The consumer drew its arrow into its copy of the
+    // last picture, so that picture goes out again as it came, for the arrow to be drawn anew;
+    // one that is still waiting to be taken gets the newest pointer anyway.
+    bool again = false;
+    if (!copied && moved && s->anyFrame_) {
+        std::lock_guard lock(s->mutex_);
+        again = !s->hasPending_;
+    }
+    if (again) {
+        Slot& slot = s->slots_[s->back_];
+        slot.pixels.assign(s->clean_.pixels.begin(), s->clean_.pixels.end());
+        slot.frame = s->clean_.frame;
+        slot.frame.pixels = slot.pixels.data();
+    } else if (copied && s->pointer_ == Pointer::AsMetadata) {
+        const Slot& slot = s->slots_[s->back_];
+        s->clean_.pixels.assign(slot.pixels.begin(), slot.pixels.end());
+        s->clean_.frame = slot.frame;
+    }
     {
         std::lock_guard lock(s->mutex_);
         if (cursor != nullptr) {
@@ -234,7 +256,7 @@ void PipeWireStream::Listeners::OnProcess(void* self) {
             s->pointerX_ = pointerX;
             s->pointerY_ = pointerY;
         }
-        if (!copied) return;  // a corrupted or empty one: the last picture stands
+        if (!copied && !again) return;  // a corrupted or empty one: the last picture stands
         std::swap(s->back_, s->pending_);
         s->hasPending_ = true;
         s->newestSize_ = {s->slots_[s->pending_].frame.width, s->slots_[s->pending_].frame.height};

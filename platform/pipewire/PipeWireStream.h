@@ -29,7 +29,8 @@ namespace pipewire {
 //
 // Where the desktop reports the pointer beside the picture (the portal's metadata cursor
 // mode) rather than drawing it, the stream asks for the cursor metadata and keeps the newest
-// position, which moves with every buffer, a picture in it or not.
+// position, which moves with every buffer, a picture in it or not. When it moves over a still
+// picture, that picture is handed out again, clean, for the consumer to draw its arrow anew.
 class PipeWireStream {
 public:
     // A taken frame, valid until the next TakeNewest that answers true; it may be drawn into.
@@ -99,6 +100,8 @@ private:
         Frame frame;
     };
     Slot slots_[3];
+    // The newest picture as it came, where the consumer draws the pointer into its copies.
+    Slot clean_;
     int back_ = 0;
     int pending_ = 1;
     int front_ = 2;
