@@ -456,28 +456,27 @@ TEST_F(PipeWireStreamTest, BuffersWithoutAUsablePictureMoveOnlyThePointer) {
     ExpectPattern(frame, 0, 0, 2);
 }
 
-// Where the desktop draws the pointer itself, its metadata is not asked for, and nothing else
-// draws one.
-TEST_F(PipeWireStreamTest, APointerInThePictureIsNotReadAgain) {
-    VideoSource source({SPA_VIDEO_FORMAT_BGRx, 64, 48, 64 * 4});
-    auto stream = Receive(source, Pointer::InPicture);
-    ASSERT_TRUE(stream);
-    PipeWireStream::Frame frame;
-    ASSERT_TRUE(SendPicture(source, *stream, {.marker = 1, .cursorId = 1, .cursorX = 5, .cursorY = 6}, &frame));
-    int x, y;
-    EXPECT_FALSE(stream->PointerAt(&x, &y));
-}
-
-// A desktop whose buffers have no room for the pointer still shares the picture.
-TEST_F(PipeWireStreamTest, ASourceWithoutPointerMetadataStillSharesItsPicture) {
-    VideoSource source({SPA_VIDEO_FORMAT_BGRx, 64, 48, 64 * 4, /*cursorMeta=*/false});
-    auto stream = Receive(source, Pointer::AsMetadata);
-    ASSERT_TRUE(stream);
-    PipeWireStream::Frame frame;
-    ASSERT_TRUE(SendPicture(source, *stream, {.marker = 4}, &frame)) << "no picture came";
-    ExpectPattern(frame, 0, 0, 4);
-    int x, y;
-    EXPECT_FALSE(stream->PointerAt(&x, &y));
+// Where the desktop draws the pointer itself, its metadata is not asked for and nothing else
+// draws one; where the desktop's buffers have no room for it, the picture still comes.
+TEST_F(PipeWireStreamTest, WithoutPointerMetadataThePictureComesAndNoPointer) {
+    const struct {
+        const char* what;
+        bool sourceCursorMeta;
+        Pointer pointer;
+    } cases[] = {{"the desktop draws the pointer", true, Pointer::InPicture},
+                 {"the desktop's buffers have no room for the pointer", false, Pointer::AsMetadata}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        VideoSource source({SPA_VIDEO_FORMAT_BGRx, 64, 48, 64 * 4, c.sourceCursorMeta});
+        auto stream = Receive(source, c.pointer);
+        ASSERT_TRUE(stream);
+        PipeWireStream::Frame frame;
+        ASSERT_TRUE(SendPicture(source, *stream, {.marker = 4, .cursorId = 1, .cursorX = 5, .cursorY = 6}, &frame))
+            << "no picture came";
+        ExpectPattern(frame, 0, 0, 4);
+        int x, y;
+        EXPECT_FALSE(stream->PointerAt(&x, &y));
+    }
 }
 
 // The shared window is resized: the newest size is the new one, and the capture says so before
