@@ -10,6 +10,7 @@
 #include <spa/buffer/meta.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -82,6 +83,9 @@ public:
         int height = 48;
         int stride = 0;  // 0: width × 4
         bool cursorMeta = true;
+        // Memory files of the source's own, as desktops share; else the daemon's memory, which
+        // the stream receives as memory already mapped.
+        bool ownMemFd = false;
     };
 
     explicit VideoSource(const Setup& setup) : setup_(setup) {
@@ -98,12 +102,14 @@ public:
             events_.version = PW_VERSION_STREAM_EVENTS;
             events_.state_changed = &VideoSource::OnState;
             events_.param_changed = &VideoSource::OnParam;
+            events_.add_buffer = &VideoSource::OnAddBuffer;
+            events_.remove_buffer = &VideoSource::OnRemoveBuffer;
             pw_stream_add_listener(stream_, &hook_, &events_, this);
             uint8_t storage[512];
             const spa_pod* format = EnumFormat(storage, sizeof(storage));
+            const auto memory = setup_.ownMemFd ? PW_STREAM_FLAG_ALLOC_BUFFERS : PW_STREAM_FLAG_MAP_BUFFERS;
             pw_stream_connect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY,
-                              static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS),
-                              &format, 1);
+                              static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | memory), &format, 1);
         }
         pw_thread_loop_unlock(loop_);
     }
@@ -223,6 +229,32 @@ private:
         }
     }
 
+    static void OnAddBuffer(void* self, pw_buffer* b) {
+        auto* s = static_cast<VideoSource*>(self);
+        if (!s->setup_.ownMemFd) return;
+        spa_data& data = b->buffer->datas[0];
+        const auto size = static_cast<uint32_t>(s->drawn_.stride * s->drawn_.height);
+        data.type = SPA_DATA_MemFd;
+        data.flags = SPA_DATA_FLAG_READWRITE;
+        data.fd = ::memfd_create("strimo-test-source", MFD_CLOEXEC);
+        data.mapoffset = 0;
+        data.maxsize = size;
+        data.data = nullptr;
+        if (data.fd >= 0 && ::ftruncate(data.fd, size) == 0) {
+            void* mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, static_cast<int>(data.fd), 0);
+            if (mapped != MAP_FAILED) data.data = mapped;
+        }
+    }
+
+    static void OnRemoveBuffer(void* self, pw_buffer* b) {
+        if (!static_cast<VideoSource*>(self)->setup_.ownMemFd) return;
+        spa_data& data = b->buffer->datas[0];
+        if (data.data != nullptr) ::munmap(data.data, data.maxsize);
+        if (data.fd >= 0) ::close(static_cast<int>(data.fd));
+        data.data = nullptr;
+        data.fd = -1;
+    }
+
     static void OnState(void* self, pw_stream_state, pw_stream_state state, const char*) {
         static_cast<VideoSource*>(self)->state_ = state;
     }
@@ -332,13 +364,14 @@ struct FormatCase {
     spa_video_format format;
     platform::PixelLayout layout;
     int width, height, stride;
+    bool ownMemFd;
 };
 
 class PipeWireStreamFormatTest : public PipeWireStreamTest, public ::testing::WithParamInterface<FormatCase> {};
 
 TEST_P(PipeWireStreamFormatTest, ThePictureIsReadInItsOwnPixelOrderAndRows) {
     const FormatCase& c = GetParam();
-    VideoSource source({c.format, c.width, c.height, c.stride});
+    VideoSource source({c.format, c.width, c.height, c.stride, true, c.ownMemFd});
     auto stream = Receive(source, Pointer::InPicture);
     ASSERT_TRUE(stream);
     PipeWireStream::Frame frame;
@@ -354,17 +387,19 @@ TEST_P(PipeWireStreamFormatTest, ThePictureIsReadInItsOwnPixelOrderAndRows) {
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, PipeWireStreamFormatTest,
-    ::testing::Values(FormatCase{"BGRx", SPA_VIDEO_FORMAT_BGRx, platform::PixelLayout::Bgrx, 64, 48, 64 * 4},
-                      FormatCase{"RGBx", SPA_VIDEO_FORMAT_RGBx, platform::PixelLayout::Rgbx, 64, 48, 64 * 4},
-                      // Rows longer than the picture, and a width no multiple of 4.
-                      FormatCase{"BGRA_wide_rows", SPA_VIDEO_FORMAT_BGRA, platform::PixelLayout::Bgrx, 50, 30, 50 * 4 + 56},
-                      FormatCase{"RGBA_wide_rows", SPA_VIDEO_FORMAT_RGBA, platform::PixelLayout::Rgbx, 37, 21, 256}),
+    ::testing::Values(
+        FormatCase{"BGRx_MemFd", SPA_VIDEO_FORMAT_BGRx, platform::PixelLayout::Bgrx, 64, 48, 64 * 4, true},
+        FormatCase{"RGBx_MemPtr", SPA_VIDEO_FORMAT_RGBx, platform::PixelLayout::Rgbx, 64, 48, 64 * 4, false},
+        // Rows longer than the picture, and widths no multiple of 4.
+        FormatCase{"BGRA_MemPtr_wide_rows", SPA_VIDEO_FORMAT_BGRA, platform::PixelLayout::Bgrx, 50, 30, 50 * 4 + 56,
+                   false},
+        FormatCase{"RGBA_MemFd_wide_rows", SPA_VIDEO_FORMAT_RGBA, platform::PixelLayout::Rgbx, 37, 21, 256, true}),
     [](const ::testing::TestParamInfo<FormatCase>& row) { return std::string(row.param.name); });
 
 // A window stream: the desktop sends buffers of the whole monitor and the window's area as crop.
 // The picture is the area, and the pointer is placed relative to it.
 TEST_F(PipeWireStreamTest, TheCropIsThePictureAndThePointerIsPlacedInIt) {
-    VideoSource source({SPA_VIDEO_FORMAT_BGRx, 160, 120, 160 * 4 + 64});
+    VideoSource source({SPA_VIDEO_FORMAT_BGRx, 160, 120, 160 * 4 + 64, true, /*ownMemFd=*/true});
     auto stream = Receive(source, Pointer::AsMetadata);
     ASSERT_TRUE(stream);
     auto capture = pipewire::GameCapturePortal::OfStream(std::move(stream));
@@ -482,7 +517,7 @@ TEST_F(PipeWireStreamTest, WithoutPointerMetadataThePictureComesAndNoPointer) {
 // The shared window is resized: the newest size is the new one, and the capture says so before
 // it hands out a picture of the old size.
 TEST_F(PipeWireStreamTest, ANewSizeIsTheNewestSize) {
-    VideoSource source({SPA_VIDEO_FORMAT_BGRx, 64, 48, 64 * 4});
+    VideoSource source({SPA_VIDEO_FORMAT_BGRx, 64, 48, 64 * 4, true, /*ownMemFd=*/true});
     auto stream = Receive(source, Pointer::InPicture);
     ASSERT_TRUE(stream);
     PipeWireStream& s = *stream;
