@@ -449,7 +449,8 @@ TEST_F(PipeWireStreamTest, TheCropIsThePictureAndThePointerIsPlacedInIt) {
 }
 
 // Desktops send the pointer's moves in buffers without a picture, and may flag a picture as
-// unusable: nothing is read from those, and the last picture stands. The pointer moves all the
+// unusable; a crop may lie outside the buffer: nothing is read from those, and the last picture
+// stands. The pointer moves all the
 // same, and the last picture is handed out again as it came (the consumer drew its arrow into
 // its copy), for the arrow to be drawn at the new place.
 TEST_F(PipeWireStreamTest, BuffersWithoutAUsablePictureMoveOnlyThePointer) {
@@ -467,16 +468,19 @@ TEST_F(PipeWireStreamTest, BuffersWithoutAUsablePictureMoveOnlyThePointer) {
         const char* what;
         Shot::Picture picture;
         uint32_t cursorId;
-    } damaged[] = {{"an empty chunk", Shot::Picture::EmptyChunk, 1},
-                   {"a chunk flagged corrupted", Shot::Picture::CorruptedChunk, 1},
-                   {"a header flagged corrupted", Shot::Picture::CorruptedHeader, 1},
-                   {"an empty chunk that hides the pointer", Shot::Picture::EmptyChunk, 0}};
+        spa_region crop;
+    } damaged[] = {{"an empty chunk", Shot::Picture::EmptyChunk, 1, {}},
+                   {"a chunk flagged corrupted", Shot::Picture::CorruptedChunk, 1, {}},
+                   {"a header flagged corrupted", Shot::Picture::CorruptedHeader, 1, {}},
+                   {"a crop past the buffer's edge", Shot::Picture::Whole, 1, {{40, 30}, {41, 20}}},
+                   {"a crop whose end no int holds", Shot::Picture::Whole, 1, {{2147483600, 2147483600}, {100, 60}}},
+                   {"an empty chunk that hides the pointer", Shot::Picture::EmptyChunk, 0, {}}};
     int place = 10;
     for (const auto& d : damaged) {
         SCOPED_TRACE(d.what);
         place += 10;
-        const Shot shot{.marker = 90 + place, .picture = d.picture, .cursorId = d.cursorId, .cursorX = place,
-                        .cursorY = place / 2};
+        const Shot shot{.marker = 90 + place, .picture = d.picture, .crop = d.crop, .cursorId = d.cursorId,
+                        .cursorX = place, .cursorY = place / 2};
         ASSERT_TRUE(SendUntil(source, shot, [&] {
             int x = -1, y = -1;
             return d.cursorId != 0 ? PointerIs(*stream, place, place / 2) : !stream->PointerAt(&x, &y);
