@@ -17,12 +17,18 @@ std::unique_ptr<GameCapturePortal> GameCapturePortal::Open(const std::string& re
     portal::SharedStream shared;
     if (!portal->Open(restoreToken, &shared)) return fail("the ScreenCast portal: " + portal->FailureText());
     std::string error;
-    auto stream = PipeWireStream::Connect(shared.pipeWireFd, shared.nodeId, &error);
+    auto stream = PipeWireStream::Connect(
+        shared.pipeWireFd, shared.nodeId,
+        shared.cursorAsMetadata ? PipeWireStream::Pointer::AsMetadata : PipeWireStream::Pointer::InPicture, &error);
     if (!stream) return fail("PipeWire: " + error);
     if (!stream->WaitFirstFrame(kFirstFrameMs))
         return fail("PipeWire: " + (stream->Broken() ? stream->BrokenWhy() : std::string("no picture came")));
     return std::unique_ptr<GameCapturePortal>(
         new GameCapturePortal(std::move(portal), std::move(stream), shared.restoreToken));
+}
+
+std::unique_ptr<GameCapturePortal> GameCapturePortal::OfStream(std::unique_ptr<PipeWireStream> stream) {
+    return std::unique_ptr<GameCapturePortal>(new GameCapturePortal(nullptr, std::move(stream), {}));
 }
 
 GameCapturePortal::GameCapturePortal(std::unique_ptr<portal::ScreenCastPortal> portal,
@@ -33,7 +39,7 @@ GameCapturePortal::GameCapturePortal(std::unique_ptr<portal::ScreenCastPortal> p
 GameCapturePortal::~GameCapturePortal() { stream_.reset(); }
 
 GameCapturePortal::State GameCapturePortal::Look(platform::PictureSize* size) {
-    if (portal_->Closed() || stream_->Broken()) return State::Gone;
+    if ((portal_ != nullptr && portal_->Closed()) || stream_->Broken()) return State::Gone;
     *size = stream_->NewestSize();
     return State::Shown;
 }

@@ -15,18 +15,22 @@ namespace pipewire {
 // nothing about minimising: the last picture keeps being sent. The size is the shared area's
 // (the crop of a window stream); the portal closing the session, a stream error or a removed
 // node mean the game is gone. The pointer is drawn by the compositor where the portal offers
-// that; otherwise it is left out.
+// that; else, where the portal reports it beside the picture, the caller draws its arrow there;
+// otherwise it is left out.
 class GameCapturePortal final : public platform::IGameCapture {
 public:
     // Asks the portal (its picker shows unless `restoreToken` is accepted) and connects to the
     // stream, waiting for its first picture. Null with `failure` set when the member cancelled,
     // the portal refused or is missing, or no picture came.
     static std::unique_ptr<GameCapturePortal> Open(const std::string& restoreToken, std::string* failure);
+    // A stream connected by other means, without a portal session to watch (a producer of the
+    // tests' own).
+    static std::unique_ptr<GameCapturePortal> OfStream(std::unique_ptr<PipeWireStream> stream);
     ~GameCapturePortal() override;
 
     State Look(platform::PictureSize* size) override;
     Result Capture(int width, int rows, platform::Picture* picture) override;
-    bool PointerAt(int*, int*) override { return false; }
+    bool PointerAt(int* x, int* y) override { return stream_->PointerAt(x, y); }
     // A Wayland client may not raise another's window.
     void BringToFront() override {}
     std::string RestoreToken() const override { return restoreToken_; }

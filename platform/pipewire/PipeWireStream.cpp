@@ -15,19 +15,30 @@ namespace pipewire {
 struct PipeWireStream::Listeners {
     pw_stream_events streamEvents{};
     pw_core_events coreEvents{};
+    pw_registry_events registryEvents{};
     spa_hook stream{};
     spa_hook core{};
+    spa_hook registry{};
 
     static void OnStateChanged(void* self, pw_stream_state old, pw_stream_state state, const char* error);
     static void OnParamChanged(void* self, uint32_t id, const spa_pod* param);
     static void OnProcess(void* self);
     static void OnCoreError(void* self, uint32_t id, int seq, int res, const char* message);
+    static void OnGlobalRemoved(void* self, uint32_t id);
+    // Copies the picture of `buffer` into the back slot; false when it holds none we can read.
+    static bool CopyPicture(PipeWireStream* s, spa_buffer* buffer);
 };
 
 namespace {
 
 // The producer's buffers: each goes back as soon as it is copied.
 constexpr int kBuffersWanted = 4;
+
+// Producers write the cursor's bitmap after its position and want room for one: a 64×64 arrow
+// is what desktops draw, and up to 256×256 is taken.
+constexpr int CursorMetaSize(int side) {
+    return static_cast<int>(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap)) + side * side * 4;
+}
 
 void InitOnce() {
     static std::once_flag once;
@@ -36,9 +47,10 @@ void InitOnce() {
 
 }  // namespace
 
-std::unique_ptr<PipeWireStream> PipeWireStream::Connect(int fd, unsigned nodeId, std::string* error) {
+std::unique_ptr<PipeWireStream> PipeWireStream::Connect(int fd, unsigned nodeId, Pointer pointer, std::string* error) {
     InitOnce();
     std::unique_ptr<PipeWireStream> s(new PipeWireStream());
+    s->pointer_ = pointer;
     auto fail = [&](const std::string& why) {
         if (error != nullptr) *error = why;
         return nullptr;
@@ -65,6 +77,15 @@ std::unique_ptr<PipeWireStream> PipeWireStream::Connect(int fd, unsigned nodeId,
     l.coreEvents.version = PW_VERSION_CORE_EVENTS;
     l.coreEvents.error = &Listeners::OnCoreError;
     pw_core_add_listener(s->core_, &l.core, &l.coreEvents, s.get());
+    s->nodeId_ = nodeId;
+    s->registry_ = pw_core_get_registry(s->core_, PW_VERSION_REGISTRY, 0);
+    if (s->registry_ == nullptr) {
+        pw_thread_loop_unlock(s->loop_);
+        return fail("cannot watch the PipeWire remote's nodes");
+    }
+    l.registryEvents.version = PW_VERSION_REGISTRY_EVENTS;
+    l.registryEvents.global_remove = &Listeners::OnGlobalRemoved;
+    pw_registry_add_listener(s->registry_, &l.registry, &l.registryEvents, s.get());
 
     s->stream_ = pw_stream_new(s->core_, "STRIMO直播",
                                pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
@@ -79,7 +100,9 @@ std::unique_ptr<PipeWireStream> PipeWireStream::Connect(int fd, unsigned nodeId,
     l.streamEvents.process = &Listeners::OnProcess;
     pw_stream_add_listener(s->stream_, &l.stream, &l.streamEvents, s.get());
 
-    // Any size and rate; the formats our converter reads as they are.
+    // Any size and rate; the formats our converter reads as they are. Once the shared node goes,
+    // the session manager would link the stream to whatever other video source it finds (a
+    // camera, another screencast): never.
     uint8_t storage[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof(storage));
     const spa_rectangle defaultSize{1280, 720}, minSize{1, 1}, maxSize{16384, 16384};
@@ -92,9 +115,9 @@ std::unique_ptr<PipeWireStream> PipeWireStream::Connect(int fd, unsigned nodeId,
                                SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_RGBA),
         SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&defaultSize, &minSize, &maxSize),
         SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&defaultRate, &minRate, &maxRate)));
-    const int connected = pw_stream_connect(
-        s->stream_, PW_DIRECTION_INPUT, nodeId,
-        static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), params, 1);
+    const auto flags = static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
+                                                    PW_STREAM_FLAG_DONT_RECONNECT);
+    const int connected = pw_stream_connect(s->stream_, PW_DIRECTION_INPUT, nodeId, flags, params, 1);
     pw_thread_loop_unlock(s->loop_);
     if (connected < 0) return fail(std::string("cannot connect to the shared node: ") + spa_strerror(connected));
     return s;
@@ -107,6 +130,10 @@ PipeWireStream::~PipeWireStream() {
             spa_hook_remove(&listeners_->stream);
             pw_stream_disconnect(stream_);
             pw_stream_destroy(stream_);  // frees the buffers we held too
+        }
+        if (registry_ != nullptr) {
+            spa_hook_remove(&listeners_->registry);
+            pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
         }
         if (core_ != nullptr) {
             spa_hook_remove(&listeners_->core);
@@ -134,6 +161,11 @@ void PipeWireStream::Listeners::OnCoreError(void* self, uint32_t id, int, int re
                                                   (message != nullptr ? message : spa_strerror(res)));
 }
 
+void PipeWireStream::Listeners::OnGlobalRemoved(void* self, uint32_t id) {
+    auto* s = static_cast<PipeWireStream*>(self);
+    if (id == s->nodeId_) s->Break("the shared node went away");
+}
+
 void PipeWireStream::Listeners::OnStateChanged(void* self, pw_stream_state, pw_stream_state state, const char* error) {
     auto* s = static_cast<PipeWireStream*>(self);
     if (state == PW_STREAM_STATE_ERROR)
@@ -152,10 +184,10 @@ void PipeWireStream::Listeners::OnParamChanged(void* self, uint32_t id, const sp
     s->formatWidth_ = static_cast<int>(info.size.width);
     s->formatHeight_ = static_cast<int>(info.size.height);
 
-    // Shared memory only, and the crop and header metadata.
+    // Shared memory only, and the crop and header metadata (and the pointer's where asked).
     uint8_t storage[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof(storage));
-    const spa_pod* params[3];
+    const spa_pod* params[4];
     params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
         SPA_POD_CHOICE_RANGE_Int(kBuffersWanted, 2, 16), SPA_PARAM_BUFFERS_dataType,
@@ -166,7 +198,13 @@ void PipeWireStream::Listeners::OnParamChanged(void* self, uint32_t id, const sp
     params[2] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
         SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
-    pw_stream_update_params(s->stream_, params, 3);
+    uint32_t count = 3;
+    if (s->pointer_ == Pointer::AsMetadata)
+        params[count++] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+            &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Cursor),
+            SPA_PARAM_META_size,
+            SPA_POD_CHOICE_RANGE_Int(CursorMetaSize(64), CursorMetaSize(1), CursorMetaSize(256))));
+    pw_stream_update_params(s->stream_, params, count);
 }
 
 void PipeWireStream::Listeners::OnProcess(void* self) {
@@ -178,55 +216,88 @@ void PipeWireStream::Listeners::OnProcess(void* self) {
         newest = b;
     }
     if (newest == nullptr) return;
-    spa_buffer* buffer = newest->buffer;
-    const auto* header =
-        static_cast<const spa_meta_header*>(spa_buffer_find_meta_data(buffer, SPA_META_Header, sizeof(spa_meta_header)));
-    const spa_data* data = buffer->n_datas > 0 ? &buffer->datas[0] : nullptr;
-    const bool empty = data == nullptr || data->data == nullptr || data->chunk == nullptr || data->chunk->size == 0 ||
-                       (data->chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0 ||
-                       (header != nullptr && (header->flags & SPA_META_HEADER_FLAG_CORRUPTED) != 0);
-    bool copied = false;
-    if (!empty) {
-        const int stride = data->chunk->stride > 0 ? data->chunk->stride : s->formatWidth_ * 4;
-        int x = 0, y = 0, w = s->formatWidth_, h = s->formatHeight_;
-        const auto* crop =
-            static_cast<const spa_meta_region*>(spa_buffer_find_meta_data(buffer, SPA_META_VideoCrop, sizeof(spa_meta_region)));
-        if (crop != nullptr && spa_meta_region_is_valid(crop)) {
-            x = crop->region.position.x;
-            y = crop->region.position.y;
-            w = static_cast<int>(crop->region.size.width);
-            h = static_cast<int>(crop->region.size.height);
-        }
-        // The crop must lie inside the picture and the picture inside the mapped memory.
-        const unsigned long long end = static_cast<unsigned long long>(data->chunk->offset) +
-                                       static_cast<unsigned long long>(y + h - 1) * static_cast<unsigned>(stride) +
-                                       static_cast<unsigned long long>(x + w) * 4;
-        if (x >= 0 && y >= 0 && w > 0 && h > 0 && x + w <= s->formatWidth_ && y + h <= s->formatHeight_ &&
-            stride >= s->formatWidth_ * 4 && end <= data->maxsize) {
-            Slot& slot = s->slots_[s->back_];
-            const std::size_t row = static_cast<std::size_t>(w) * 4;
-            // Made anew only when the size changes.
-            if (slot.pixels.size() != row * static_cast<std::size_t>(h)) slot.pixels.assign(row * h, 0);
-            const auto* from = static_cast<const unsigned char*>(data->data) + data->chunk->offset +
-                               static_cast<std::size_t>(y) * static_cast<unsigned>(stride) + static_cast<std::size_t>(x) * 4;
-            for (int r = 0; r < h; ++r)
-                std::memcpy(slot.pixels.data() + r * row, from + static_cast<std::size_t>(r) * static_cast<unsigned>(stride),
-                            row);
-            slot.frame = {slot.pixels.data(), w, h, static_cast<int>(row), s->layout_};
-            copied = true;
-        }
-    }
+    const bool copied = CopyPicture(s, newest->buffer);
+    // Producers send the pointer's moves in buffers of their own, with an empty picture.
+    const auto* cursor = s->pointer_ == Pointer::AsMetadata
+                             ? static_cast<const spa_meta_cursor*>(
+                                   spa_buffer_find_meta_data(newest->buffer, SPA_META_Cursor, sizeof(spa_meta_cursor)))
+                             : nullptr;
+    const bool pointerShown = cursor != nullptr && spa_meta_cursor_is_valid(cursor);
+    const int pointerX = pointerShown ? cursor->position.x - s->cropX_ : 0;
+    const int pointerY = pointerShown ? cursor->position.y - s->cropY_ : 0;
     // The buffer goes back at once, whatever it held.
     pw_stream_queue_buffer(s->stream_, newest);
-    if (!copied) return;  // a corrupted or empty one: the last picture stands
+
+    // This thread alone writes the pointer and the pictures: it reads them without the lock.
+    const bool moved = cursor != nullptr && (pointerShown != s->pointerShown_ ||
+                                             (pointerShown && (pointerX != s->pointerX_ || pointerY != s->pointerY_)));
+    // The pointer moved over a still picture. The consumer drew its arrow into its copy of the
+    // last picture, so that picture goes out again as it came, for the arrow to be drawn anew;
+    // one that is still waiting to be taken gets the newest pointer anyway.
+    bool again = false;
+    if (!copied && moved && s->anyFrame_) {
+        std::lock_guard lock(s->mutex_);
+        again = !s->hasPending_;
+    }
+    if (again) {
+        Slot& slot = s->slots_[s->back_];
+        slot.pixels.assign(s->clean_.pixels.begin(), s->clean_.pixels.end());
+        slot.frame = s->clean_.frame;
+        slot.frame.pixels = slot.pixels.data();
+    } else if (copied && s->pointer_ == Pointer::AsMetadata) {
+        const Slot& slot = s->slots_[s->back_];
+        s->clean_.pixels.assign(slot.pixels.begin(), slot.pixels.end());
+        s->clean_.frame = slot.frame;
+    }
     {
         std::lock_guard lock(s->mutex_);
+        if (cursor != nullptr) {
+            s->pointerShown_ = pointerShown;
+            s->pointerX_ = pointerX;
+            s->pointerY_ = pointerY;
+        }
+        if (!copied && !again) return;  // a corrupted or empty one: the last picture stands
         std::swap(s->back_, s->pending_);
         s->hasPending_ = true;
         s->newestSize_ = {s->slots_[s->pending_].frame.width, s->slots_[s->pending_].frame.height};
         s->anyFrame_ = true;
     }
     s->arrived_.notify_all();
+}
+
+bool PipeWireStream::Listeners::CopyPicture(PipeWireStream* s, spa_buffer* buffer) {
+    const auto* header =
+        static_cast<const spa_meta_header*>(spa_buffer_find_meta_data(buffer, SPA_META_Header, sizeof(spa_meta_header)));
+    const spa_data* data = buffer->n_datas > 0 ? &buffer->datas[0] : nullptr;
+    if (data == nullptr || data->data == nullptr || data->chunk == nullptr || data->chunk->size == 0 ||
+        (data->chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0 ||
+        (header != nullptr && (header->flags & SPA_META_HEADER_FLAG_CORRUPTED) != 0))
+        return false;
+    const long long stride = data->chunk->stride > 0 ? data->chunk->stride : s->formatWidth_ * 4LL;
+    long long x = 0, y = 0, w = s->formatWidth_, h = s->formatHeight_;
+    const auto* crop =
+        static_cast<const spa_meta_region*>(spa_buffer_find_meta_data(buffer, SPA_META_VideoCrop, sizeof(spa_meta_region)));
+    if (crop != nullptr && spa_meta_region_is_valid(crop)) {
+        x = crop->region.position.x;
+        y = crop->region.position.y;
+        w = crop->region.size.width;
+        h = crop->region.size.height;
+    }
+    // The crop must lie inside the picture and the picture inside the mapped memory.
+    if (x < 0 || y < 0 || w <= 0 || h <= 0 || x + w > s->formatWidth_ || y + h > s->formatHeight_ ||
+        stride < s->formatWidth_ * 4LL ||
+        data->chunk->offset + (y + h - 1) * stride + (x + w) * 4 > static_cast<long long>(data->maxsize))
+        return false;
+    Slot& slot = s->slots_[s->back_];
+    const std::size_t row = static_cast<std::size_t>(w) * 4;
+    // Made anew only when the size changes.
+    if (slot.pixels.size() != row * static_cast<std::size_t>(h)) slot.pixels.assign(row * h, 0);
+    const auto* from = static_cast<const unsigned char*>(data->data) + data->chunk->offset + y * stride + x * 4;
+    for (long long r = 0; r < h; ++r) std::memcpy(slot.pixels.data() + r * row, from + r * stride, row);
+    slot.frame = {slot.pixels.data(), static_cast<int>(w), static_cast<int>(h), static_cast<int>(row), s->layout_};
+    s->cropX_ = static_cast<int>(x);
+    s->cropY_ = static_cast<int>(y);
+    return true;
 }
 
 bool PipeWireStream::WaitFirstFrame(int ms) {
@@ -247,6 +318,16 @@ bool PipeWireStream::TakeNewest(Frame* frame) {
 platform::PictureSize PipeWireStream::NewestSize() const {
     std::lock_guard lock(mutex_);
     return newestSize_;
+}
+
+bool PipeWireStream::PointerAt(int* x, int* y) const {
+    std::lock_guard lock(mutex_);
+    if (!pointerShown_ || pointerX_ < 0 || pointerY_ < 0 || pointerX_ >= newestSize_.width ||
+        pointerY_ >= newestSize_.height)
+        return false;
+    *x = pointerX_;
+    *y = pointerY_;
+    return true;
 }
 
 }  // namespace pipewire

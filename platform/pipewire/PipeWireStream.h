@@ -11,6 +11,7 @@
 
 struct pw_context;
 struct pw_core;
+struct pw_registry;
 struct pw_stream;
 struct pw_thread_loop;
 
@@ -25,6 +26,11 @@ namespace pipewire {
 // from there. The producer may unmap its buffers at any moment (a new format, the window
 // closed) while the encoder still reads the picture of an earlier tick, so that picture must
 // be ours: one copy per changed picture, none per tick.
+//
+// Where the desktop reports the pointer beside the picture (the portal's metadata cursor
+// mode) rather than drawing it, the stream asks for the cursor metadata and keeps the newest
+// position, which moves with every buffer, a picture in it or not. When it moves over a still
+// picture, that picture is handed out again, clean, for the consumer to draw its arrow anew.
 class PipeWireStream {
 public:
     // A taken frame, valid until the next TakeNewest that answers true; it may be drawn into.
@@ -36,9 +42,15 @@ public:
         platform::PixelLayout layout = platform::PixelLayout::Bgrx;
     };
 
+    // What the stream asks of its producer besides the picture.
+    enum class Pointer {
+        InPicture,    // drawn into the picture by the producer, or left out: nothing to read
+        AsMetadata,   // reported beside the picture: PointerAt answers it
+    };
+
     // Connects to `nodeId` on the remote behind `fd` (taken over, closed in every case). Null
     // with `error` set when PipeWire refuses.
-    static std::unique_ptr<PipeWireStream> Connect(int fd, unsigned nodeId, std::string* error);
+    static std::unique_ptr<PipeWireStream> Connect(int fd, unsigned nodeId, Pointer pointer, std::string* error);
     ~PipeWireStream();
     PipeWireStream(const PipeWireStream&) = delete;
     PipeWireStream& operator=(const PipeWireStream&) = delete;
@@ -49,6 +61,9 @@ public:
     bool TakeNewest(Frame* frame);
     // The size of the newest frame that arrived (taken or not).
     platform::PictureSize NewestSize() const;
+    // Where the pointer is now, relative to the top left of the newest frame; false when it is
+    // hidden, outside that frame or not reported.
+    bool PointerAt(int* x, int* y) const;
     // The stream failed or ended (the node was removed, the remote went away); for good.
     bool Broken() const { return broken_.load(); }
     const std::string& BrokenWhy() const { return brokenWhy_; }
@@ -61,6 +76,9 @@ private:
     pw_context* context_ = nullptr;
     pw_core* core_ = nullptr;
     pw_stream* stream_ = nullptr;
+    // Tells when the shared node goes away: the stream itself only pauses then.
+    pw_registry* registry_ = nullptr;
+    unsigned nodeId_ = 0;
     // PipeWire's callbacks and their hooks.
     struct Listeners;
     std::unique_ptr<Listeners> listeners_;
@@ -69,6 +87,11 @@ private:
     platform::PixelLayout layout_ = platform::PixelLayout::Bgrx;
     int formatWidth_ = 0;
     int formatHeight_ = 0;
+    // Where the newest frame's crop lies in the producer's buffers: the pointer is reported in
+    // theirs.
+    int cropX_ = 0;
+    int cropY_ = 0;
+    Pointer pointer_ = Pointer::InPicture;
 
     // Three pictures: PipeWire's thread writes the back one, the consumer reads the front one,
     // and they trade through the pending one under the lock.
@@ -77,6 +100,8 @@ private:
         Frame frame;
     };
     Slot slots_[3];
+    // The newest picture as it came, where the consumer draws the pointer into its copies.
+    Slot clean_;
     int back_ = 0;
     int pending_ = 1;
     int front_ = 2;
@@ -85,6 +110,9 @@ private:
     std::condition_variable arrived_;
     platform::PictureSize newestSize_;
     bool anyFrame_ = false;
+    bool pointerShown_ = false;
+    int pointerX_ = 0;
+    int pointerY_ = 0;
     std::atomic<bool> broken_{false};
     std::string brokenWhy_;
 };
