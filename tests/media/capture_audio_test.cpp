@@ -17,6 +17,7 @@
 #include "AudioSources.h"
 #include "SinePlayer.h"
 #include "TempDir.h"
+#include "WaitFor.h"
 
 using namespace testsupport;
 
@@ -36,6 +37,10 @@ public:
     std::vector<int16_t> Samples() {
         std::lock_guard lock(mutex_);
         return samples_;
+    }
+    size_t Count() {
+        std::lock_guard lock(mutex_);
+        return samples_.size();
     }
 
 private:
@@ -243,10 +248,15 @@ TEST(CCaptureAudioTest, EachSourceIsTimedByTheClock) {
         capture.SetFormat(kRate, 16, 1);
         ASSERT_TRUE(capture.Open(platform::AudioSourceChoice::MicrophoneAndComputer()));
         capture.SetBlockBytes(2048);
+        const auto started = Clock::now();
         ASSERT_TRUE(capture.Start(&handler));
-        std::this_thread::sleep_for(std::chrono::duration<double>(c.seconds));
+        // Until the clock's share of sound has come; the source's blocks arrive when they do.
+        const auto wanted = static_cast<size_t>((c.seconds - 0.5) * kRate);
+        EXPECT_TRUE(WaitFor([&] { return handler.Count() >= wanted; },
+                            std::chrono::milliseconds(static_cast<int>(c.seconds * 1000) + 10000)));
         const auto figures = capture.MixFigures();
         capture.Stop();
+        const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
         const auto samples = handler.Samples();
         size_t first = 0;
         while (first < samples.size() && samples[first] == 0) ++first;
@@ -258,8 +268,8 @@ TEST(CCaptureAudioTest, EachSourceIsTimedByTheClock) {
         EXPECT_EQ(0u, other);
         // Whole blocks at the rate, behind the clock by no more than the latest block.
         const double seconds = static_cast<double>(samples.size()) / kRate;
-        EXPECT_GT(seconds, c.seconds - 1.3);
-        EXPECT_LE(seconds, c.seconds + 0.05);
+        EXPECT_GT(seconds, elapsed - 1.3);
+        EXPECT_LE(seconds, elapsed + 0.05);
         EXPECT_EQ(c.trims, figures.trimmedBytes > 0) << figures.trimmedBytes;
         // Never more held than the largest block and the slack.
         EXPECT_LE(figures.maxHeldBytes, 2 * 2 * kRate + 2 * kRate * CCaptureAudio::kSlackMs / 1000);

@@ -82,6 +82,14 @@ CStreamSettings Settings(const std::string& url, int width, int height) {
     return s;
 }
 
+// Lets the broadcast run until it has sent `seconds` of pictures, by its own clock: on a busy
+// machine that takes longer, and the sound beside them is as long.
+bool BroadcastFor(const CSendDataStream& sender, const CStreamSettings& s, int seconds) {
+    const long long frames = static_cast<long long>(seconds) * s.frameRate;
+    return WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= frames; },
+                   std::chrono::milliseconds(seconds * 1000 + 20000));
+}
+
 bool ServerHasComposite() {
     auto display = x11::OpenDisplayRetrying();
     int opcode = 0, event = 0, error = 0;
@@ -337,7 +345,7 @@ TEST(SendDataStreamX11Test, SoundReachesThePublishedStream) {
         std::shared_ptr<platform::IGameCapture> capture = x11::GameCaptureX11::Create(window.Id());
         CSendDataStream sender(&owner, &s, capture);
         ASSERT_EQ(1, sender.Start(capture, "xterm"));
-        std::this_thread::sleep_for(5000ms);
+        ASSERT_TRUE(BroadcastFor(sender, s, 5));
     }
     player.Stop();
     ASSERT_TRUE(server.WaitRecordingClosed("sound"));
@@ -446,7 +454,7 @@ TEST(SendDataStreamX11Test, EachSoundChoiceBroadcastsWhatItsLabelSays) {
             CSendDataStream sender(&owner, &s, capture);
             ASSERT_EQ(1, sender.Start(capture, "game"));
             if (c.gameLate) WriteFile(go, "");
-            std::this_thread::sleep_for(5000ms);
+            ASSERT_TRUE(BroadcastFor(sender, s, 5));
         }
         ASSERT_TRUE(server.WaitRecordingClosed(c.name));
         const auto samples = DecodedSound(server.Recording(c.name));
