@@ -51,6 +51,7 @@
 #include "ChildProcess.h"
 #include "ILiveOwner.h"
 #include "NginxRtmpServer.h"
+#include "RecordingCheck.h"
 #include "GameCaptureFactory.h"
 #include "GameCaptureX11.h"
 #include "WaitFor.h"
@@ -477,19 +478,8 @@ std::string SizeText(int w, int h) { return std::to_string(w) + "x" + std::to_st
 
 // ---- Conversion alone: the earlier one-step swscale call against the converter, per size ----
 
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-
-FramePtr YuvFrame(int width, int height) {
-    FramePtr f(av_frame_alloc());
-    f->format = AV_PIX_FMT_YUV420P;
-    f->width = width;
-    f->height = height;
-    if (av_frame_get_buffer(f.get(), 0) < 0) std::abort();
-    return f;
-}
+using testsupport::FramePtr;
+using testsupport::YuvFrame;
 
 // PSNR in dB of one plane against the reference's.
 double Psnr(const AVFrame* a, const AVFrame* reference, int plane) {

@@ -148,6 +148,19 @@ struct FrameFree {
 
 }  // namespace detail
 
+using FramePtr = std::unique_ptr<AVFrame, detail::FrameFree>;
+
+// A YUV 4:2:0 picture of the size, its planes allocated; null when FFmpeg has no room for it.
+inline FramePtr YuvFrame(int width, int height) {
+    FramePtr f(av_frame_alloc());
+    if (!f) return f;
+    f->format = AV_PIX_FMT_YUV420P;
+    f->width = width;
+    f->height = height;
+    if (av_frame_get_buffer(f.get(), 0) < 0) f.reset();
+    return f;
+}
+
 // Reads and decodes the whole recording. Not thread-safe (it takes over FFmpeg's log).
 inline RecordedStream ReadRecording(const std::string& file) {
     using namespace detail;

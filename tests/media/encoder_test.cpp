@@ -9,6 +9,7 @@
 #include "CStreamEncoder.h"
 #include "MediaProbe.h"
 #include "NginxRtmpServer.h"
+#include "RecordingCheck.h"
 #include "TempDir.h"
 #include "WaitFor.h"
 
@@ -331,19 +332,8 @@ namespace {
 
 using Layout = CPictureConverter::Layout;
 
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-
-FramePtr YuvFrame(int width, int height) {
-    FramePtr f(av_frame_alloc());
-    f->format = AV_PIX_FMT_YUV420P;
-    f->width = width;
-    f->height = height;
-    EXPECT_EQ(0, av_frame_get_buffer(f.get(), 0));
-    return f;
-}
+using testsupport::FramePtr;
+using testsupport::YuvFrame;
 
 struct Rgb {
     double r, g, b;
