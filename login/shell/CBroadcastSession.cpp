@@ -42,8 +42,9 @@ int CBroadcastSession::BuildStreamSettings(const platform::GameSource& game, con
     if (portal) source.restoreToken = data_.CaptureToken(processName);
     if (game.window != 0 || game.pid != 0) capture_ = services_.openCapture(source, processName);
     // A token the portal refused was answered with its picker, and the member's answer there
-    // replaces it (a cancelled picker leaves nothing worth keeping).
-    if (portal) data_.SetCaptureToken(processName, capture_ ? capture_->RestoreToken() : std::string());
+    // replaces it. A failed open keeps it: a portal that was away or slow this time may honour
+    // it next time, and one it refused only brings the picker back.
+    if (portal && capture_) data_.SetCaptureToken(processName, capture_->RestoreToken());
     if (!capture_) {
         services_.message(portal ? kNoGameWindowMessage : kNoGameViewMessage);
         return 0;
