@@ -30,7 +30,16 @@ done
 if ((${#named[@]})); then
   wanted=("${named[@]}")
 else
-  mapfile -t wanted < <(cat "${lists[@]}" | sed -e 's/#.*//' -e 's/[[:space:]]//g' | grep -v '^$' | sort -u)
+  # A line is a package, or "PACKAGE unless-command NAME": a package wanted only for a command
+  # that the machine may have from elsewhere (npm comes with a Node.js of another origin, whose
+  # package conflicts with Debian's npm).
+  mapfile -t wanted < <(sed -e 's/#.*//' "${lists[@]}" | while read -r package rule command _; do
+    [[ -n $package ]] || continue
+    if [[ $rule == unless-command ]] && PATH="$PATH:/usr/sbin:/sbin" command -v "$command" >/dev/null; then
+      continue
+    fi
+    echo "$package"
+  done | sort -u)
 fi
 mapfile -t missing < <(dpkg-query -W -f='${Package} ${db:Status-Status}\n' "${wanted[@]}" 2>/dev/null |
   awk '$2 == "installed" { print $1 }' | sort | comm -23 <(printf '%s\n' "${wanted[@]}" | sort) -)
@@ -53,6 +62,30 @@ if ((${#as_root[@]})); then
   echo "install-deps: that takes administrator rights: running sudo apt-get, which may ask for your password"
 fi
 
+# Debian starts a server's system service when it installs it: nginx would listen on port 80 of
+# every address (and fail the install where that port is taken), although the project only runs
+# it from its own scripts on loopback. While our install runs, no service is started
+# (policy-rc.d, which invoke-rc.d and deb-systemd-invoke ask), and the services of the packages
+# named below that this install brought are left disabled. A policy of the machine's owner is
+# left as it is.
+no_system_service=(nginx)
+policy=/usr/sbin/policy-rc.d
+if [[ ! -e $policy ]]; then
+  "${as_root[@]}" sh -c "printf '#!/bin/sh\n# scripts/install-deps.sh: no service starts while it installs\nexit 101\n' >$policy && chmod 0755 $policy"
+  trap '"${as_root[@]}" rm -f "$policy"' EXIT
+fi
+disable_new_services() {
+  local name
+  for name in "${no_system_service[@]}"; do
+    printf '%s\n' "${missing[@]}" | grep -qx "$name" || continue
+    if [[ -d /run/systemd/system ]]; then
+      "${as_root[@]}" systemctl disable --now "$name.service" >/dev/null 2>&1 || true
+    elif [[ -x /usr/sbin/update-rc.d && -e /etc/init.d/$name ]]; then
+      "${as_root[@]}" /usr/sbin/update-rc.d "$name" disable >/dev/null 2>&1 || true
+    fi
+  done
+}
+
 apt=("${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get)
 if ((quiet)); then
   log="$here/../build/logs/packages.log"
@@ -71,3 +104,4 @@ else
   "${apt[@]}" update -qq
   "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 fi
+disable_new_services

@@ -24,10 +24,11 @@ esac
 if [[ -n ${DISPLAY:-} ]]; then
   echo "STRIMO直播 will open its login window on this desktop (display $DISPLAY) once it is built."
 fi
-echo "[1/3] Debian packages"
+echo "[1/3] Debian packages, and the room page's player"
 "$root/scripts/install-deps.sh" --quiet
+(umask 022 && "$root/scripts/service-web-deps.sh")
 echo "[2/3] Building STRIMO直播, its updater, the reference service and the sample game in $root/build"
-"$root/scripts/build.sh" --quiet --target strimo --target StrimoUpdata --target strimo-service \
+"$root/scripts/build.sh" --quiet --programs --target strimo --target StrimoUpdata --target strimo-service \
   --target strimo-sample-game "$root/build"
 
 if [[ -z ${DISPLAY:-} ]]; then
@@ -38,9 +39,14 @@ if [[ -z ${DISPLAY:-} ]]; then
 fi
 
 echo "[3/3] Starting the reference service, its streaming server and STRIMO直播"
-if "$root/scripts/service.sh" status | grep -q 'service: running'; then
-  echo "run.sh: the reference service already runs"
+# The status is read whole before it is looked at: a grep -q in a pipe may end service.sh with
+# SIGPIPE at its first match, which pipefail would take for "not running".
+status=$("$root/scripts/service.sh" status)
+if grep -q '^service: running' <<<"$status" && grep -q '^nginx: running' <<<"$status"; then
+  echo "run.sh: the reference service and its streaming server already run"
 else
+  # One of the two alone (the other ended) is stopped, so that both start afresh.
+  grep -q ': running' <<<"$status" && "$root/scripts/service.sh" stop
   "$root/scripts/service.sh" start
 fi
 

@@ -5,6 +5,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/install-deps.sh" --tests
+# Before any test starts a service, whose nginx serves the player from node_modules.
+"$root/scripts/service-web-deps.sh" --tests
 
 "$root/scripts/build.sh" "$root/build"
 "$root/scripts/build.sh" "$root/build-asan" -DSTRIMO_SANITIZE=ON

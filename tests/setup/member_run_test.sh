@@ -127,6 +127,15 @@ data="$clone/build/service-data"
 check "the service runs as the member, with its data in the member's copy" owned_by_member "$data/service.pid"
 check "nginx runs as the member, found outside the member's PATH" owned_by_member "$data/nginx/nginx.pid"
 check "the service answers on its port" eval '(exec 3<>"/dev/tcp/127.0.0.1/$service_port") 2>/dev/null'
+# run.sh once more while the servers run: it finds them running (the second broadcaster only says
+# that one runs already).
+status=0
+as_member "${cache[@]}" bash "$clone/scripts/run.sh" --background >"$work/run2.log" 2>&1 || status=$?
+cat "$work/run2.log"
+check "a second run.sh while the servers run ends well and finds them running" \
+  eval 'test "$status" = 0 && grep -q "already run" "$work/run2.log"'
+check "the servers of the first run.sh still run" \
+  eval 'owned_by_member "$data/service.pid" && owned_by_member "$data/nginx/nginx.pid"'
 # A package that is missing: the member is told before sudo asks.
 as_member bash "$clone/scripts/install-deps.sh" strimo-no-such-package >"$work/install.log" 2>&1 || true
 cat "$work/install.log"
