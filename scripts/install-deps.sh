@@ -98,8 +98,13 @@ if ((quiet)); then
     "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive sh -c 'exec apt-get -o APT::Status-Fd=3 "$@" 3>&1 1>&2' apt-get "$@"
   }
   percent() { sed -un 's/^\(dl\|pm\)status:[^:]*:\([0-9][0-9]*\).*/\2/p'; }
+  # apt downloads everything first and then installs: the first half of the line is the download.
+  halves() {
+    sed -un 's/^\(dl\|pm\)status:[^:]*:\([0-9][0-9]*\).*/\1 \2/p' |
+      awk '{ print ($1 == "dl" ? int($2 / 2) : 50 + int($2 / 2)); fflush() }'
+  }
   run_logged "$log" "  updating the package lists" percent status_apt update
-  run_logged "$log" "  downloading and installing" percent status_apt install -y --no-install-recommends "${missing[@]}"
+  run_logged "$log" "  downloading and installing" halves status_apt install -y --no-install-recommends "${missing[@]}"
 else
   "${apt[@]}" update -qq
   "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}"

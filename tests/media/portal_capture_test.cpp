@@ -8,12 +8,17 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <signal.h>
+
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CSendDataStream.h"
@@ -127,6 +132,27 @@ protected:
         }
         return game;
     }
+    // Opens the capture of a window that does not change. wlroots sends a screen cast a frame
+    // only for new damage, and its portal hands the first one over as soon as its own stream
+    // runs: when that is before ours is scheduled (a loaded machine), the frame is lost and no
+    // other comes. Then, and only then, the window commits its picture again.
+    std::unique_ptr<platform::IGameCapture> OpenStill(const platform::GameSource& game, std::string* failure) {
+        std::mutex mutex;
+        std::condition_variable opened;
+        bool done = false;
+        std::thread nudge([&] {
+            std::unique_lock lock(mutex);
+            while (!OnGnome() && !opened.wait_for(lock, 1500ms, [&] { return done; })) kill(window_->Pid(), SIGUSR2);
+        });
+        auto capture = platform::OpenGameCapture(game, failure);
+        {
+            std::lock_guard lock(mutex);
+            done = true;
+        }
+        opened.notify_all();
+        nudge.join();
+        return capture;
+    }
     // Where the window shows in the shared picture.
     Area WindowArea(platform::PictureSize shared) const {
         if (OnGnome()) return {0, 0, shared.width, shared.height};
@@ -144,7 +170,7 @@ protected:
 TEST_F(PortalCaptureTest, SharesTheGamesPicture) {
     const platform::GameSource game = StartGame("400x300", false);
     std::string failure;
-    auto capture = platform::OpenGameCapture(game, &failure);
+    auto capture = OpenStill(game, &failure);
     ASSERT_NE(capture, nullptr) << failure;
     platform::PictureSize size;
     ASSERT_EQ(State::Shown, capture->Look(&size));

@@ -49,6 +49,14 @@ rootfs="$work/root"
 mkdir "$rootfs"
 tar -C "$rootfs" -xpf "$base"
 cp /etc/resolv.conf /etc/hosts "$rootfs/etc/"
+# The machine's own trust in certificates (a network that inspects its traffic has an authority
+# of its own there), with npm's settings for it: a desktop of this network has them too.
+mkdir -p "$rootfs/etc/ssl/certs" "$rootfs/usr/local/share/ca-certificates"
+cp /etc/ssl/certs/ca-certificates.crt "$rootfs/etc/ssl/certs/" 2>/dev/null || true
+cp -r /usr/local/share/ca-certificates/. "$rootfs/usr/local/share/ca-certificates/" 2>/dev/null || true
+for npmrc in /etc/npmrc /usr/etc/npmrc; do
+  [[ -f $npmrc ]] && install -D -m 0644 "$npmrc" "$rootfs$npmrc"
+done
 commit=$(git -C "$src" rev-parse HEAD)
 echo "base root ready after $(elapsed); commit under test $commit"
 
@@ -89,6 +97,7 @@ if [[ $how != test-packages ]]; then
   for _ in $(seq 30); do
     number=$((100 + RANDOM % 3900))
     [[ -e /tmp/.X$number-lock || -e /tmp/.X11-unix/X$number ]] && continue
+    : >>"$work/Xauthority"
     xauth -q -f "$work/Xauthority" add ":$number" . "$(mcookie)"
     Xvfb ":$number" -auth "$work/Xauthority" -nolisten tcp -screen 0 1280x1024x24 >"$work/xvfb.log" 2>&1 &
     xvfb=$!
@@ -151,7 +160,7 @@ inside() {  # the processes whose root is the fresh root, as "PID EXECUTABLE"
   done
   return 0
 }
-job_ended() { [[ -f $rootfs/var/tmp/job.status ]] && return 2; kill -0 "$namespace" 2>/dev/null || return 2; return 1; }
+job_ended() { [[ -f $rootfs/var/tmp/job.status ]] || ! kill -0 "$namespace" 2>/dev/null; }
 job_status() { cat "$rootfs/var/tmp/job.status" 2>/dev/null || echo none; }
 show_log() { echo "--- the job's output"; sed -e 's/\r/\n/g' "$rootfs/var/tmp/job.log" | tail -n 60; }
 

@@ -8,7 +8,8 @@
 //
 // Usage: wayland-test-window [--size WxH] [--title TEXT] [--app-id ID] [--tick MS]
 //   Reads commands on standard input, one a line: "resize W H" draws at the new size (a fixed
-//   size, so tiling compositors float the window), "quit" ends. SIGUSR1 swaps width and height.
+//   size, so tiling compositors float the window), "quit" ends. SIGUSR1 swaps width and height;
+//   SIGUSR2 commits the same picture again (new damage, for a cast whose first frame was lost).
 //   Prints "configured W H" to standard output whenever a picture of that size was committed
 //   after the compositor's configure, and ends cleanly (status 0) on SIGTERM, SIGINT, "quit" or
 //   the compositor closing the window (end of input does not end it).
@@ -244,6 +245,7 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
     sigprocmask(SIG_BLOCK, &signals, NULL);
     const int signal_fd = signalfd(-1, &signals, SFD_CLOEXEC);
     signal(SIGPIPE, SIG_IGN);
@@ -323,6 +325,7 @@ int main(int argc, char** argv) {
             struct signalfd_siginfo info;
             if (read(signal_fd, &info, sizeof info) == (ssize_t)sizeof info) {
                 if (info.ssi_signo == SIGUSR1) resize(&app, app.height, app.width);
+                else if (info.ssi_signo == SIGUSR2) redraw(&app);
                 else app.running = false;
             }
         }
