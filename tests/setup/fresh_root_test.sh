@@ -99,7 +99,7 @@ if [[ $how != test-packages ]]; then
     [[ -e /tmp/.X$number-lock || -e /tmp/.X11-unix/X$number ]] && continue
     : >>"$work/Xauthority"
     xauth -q -f "$work/Xauthority" add ":$number" . "$(mcookie)"
-    Xvfb ":$number" -auth "$work/Xauthority" -nolisten tcp -screen 0 1280x1024x24 >"$work/xvfb.log" 2>&1 &
+    Xvfb ":$number" -auth "$work/Xauthority" -nolisten tcp -noreset -screen 0 1280x1024x24 >"$work/xvfb.log" 2>&1 &
     xvfb=$!
     track "$xvfb"
     owns_display() {
@@ -140,7 +140,9 @@ printf '%s\n' '#!/bin/bash' \
   'echo $! >/var/tmp/job.pid' 'wait $!; echo $? >/var/tmp/job.status' \
   '# The first process of the namespace: what the job leaves running lives while this does.' \
   'exec sleep infinity' >"$rootfs/var/tmp/enter.sh"
-unshare --mount --pid --fork --kill-child bash -c '
+# The namespace ends with this test, however it ends (ctest kills a test that outlasts its time).
+trap 'exit 143' TERM INT
+setpriv --pdeathsig KILL -- unshare --mount --pid --fork --kill-child bash -c '
   set -e
   r=$1
   mount -t proc proc "$r/proc"

@@ -61,7 +61,7 @@ for _ in $(seq 30); do
   number=$((100 + RANDOM % 3900))
   [[ -e /tmp/.X$number-lock || -e /tmp/.X11-unix/X$number ]] && continue
   as_member xauth -q -f "$display_auth" add ":$number" . "$(mcookie)"
-  as_member Xvfb ":$number" -auth "$display_auth" -nolisten tcp -screen 0 1280x1024x24 >"$work/xvfb.log" 2>&1 &
+  as_member Xvfb ":$number" -auth "$display_auth" -nolisten tcp -noreset -screen 0 1280x1024x24 >"$work/xvfb.log" 2>&1 &
   xvfb=$!
   track "$xvfb"
   if wait_until 100 as_member xdpyinfo -display ":$number" >/dev/null 2>&1; then break; fi

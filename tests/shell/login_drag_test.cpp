@@ -7,6 +7,8 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
+
+#include "KeepLibrariesLoaded.h"
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -159,5 +161,7 @@ TEST_F(LoginDrag, TheTitleBandMovesTheWindowByAsMuchAsThePointer) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int status = RUN_ALL_TESTS();
+    testsupport::KeepLibrariesLoaded();
+    return status;
 }

@@ -6,9 +6,13 @@
 
 #include <QApplication>
 
+#include "KeepLibrariesLoaded.h"
+
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int status = RUN_ALL_TESTS();
+    testsupport::KeepLibrariesLoaded();
+    return status;
 }
