@@ -1,7 +1,7 @@
 #include "CMyMessage.h"
 
 namespace {
-constexpr int kTemplateId = 131;
+constexpr int kMessageTemplateId = 131;
 
 // The updater's font, built without a style hint: where 新宋体 is missing, fontconfig picks the
 // same stand-in it always has for the updater.
@@ -19,7 +19,7 @@ constexpr QRect kMessageRect{QPoint(20, 80), QPoint(295, 93)};
 }  // namespace
 
 CMyMessage::CMyMessage(QWidget* parent)
-    : CSkinnedMessageBox(kTemplateId, Buttons::kOk, MessageFont(), kMessageRect, parent) {
+    : CSkinnedMessageBox(kMessageTemplateId, Buttons::kOk, MessageFont(), kMessageRect, parent) {
     setWindowTitle(QStringLiteral("STRIMO直播"));
 }
 

@@ -14,14 +14,16 @@
 #include "XErrorTrap.h"
 
 namespace x11 {
-namespace {
 
+// Outside the anonymous namespace: the grabber's shared image below holds one.
 struct ImageDestroy {
     void operator()(XImage* image) const {
         if (image != nullptr) XDestroyImage(image);
     }
 };
 using ImagePtr = std::unique_ptr<XImage, ImageDestroy>;
+
+namespace {
 
 int MaskShift(unsigned long mask) {
     int shift = 0;
