@@ -153,7 +153,8 @@ setpriv --pdeathsig KILL -- unshare --mount --pid --fork --kill-child bash -c '
   mount --bind /tmp/.X11-unix "$r/tmp/.X11-unix"
   exec chroot "$r" /bin/bash /var/tmp/enter.sh' enter "$rootfs" &
 namespace=$!
-track "$namespace"
+# unshare waits for its child through SIGTERM: it is killed, and the namespace with it.
+at_exit kill -KILL "$namespace"
 
 inside() {  # the processes whose root is the fresh root, as "PID EXECUTABLE"
   local proc
@@ -210,7 +211,14 @@ root_listeners() {
   local pids
   pids=$(inside | cut -d' ' -f1 | paste -sd'|')
   [[ -n $pids ]] || return 0
-  ss -Hltunp | grep -E "pid=($pids)," | awk '{ print $5 }'
+  ss -Hltunp | awk -v pids="^($pids)\$" '{
+    rest = $0
+    while (match(rest, /pid=[0-9]+,/)) {
+      pid = substr(rest, RSTART + 4, RLENGTH - 5)
+      if (pid ~ pids) { print $5; break }
+      rest = substr(rest, RSTART + RLENGTH)
+    }
+  }'
 }
 root_listeners >"$work/listeners"
 echo "listening inside the root: $(tr '\n' ' ' <"$work/listeners")"
