@@ -195,16 +195,17 @@ shows_login() {
   [[ $geometry == "$login_size" ]]
 }
 check "run.sh as $user_name brings the login window up" shows_login
-runs_inside() {  # runs_inside PATH_IN_ROOT USER: a process of the root runs it, as USER
+runs_inside() {  # runs_inside PATH_IN_ROOT: a process of the root runs it, as the root's user
   local pid exe
   while read -r pid exe; do
-    [[ $exe == "$rootfs$1" && $(stat -c %U "/proc/$pid") == "$2" ]] && return 0
+    # The user by number: this machine does not know the root's names.
+    [[ $exe == "$rootfs$1" && $(stat -c %u "/proc/$pid") == "${user_ids%:*}" ]] && return 0
   done < <(inside)
   return 1
 }
-check "the broadcaster runs inside the root" runs_inside "$clone/build/installation/strimo" "$user_name"
-check "the reference service runs inside the root" runs_inside "$clone/build/service/strimo-service" "$user_name"
-check "nginx runs inside the root" runs_inside /usr/sbin/nginx "$user_name"
+check "the broadcaster runs inside the root, as $user_name" runs_inside "$clone/build/installation/strimo"
+check "the reference service runs inside the root, as $user_name" runs_inside "$clone/build/service/strimo-service"
+check "nginx runs inside the root, as $user_name" runs_inside /usr/sbin/nginx
 check "the service answers on its port" eval '(exec 3<>"/dev/tcp/127.0.0.1/$service_port") 2>/dev/null'
 # Every socket the root's processes listen on, by the address it listens on.
 root_listeners() {
