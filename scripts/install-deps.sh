@@ -75,9 +75,11 @@ if [[ ! -e $policy ]]; then
   trap '"${as_root[@]}" rm -f "$policy"' EXIT
 fi
 disable_new_services() {
-  local name
+  local name brought package
   for name in "${no_system_service[@]}"; do
-    printf '%s\n' "${missing[@]}" | grep -qx "$name" || continue
+    brought=0
+    for package in "${missing[@]}"; do [[ $package == "$name" ]] && brought=1; done
+    ((brought)) || continue
     if [[ -d /run/systemd/system ]]; then
       "${as_root[@]}" systemctl disable --now "$name.service" >/dev/null 2>&1 || true
     elif [[ -x /usr/sbin/update-rc.d && -e /etc/init.d/$name ]]; then
