@@ -2,9 +2,10 @@
 # The README's commands on a new Debian 12 machine: a fresh root (mmdebstrap --variant=apt, with
 # nothing but apt, git and sudo) gets a clone of the commit under test, and in it
 #   as-root, as-member   scripts/run.sh, as root or as a desktop user with sudo, must bring the
-#                        login window up on an X display that this test starts outside the root
-#                        (a desktop has one), with the broadcaster, the service and nginx running
-#                        inside the root and nothing of the root's listening beyond loopback;
+#                        login window up on an X display outside the root (a desktop has one;
+#                        DISPLAY, from with-xvfb.sh), with the broadcaster, the service and
+#                        nginx running inside the root and nothing of the root's listening
+#                        beyond loopback;
 #   test-packages        scripts/install-deps.sh --tests must bring what configuring the whole
 #                        tree with its tests needs.
 # Everything the scripts install comes from Debian inside the root: only the base root is kept
@@ -91,30 +92,12 @@ if cache_dir=$(ccache -k cache_dir 2>/dev/null) && [[ -d $cache_dir ]] &&
 fi
 chown -R "$user_ids" "$rootfs$home"
 
+# The desktop's display: the private Xvfb of tests/fixtures/with-xvfb.sh outside the root, whose
+# socket goes into the root.
 display=()
 if [[ $how != test-packages ]]; then
-  # The desktop's display, outside the root; its socket and cookie are the root's to use.
-  for _ in $(seq 30); do
-    number=$((100 + RANDOM % 3900))
-    [[ -e /tmp/.X$number-lock || -e /tmp/.X11-unix/X$number ]] && continue
-    : >>"$work/Xauthority"
-    xauth -q -f "$work/Xauthority" add ":$number" . "$(mcookie)"
-    Xvfb ":$number" -auth "$work/Xauthority" -nolisten tcp -noreset -screen 0 1280x1024x24 >"$work/xvfb.log" 2>&1 &
-    xvfb=$!
-    track "$xvfb"
-    owns_display() {
-      XAUTHORITY="$work/Xauthority" xdpyinfo -display ":$number" >/dev/null 2>&1 &&
-        [[ $(tr -d ' \n' <"/tmp/.X$number-lock" 2>/dev/null) == "$xvfb" ]]
-    }
-    wait_until 100 owns_display && break
-    kill "$xvfb" 2>/dev/null || true
-    wait "$xvfb" 2>/dev/null || true
-    xvfb=""
-  done
-  [[ -n ${xvfb:-} ]] || { echo "FAILED: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-  export DISPLAY=":$number" XAUTHORITY="$work/Xauthority"
-  install -o "${user_ids%:*}" -g "${user_ids#*:}" -m 0600 "$work/Xauthority" "$rootfs$home/.Xauthority"
-  display=(DISPLAY="$DISPLAY" XAUTHORITY="$home/.Xauthority")
+  [[ -n ${DISPLAY:-} ]] || { echo "FAILED: no display: run under tests/fixtures/with-xvfb.sh"; exit 1; }
+  display=(DISPLAY="$DISPLAY")
 fi
 
 # What runs inside: the user's login environment and nothing else of this test's.
