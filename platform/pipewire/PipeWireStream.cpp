@@ -181,8 +181,16 @@ void PipeWireStream::Listeners::OnParamChanged(void* self, uint32_t id, const sp
     if (spa_format_video_raw_parse(param, &info) < 0) return;
     s->layout_ = info.format == SPA_VIDEO_FORMAT_RGBx || info.format == SPA_VIDEO_FORMAT_RGBA ? platform::PixelLayout::Rgbx
                                                                                                : platform::PixelLayout::Bgrx;
-    s->formatWidth_ = static_cast<int>(info.size.width);
-    s->formatHeight_ = static_cast<int>(info.size.height);
+    const platform::PictureSize agreed{static_cast<int>(info.size.width), static_cast<int>(info.size.height)};
+    // A window stream that is the window agrees on a new size when the window is resized. Some
+    // producers (KWin 5.27) then send no frame at all: the new size is the newest all the same,
+    // so that the capture sees the change instead of the last picture standing for ever.
+    if (s->uncropped_ && agreed != platform::PictureSize{s->formatWidth_, s->formatHeight_}) {
+        std::lock_guard lock(s->mutex_);
+        s->newestSize_ = agreed;
+    }
+    s->formatWidth_ = agreed.width;
+    s->formatHeight_ = agreed.height;
 
     // Shared memory only, and the crop and header metadata (and the pointer's where asked).
     uint8_t storage[1024];
@@ -297,6 +305,7 @@ bool PipeWireStream::Listeners::CopyPicture(PipeWireStream* s, spa_buffer* buffe
     slot.frame = {slot.pixels.data(), static_cast<int>(w), static_cast<int>(h), static_cast<int>(row), s->layout_};
     s->cropX_ = static_cast<int>(x);
     s->cropY_ = static_cast<int>(y);
+    s->uncropped_ = x == 0 && y == 0 && w == s->formatWidth_ && h == s->formatHeight_;
     return true;
 }
 

@@ -91,6 +91,8 @@ private:
     // theirs.
     int cropX_ = 0;
     int cropY_ = 0;
+    // The newest frame was the whole negotiated picture, not a crop of it.
+    bool uncropped_ = false;
     Pointer pointer_ = Pointer::InPicture;
 
     // Three pictures: PipeWire's thread writes the back one, the consumer reads the front one,
