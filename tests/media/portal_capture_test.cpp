@@ -1,7 +1,8 @@
 // A native Wayland game, captured through the desktop's ScreenCast portal and PipeWire, on a
-// real desktop: GNOME Shell (tests/fixtures/with-gnome.sh: a window stream, the picker passed
-// by a restore token seeded for the test window) or sway (with-sway.sh: the portal casts the
-// whole output). The test window draws red, green, blue and white quadrants.
+// real desktop: GNOME Shell (tests/fixtures/with-gnome.sh) or KDE Plasma's KWin (with-kde.sh),
+// each a window stream with the picker passed by a restore token seeded for the test window, or
+// sway (with-sway.sh: the portal casts the whole output). The test window draws red, green, blue
+// and white quadrants.
 
 #include <gtest/gtest.h>
 
@@ -41,13 +42,30 @@ const std::string kBin = STRIMO_TESTS_BIN;
 const std::string kAppId = "strimo-wayland-test-window";
 const std::string kTitle = "strimo test window";
 
-bool OnGnome() {
+bool DesktopIs(const char* name) {
     const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
-    return desktop != nullptr && std::strstr(desktop, "GNOME") != nullptr;
+    return desktop != nullptr && std::strstr(desktop, name) != nullptr;
+}
+bool OnGnome() { return DesktopIs("GNOME"); }
+bool OnKde() { return DesktopIs("KDE"); }
+// GNOME and KDE cast the chosen window, and its stream lives as long as the window; sway casts
+// the output.
+bool WindowStream() { return OnGnome() || OnKde(); }
+
+// KWin's UUID of the first window of the app id (empty: none listed).
+std::string KdeWindow(const std::string& appId) {
+    std::istringstream lines(Capture(std::string(STRIMO_SOURCE_DIR) + "/tests/wayland/kde-windows.sh"));
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string window, uuid, resourceClass;
+        words >> window >> uuid >> resourceClass;
+        if (resourceClass == appId) return uuid;
+    }
+    return {};
 }
 
-// Where the window lies in the shared picture: all of it on GNOME (a window stream), its place
-// on the output on sway.
+// Where the window lies in the shared picture: all of it in a window stream, its place on the
+// output on sway.
 struct Area {
     int x = 0, y = 0, width = 0, height = 0;
 };
@@ -107,8 +125,8 @@ protected:
         if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
     }
 
-    // Starts the test window and, on GNOME, waits until the shell lists it and seeds the
-    // portal's permission store for it. The game's source: no X11 window, its process.
+    // Starts the test window and, on GNOME and KDE, waits until the desktop lists it and seeds
+    // the portal's permission store for it. The game's source: no X11 window, its process.
     platform::GameSource StartGame(const std::string& size, bool tick) {
         std::vector<std::string> argv = {kBin + "/wayland-test-window", "--size", size, "--app-id", kAppId,
                                          "--title", kTitle};
@@ -127,6 +145,14 @@ protected:
                                         kAppId + ".desktop '" + kTitle + "'");
             while (!token.empty() && token.back() == '\n') token.pop_back();
             game.restoreToken = token;
+        } else if (OnKde()) {
+            std::string uuid;
+            EXPECT_TRUE(WaitFor([&] { return !(uuid = KdeWindow(kAppId)).empty(); }, 15000ms))
+                << "KWin does not list the test window";
+            std::string token =
+                Capture(std::string(STRIMO_SOURCE_DIR) + "/tests/wayland/seed-screencast-token.sh --kde '" + uuid + "'");
+            while (!token.empty() && token.back() == '\n') token.pop_back();
+            game.restoreToken = token;
         } else {
             EXPECT_TRUE(WaitFor([] { return WindowOnSway().width > 0; }, 10000ms)) << "sway did not map the window";
         }
@@ -142,7 +168,7 @@ protected:
         bool done = false;
         std::thread nudge([&] {
             std::unique_lock lock(mutex);
-            while (!OnGnome() && !opened.wait_for(lock, 1500ms, [&] { return done; })) kill(window_->Pid(), SIGUSR2);
+            while (!WindowStream() && !opened.wait_for(lock, 1500ms, [&] { return done; })) kill(window_->Pid(), SIGUSR2);
         });
         auto capture = platform::OpenGameCapture(game, failure);
         {
@@ -155,7 +181,7 @@ protected:
     }
     // Where the window shows in the shared picture.
     Area WindowArea(platform::PictureSize shared) const {
-        if (OnGnome()) return {0, 0, shared.width, shared.height};
+        if (WindowStream()) return {0, 0, shared.width, shared.height};
         return WindowOnSway();
     }
 
@@ -165,8 +191,8 @@ protected:
 }  // namespace
 
 // The portal shares the game; its picture holds the window's quadrants in place, a picture that
-// has not changed is reported as such, and on GNOME the token the portal answers is the one that
-// passed its picker, kept for the next broadcast.
+// has not changed is reported as such, and the portal answers a token for the next broadcast:
+// on GNOME the one that passed its picker, on KDE a new one (KDE's are good for one use).
 TEST_F(PortalCaptureTest, SharesTheGamesPicture) {
     const platform::GameSource game = StartGame("400x300", false);
     std::string failure;
@@ -174,10 +200,11 @@ TEST_F(PortalCaptureTest, SharesTheGamesPicture) {
     ASSERT_NE(capture, nullptr) << failure;
     platform::PictureSize size;
     ASSERT_EQ(State::Shown, capture->Look(&size));
-    if (OnGnome()) {
-        // The window stream is cropped to the window.
+    if (WindowStream()) {
+        // The window stream is the window's size, or cropped to it.
         EXPECT_EQ((platform::PictureSize{400, 300}), size);
-        EXPECT_EQ(game.restoreToken, capture->RestoreToken());
+        if (OnGnome()) EXPECT_EQ(game.restoreToken, capture->RestoreToken());
+        else EXPECT_NE("", capture->RestoreToken());
     } else {
         EXPECT_EQ((platform::PictureSize{1280, 720}), size);
     }
@@ -191,9 +218,9 @@ TEST_F(PortalCaptureTest, SharesTheGamesPicture) {
     EXPECT_FALSE(capture->PointerAt(&x, &y)) << "the compositor draws the pointer";
 }
 
-// The whole sender broadcasts the shared game to nginx, and the decoded pictures show it. On
-// GNOME the window's life follows: a new size ends the broadcast with reason 1, and closing
-// the window ends it as a user stop.
+// The whole sender broadcasts the shared game to nginx, and the decoded pictures show it. In a
+// window stream the window's life follows: a new size ends the broadcast with reason 1, and
+// closing the window ends it as a user stop.
 TEST_F(PortalCaptureTest, BroadcastsTheGameResizeAndClose) {
     NginxRtmpServer server;
     ASSERT_TRUE(server.Start()) << server.ErrorLog();
@@ -211,7 +238,7 @@ TEST_F(PortalCaptureTest, BroadcastsTheGameResizeAndClose) {
         ASSERT_EQ(1, sender.Start(capture, "wayland-test-window"));
         ASSERT_TRUE(WaitFor([&] { return sender.Encoder().VideoFramesEncoded() >= 20; }, 20000ms));
         EXPECT_TRUE(owner.Reasons().empty());
-        if (OnGnome()) {
+        if (WindowStream()) {
             ::kill(window_->Pid(), SIGUSR1);  // 240 × 320 now
             EXPECT_EQ(kLiveStopResized, owner.WaitFirst(10000));
         }
@@ -231,7 +258,7 @@ TEST_F(PortalCaptureTest, BroadcastsTheGameResizeAndClose) {
         ExpectQuadrants(at, area, 40);
     }
 
-    if (!OnGnome()) return;  // a monitor stream outlives any window
+    if (!WindowStream()) return;  // a monitor stream outlives any window
     RecordingOwner closing;
     capture = platform::OpenGameCapture(StartGame("320x240", true), &failure);
     ASSERT_NE(capture, nullptr) << failure;
@@ -250,13 +277,14 @@ TEST_F(PortalCaptureTest, BroadcastsTheGameResizeAndClose) {
     EXPECT_EQ((std::vector<int>{-1}), closing.Reasons()) << "closing the window ends the broadcast as a user stop";
 }
 
-// A token the portal does not know (revoked, or from another machine) is not an error: GNOME's
+// A token the portal does not know (revoked, or from another machine) is not an error: the
 // portal shows its picker again, which nobody answers here. Giving up on the answer takes the
 // picker off the member's screen at once, not only when the portal session ends.
 TEST_F(PortalCaptureTest, UnknownTokenBringsThePickerBack) {
-    if (!OnGnome()) GTEST_SKIP() << "sway's portal casts the output without a picker";
+    if (!WindowStream()) GTEST_SKIP() << "sway's portal casts the output without a picker";
     StartGame("400x300", false);
     const auto pickerShown = [] {
+        if (OnKde()) return !KdeWindow("org.freedesktop.impl.portal.desktop.kde").empty();
         return Capture(kBin + "/portal-screencast --list-windows").find("window xdg-desktop-portal-gnome.desktop ") !=
                std::string::npos;
     };
