@@ -1,5 +1,6 @@
 #include "CSendDataStream.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "ArrowCursor.h"
@@ -43,7 +44,11 @@ int CSendDataStream::Start(std::shared_ptr<platform::IGameCapture> capture, cons
     processName_ = processName;
     if (!capture_) return 0;
     endNotified_ = false;
+    encoder_.Health().Begin(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now().time_since_epoch())
+                                .count());
     started_ = OpenPipeline();
+    if (started_ != 1) encoder_.Health().End();
     return started_;
 }
 
@@ -88,10 +93,13 @@ void CSendDataStream::OnTimer() {
                                                                           : CStreamEncoder::PixelLayout::Bgrx32;
         if (encoder_.SendPicture(layout, picture_.pixels, picture_.stride) != 0) return;
         // The stream broke (or the encoder failed): one reopening, then give up.
+        encoder_.Health().SetReconnecting(true);
         Stop();
         started_ = OpenPipeline();
         ++reopens_;
+        encoder_.Health().SetReconnecting(false);
         if (started_ == 1) return;
+        encoder_.Health().End();
         NotifyEnd(kLiveStopConnection);
         return;
     }

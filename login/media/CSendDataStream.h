@@ -44,6 +44,8 @@ public:
     // How many times a broken stream was reopened (successfully or not).
     int Reopens() const { return reopens_.load(); }
     const CStreamEncoder& Encoder() const { return encoder_; }
+    // What the window shows of the broadcast while it runs.
+    const StreamHealth& Health() const { return encoder_.Health(); }
     const CCaptureAudio& AudioCapture() const { return *audioCapture_; }
 
     // Classes of colour depth: 1, 4, 8, 24 or 32 bits.

@@ -1,5 +1,6 @@
 #include "CStreamEncoder.h"
 
+#include "BitRateAdaptation.h"
 #include "PublishAddress.h"
 
 #include <algorithm>
@@ -18,6 +19,11 @@ extern "C" {
 }
 
 namespace {
+
+long long SteadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 struct PacketFree {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
@@ -160,6 +166,13 @@ AVStream* CStreamEncoder::AddStream(int codecId) {
         ApplyTuning(c.get(), settings_->quality, settings_->frameRate);
         c->codec_id = static_cast<AVCodecID>(codecId);
         c->bit_rate = settings_->bitRate - kAudioBitRate;
+        if (settings_->adaptiveBitRate) {
+            // A rate that is to follow the network has to hold from one second to the next, not
+            // only on average over the stream: x264's buffer model (VBV) makes it do so, and
+            // it can only be changed later when it was on from the start.
+            c->rc_max_rate = c->bit_rate;
+            c->rc_buffer_size = static_cast<int>(c->bit_rate);
+        }
         c->width = settings_->width;
         c->height = settings_->height;
         c->time_base = AVRational{1, settings_->frameRate};
@@ -309,6 +322,8 @@ int CStreamEncoder::Open(const std::string& url, const std::string& formatName) 
     audioClock_ = 0.0;
     videoFramesEncoded_ = 0;
     forceKeyFrame_ = false;
+    videoTarget_ = static_cast<long>(settings_->bitRate) - kAudioBitRate;
+    queuedPictures_ = 0;
 
     // The converter is made now, as a picture can only be dropped later: a failure here is a
     // set-up failure.
@@ -328,6 +343,7 @@ void CStreamEncoder::QueuePacket(int streamIndex, int flags, const unsigned char
     entry->append(data, static_cast<std::size_t>(size));
     std::lock_guard lock(queueMutex_);
     queue_.Push(std::move(entry));
+    if (streamIndex == 0) ++queuedPictures_;
 }
 
 // Takes every packet the encoder has ready; 0 on an encoder error.
@@ -353,6 +369,12 @@ int CStreamEncoder::ConvertPicture(PixelLayout layout, const unsigned char* cons
 int CStreamEncoder::EncodePicture() {
     if (!running_ || !videoCodec_) return 0;
     AVFrame* frame = videoFrame_.get();
+    // libx264 reconfigures itself when the rate differs from the one it encodes at.
+    if (const long target = videoTarget_.load(); settings_->adaptiveBitRate && target != videoCodec_->bit_rate) {
+        videoCodec_->bit_rate = target;
+        videoCodec_->rc_max_rate = target;
+        videoCodec_->rc_buffer_size = static_cast<int>(target);
+    }
     frame->pts = nextVideoPts_++;
     frame->pict_type = forceKeyFrame_.exchange(false) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     if (avcodec_send_frame(videoCodec_.get(), frame) < 0) return 0;
@@ -401,19 +423,48 @@ int CStreamEncoder::SendAudio(const unsigned char* pcm, int bytes) {
 
 void CStreamEncoder::WriterLoop() {
     PacketPtr packet(av_packet_alloc());
+    BitRateAdaptation adaptation(videoTarget_.load(), kAudioBitRate);
+    long long sampledMs = 0;
+    long long written = output_->pb != nullptr ? output_->pb->bytes_written : 0;
+    // About every tenth of a second: the queue's length in time, what has left, and the rate
+    // that follows from them.
+    const auto look = [&](bool discarded) {
+        const long long now = SteadyMs();
+        if (!discarded && now - sampledMs < 100) return;
+        sampledMs = now;
+        long long pictures;
+        {
+            std::lock_guard lock(queueMutex_);
+            pictures = queuedPictures_;
+        }
+        const int queuedMs = static_cast<int>(std::min<long long>(pictures * 1000 / frameRate_, 1 << 30));
+        health_.Sample(now, queuedMs, videoTarget_.load());
+        if (!settings_->adaptiveBitRate) return;
+        const long sent = health_.BitsPerSecond(BitRateAdaptation::kMeasureMs);
+        if (discarded) adaptation.Discarded(now, sent);
+        videoTarget_ = adaptation.Update(now, queuedMs, sent);
+    };
     while (running_ && packet) {
         for (;;) {
             CPacketQueue::Entry entry;
+            long long dropped = -1;
             {
                 std::lock_guard lock(queueMutex_);
                 if (!queue_.Pop(entry)) break;
                 entryInHand_ = true;
+                if (entry->data()[0] == 0) --queuedPictures_;
                 if (queue_.Count() > kBacklogLimit) {
                     // The network cannot keep up: drop the backlog, and restart the picture
                     // with a key frame, since the dropped packets held its references.
                     discarded_ += queue_.Clear();
+                    dropped = queuedPictures_;
+                    queuedPictures_ = 0;
                     forceKeyFrame_ = true;
                 }
+            }
+            if (dropped >= 0) {
+                health_.Dropped(dropped, SteadyMs());
+                look(true);
             }
             if (!running_) {
                 entryInHand_ = false;
@@ -446,10 +497,16 @@ void CStreamEncoder::WriterLoop() {
                 Report("Could not send a packet", ret);
                 running_ = false;
             }
+            // What the connection took (a live stream's output is flushed after every packet).
+            const long long now = output_->pb != nullptr ? output_->pb->bytes_written : written;
+            health_.Sent(now - written, video);
+            written = now;
             entryInHand_ = false;
             packet->data = nullptr;
             packet->size = 0;
+            look(false);
         }
+        look(false);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     writerRunning_ = false;

@@ -11,6 +11,7 @@
 #include "CPacketQueue.h"
 #include "CPictureConverter.h"
 #include "CStreamSettings.h"
+#include "StreamHealth.h"
 
 struct AVCodecContext;
 struct AVFormatContext;
@@ -94,6 +95,11 @@ public:
     }
     // Makes the next picture given to the encoder a key frame.
     void RequestKeyFrame() { forceKeyFrame_.store(true); }
+    // The picture's bit rate now: the member's share of it, or less while the network is slower.
+    long VideoBitRate() const { return videoTarget_.load(); }
+    // What the writer saw go out; the sender marks the broadcast's start and its reopenings.
+    StreamHealth& Health() { return health_; }
+    const StreamHealth& Health() const { return health_; }
 
     struct Deleter {
         void operator()(AVFormatContext* p) const;
@@ -152,10 +158,14 @@ private:
     std::atomic<double> audioClock_{0.0};
     std::atomic<unsigned long long> discarded_{0};
     std::atomic<bool> forceKeyFrame_{false};
+    // Set by the writer, taken by the picture's encoder before each picture.
+    std::atomic<long> videoTarget_{0};
+    StreamHealth health_;
 
     mutable std::mutex queueMutex_;
     CPacketQueue queue_;
     std::atomic<bool> entryInHand_{false};  // the writer has popped an entry it has not written yet
+    long long queuedPictures_ = 0;         // pictures among the queue's entries (under the mutex)
     std::thread writer_;
     // Written by the writer thread only: packets handed to the muxer per stream.
     long long videoPacketsWritten_ = 0;

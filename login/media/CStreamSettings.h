@@ -24,4 +24,7 @@ struct CStreamSettings {
     int sourceWidth = 0;   // captured rectangle, multiples of 4
     int sourceHeight = 0;
     int bitRate = 500000;  // whole stream, bits per second
+    // The picture's bit rate follows what the network carries (below bitRate, never above);
+    // false keeps it at bitRate whatever happens, the backlog rule alone answering a slow link.
+    bool adaptiveBitRate = true;
 };

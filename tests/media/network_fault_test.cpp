@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -193,7 +194,9 @@ TEST_F(NetworkFaultTest, DelayJitterAndHoldBackForAMinute) {
 // Each time the backlog rule throws packets away, and the next pictures start from a key frame:
 // a viewer's decoder reports nothing wrong from that key frame on. The broadcast never stops.
 TEST_F(NetworkFaultTest, BacklogDiscardsAreFollowedByAKeyFrame) {
-    const CStreamSettings s = Defaults(RelayUrl("narrow"));
+    CStreamSettings s = Defaults(RelayUrl("narrow"));
+    // The backlog rule alone: a bit rate that follows the link would keep the queue short.
+    s.adaptiveBitRate = false;
     auto sender = Sender(s);
     ASSERT_EQ(1, sender->Start(capture_, "game"));
     const auto started = Clock::now();
@@ -265,6 +268,47 @@ TEST_F(NetworkFaultTest, BacklogDiscardsAreFollowedByAKeyFrame) {
     // The broadcast went on after the faults: the last 6 s are in the recording.
     std::size_t afterLastGap = rec.video.size() - lastGap;
     EXPECT_GE(afterLastGap, 40u);
+}
+
+// The link at half the bit rate for 20 s, then back: the picture's bit rate comes down to what
+// the link carries before the backlog rule has to throw anything away, the member sees it on the
+// health line while it lasts, and the rate climbs back to the member's choice once the link
+// recovers.
+TEST_F(NetworkFaultTest, AHalfRateLinkIsMetByALowerBitRate) {
+    const CStreamSettings s = Defaults(RelayUrl("adapt"));
+    auto sender = Sender(s);
+    ASSERT_EQ(1, sender->Start(capture_, "game"));
+    const long chosen = s.bitRate - CStreamEncoder::kAudioBitRate;
+    RunWatchingArrivals(Clock::now() + 3s);
+    EXPECT_EQ(chosen, sender->Encoder().VideoBitRate());
+
+    relay_.SetRate(s.bitRate / 2);
+    const auto limited = Clock::now();
+    long lowest = chosen;
+    StreamHealth::Mark worst = StreamHealth::Mark::Green;
+    const auto now = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+    };
+    while (Clock::now() < limited + 20s && owner_.Reasons().empty()) {
+        std::this_thread::sleep_for(50ms);
+        lowest = std::min(lowest, sender->Encoder().VideoBitRate());
+        worst = std::max(worst, sender->Health().Read(now()).mark);
+    }
+    const auto whileLimited = sender->Health().Read(now());
+    relay_.SetRate(0);
+    const auto recovered = Clock::now();
+    const bool climbed = WaitFor([&] { return sender->Encoder().VideoBitRate() == chosen; }, 60s);
+    const double climbSeconds = std::chrono::duration<double>(Clock::now() - recovered).count();
+    std::printf("lowest %ld bit/s of %ld, %llu packets discarded, climbed back in %.1f s; health while limited: %s\n",
+                lowest, chosen, static_cast<unsigned long long>(sender->Encoder().DiscardedPackets()), climbSeconds,
+                StreamHealth::Text(whileLimited).c_str());
+    EXPECT_TRUE(owner_.Reasons().empty());
+    EXPECT_EQ(0u, sender->Encoder().DiscardedPackets()) << "the backlog rule had to throw pictures away";
+    EXPECT_LT(lowest, s.bitRate / 2) << "the bit rate did not come down to the link's";
+    EXPECT_NE(StreamHealth::Mark::Green, worst) << "the health line never showed the slow link";
+    EXPECT_GT(whileLimited.kbitPerSecond, 0);
+    EXPECT_LT(whileLimited.kbitPerSecond, s.bitRate / 1000 * 3 / 4) << "the line shows more than the link carries";
+    EXPECT_TRUE(climbed) << "the bit rate stayed at " << sender->Encoder().VideoBitRate();
 }
 
 // The member presses stop while the broken stream is being reopened, and the server takes the
