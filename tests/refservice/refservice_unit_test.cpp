@@ -104,23 +104,26 @@ TEST(LoginThrottle, FailuresLockForLongerAndLongerAndASuccessForgets)
     using namespace std::chrono_literals;
     LoginThrottle throttle;
     auto now = LoginThrottle::Clock::now();
-    for (int i = 0; i < LoginThrottle::kFreeFailuresPerName; ++i) {
+    for (int i = 0; i < LoginThrottle::kFreeFailuresPerPair; ++i) {
         EXPECT_FALSE(throttle.Locked("demo", "10.0.0.1", now));
         throttle.Failed("demo", "10.0.0.1", now);
     }
     EXPECT_FALSE(throttle.Locked("demo", "10.0.0.2", now));
     throttle.Failed("demo", "10.0.0.1", now);  // the first failure over the free ones: 1 s
-    EXPECT_TRUE(throttle.Locked("demo", "10.0.0.2", now + 999ms));
-    EXPECT_FALSE(throttle.Locked("demo", "10.0.0.2", now + 1s));
+    // The name from the failing address is locked; the member elsewhere is not.
+    EXPECT_TRUE(throttle.Locked("demo", "10.0.0.1", now + 999ms));
+    EXPECT_FALSE(throttle.Locked("demo", "10.0.0.1", now + 1s));
+    EXPECT_FALSE(throttle.Locked("demo", "10.0.0.2", now + 999ms));
     EXPECT_FALSE(throttle.Locked("alice", "10.0.0.1", now));  // the name, not the address
     now += 1s;
     throttle.Failed("demo", "10.0.0.1", now);  // 2 s
-    EXPECT_TRUE(throttle.Locked("demo", "", now + 1999ms));
-    EXPECT_FALSE(throttle.Locked("demo", "", now + 2s));
+    EXPECT_TRUE(throttle.Locked("demo", "10.0.0.1", now + 1999ms));
+    EXPECT_FALSE(throttle.Locked("demo", "10.0.0.1", now + 2s));
+    // Without an address (a password change) the name alone counts.
     for (int i = 0; i < 30; ++i) throttle.Failed("demo", "", now += 1h / 2);
     EXPECT_TRUE(throttle.Locked("demo", "", now + LoginThrottle::kLongestLock - 1s));
     EXPECT_FALSE(throttle.Locked("demo", "", now + LoginThrottle::kLongestLock));
-    throttle.Succeeded("demo");
+    throttle.Succeeded("demo", "", now);
     throttle.Failed("demo", "", now);
     EXPECT_FALSE(throttle.Locked("demo", "", now));
 
@@ -130,6 +133,78 @@ TEST(LoginThrottle, FailuresLockForLongerAndLongerAndASuccessForgets)
     }
     EXPECT_TRUE(throttle.Locked("anyone", "10.0.0.9", now));
     EXPECT_FALSE(throttle.Locked("guess1", "10.0.0.8", now));
+}
+
+// Member names are public: whatever a stranger sends must not keep the member's right password
+// out. One guesser at one address, a guesser with many addresses, and one address spraying a
+// password over many names, each for an hour or two at one try a second.
+TEST(LoginThrottle, AGuesserGetsNothingAndTheMemberStillLogsIn)
+{
+    using namespace std::chrono_literals;
+    const std::string attacker = "203.0.113.7";
+    const std::string home = "198.51.100.2";
+    {
+        LoginThrottle throttle;
+        const auto start = LoginThrottle::Clock::now();
+        auto now = start;
+        int looked = 0;
+        for (; now < start + 2h; now += 1s) {
+            if (!throttle.Locked("demo", attacker, now)) {
+                ++looked;
+                throttle.Failed("demo", attacker, now);
+            }
+            if ((now - start) % 10min == 0s) {
+                EXPECT_FALSE(throttle.Locked("demo", home, now)) << "the member at " << (now - start) / 1s << " s";
+                throttle.Succeeded("demo", home, now);
+            }
+        }
+        // 7200 guesses, of which the free ones and one at the end of each lock were looked at;
+        // the right password now is refused unseen.
+        EXPECT_LE(looked, 30);
+        EXPECT_TRUE(throttle.Locked("demo", attacker, now));
+        EXPECT_FALSE(throttle.Locked("demo", "192.0.2.44", now));
+    }
+    {
+        // Many addresses: each new one gets a try, and after a failure it is slowed, while a
+        // clean address (the member on a new device) is still let in, and the member's own
+        // address keeps its free failures.
+        LoginThrottle throttle;
+        auto now = LoginThrottle::Clock::now();
+        throttle.Succeeded("demo", home, now);
+        for (int i = 0; i < 500; ++i, now += 1s) {
+            const std::string bot = "10.7." + std::to_string(i / 250) + "." + std::to_string(i % 250);
+            if (!throttle.Locked("demo", bot, now)) throttle.Failed("demo", bot, now);
+        }
+        EXPECT_FALSE(throttle.Locked("demo", "192.0.2.1", now));
+        throttle.Failed("demo", "192.0.2.1", now);
+        EXPECT_TRUE(throttle.Locked("demo", "192.0.2.1", now));
+        EXPECT_FALSE(throttle.Locked("demo", "192.0.2.1", now + LoginThrottle::kFirstLock));
+        throttle.Failed("demo", home, now);
+        EXPECT_FALSE(throttle.Locked("demo", home, now));
+    }
+    {
+        // Spraying from a shared address: it is held to about a guess a minute, a member who
+        // logs in from there is never refused, and a member new to it gets in a minute after
+        // the spraying stops.
+        LoginThrottle throttle;
+        const std::string shared = "100.64.0.1";
+        auto now = LoginThrottle::Clock::now();
+        throttle.Succeeded("alice", shared, now);
+        int looked = 0;
+        for (int i = 0; i < 3600; ++i, now += 1s) {
+            const std::string name = "name" + std::to_string(i);
+            if (!throttle.Locked(name, shared, now)) {
+                ++looked;
+                throttle.Failed(name, shared, now);
+            }
+            if (i % 60 == 0) {
+                EXPECT_FALSE(throttle.Locked("alice", shared, now)) << "alice at " << i << " s";
+            }
+        }
+        EXPECT_LE(looked, LoginThrottle::kFreeFailuresPerAddress + 70);
+        EXPECT_TRUE(throttle.Locked("bob", shared, now));
+        EXPECT_FALSE(throttle.Locked("bob", shared, now + LoginThrottle::kLongestAddressLock));
+    }
 }
 
 TEST(Markup, EscapesWhatEndsTextOrAQuotedAttribute)
