@@ -361,32 +361,44 @@ test('fifty slow clients hold nothing up: a log-in is answered within 1 s, the p
   }
 });
 
-test('log-ins are throttled per member and per address; a locked member gets the answer of a wrong password', async () => {
+test('log-ins are throttled per member and address, no guesser can keep the member out, and a locked try gets the answer of a wrong password', async () => {
   assert.equal((await register('victim', 'victim-pass', '127.0.4.250')).status, 200);
-  const login = (password, i) => request('POST', '/api/login',
-    { body: `username=victim&password=${password}`, from: `127.0.4.${i + 1}` });
-  const wrong = await login('wrong-pass', 0);
+  const login = (password, from) => request('POST', '/api/login',
+    { body: `username=victim&password=${password}`, from });
+  // A guesser at ten addresses of its own. Past the free failures (none once the name has
+  // failed often, as here) each address is locked out of the name for 1 s, then 2 s, 4 s...; a
+  // lock grows only by a failure after it ended, and its end cannot be seen from outside (a
+  // locked try answers as a wrong one), so its time is let pass.
+  const guessers = Array.from({ length: 10 }, (_, i) => `127.0.4.${i + 1}`);
+  const wrong = await login('wrong-pass', guessers[0]);
   assert.equal(wrong.body, '0');
-  // A few failures from ever new addresses (as a botnet sends them): the front's per-address
-  // limit does not see them, the service's per-member count does.
-  for (let i = 1; i < 8; i++) assert.equal((await login('wrong-pass', i)).body, '0');
-  const locked = await login('victim-pass', 8);
+  await Promise.all(guessers.map(async (from, i) => {
+    for (let n = i === 0 ? 1 : 0; n < 6; n++) assert.equal((await login('wrong-pass', from)).body, '0');
+    for (const lock of [1000, 2000]) {
+      await sleep(lock + 100);
+      assert.equal((await login('wrong-pass', from)).body, '0');
+    }
+  }));
+  // Now locked for 4 s at least: the guesser's right password is refused like a wrong one...
+  const locked = await login('victim-pass', guessers[0]);
   assert.equal(locked.status, wrong.status);
   assert.equal(locked.body, wrong.body);
   assert.equal(locked.headers['set-cookie'], undefined);
-  // While locked a try costs no password hash: a hundred of them take less CPU than ten hashes.
+  // ...without a password hash: a hundred such tries take less CPU than ten hashes...
   const pid = servicePid();
   const before = cpuSeconds(pid);
   const hashStart = Date.now();
-  await login('wrong-pass', 9);
   const tries = [];
-  for (let i = 0; i < 100; i++) tries.push(login('wrong-pass', 10 + (i % 200)));
+  for (let i = 0; i < 100; i++) tries.push(login('wrong-pass', guessers[i % guessers.length]));
   assert.ok((await Promise.all(tries)).every((r) => r.body === '0'));
   const cpu = cpuSeconds(pid) - before;
-  console.log(`# 100 tries on a locked member: ${cpu.toFixed(2)} s of service CPU (${Date.now() - hashStart} ms)`);
+  console.log(`# 100 locked tries: ${cpu.toFixed(2)} s of service CPU (${Date.now() - hashStart} ms)`);
   assert.ok(cpu < 0.5, `CPU ${cpu} s`);
-  // The lock ends: the member gets in again.
-  await until('the lock to end', async () => (await login('victim-pass', 220)).body === '1', 30000);
+  // ...while the member, at an address of their own, logs in at once.
+  const member = await login('victim-pass', '127.0.4.200');
+  assert.equal(member.body, '1', 'the guesser kept the member out');
+  // The lock ends: the guesser's address gets in again with the right password.
+  await until('the lock to end', async () => (await login('victim-pass', guessers[1])).body === '1', 30000);
 
   // One address guessing fast is stopped at the front.
   const burst = await Promise.all(Array.from({ length: 40 },
