@@ -305,6 +305,48 @@ TEST_F(StoreTest, SessionsAreKeptByHashAndEndWithAPasswordChange)
     EXPECT_FALSE(store.SetPasswordHash("nobody", "h"));
 }
 
+// Look-alike names are found by one lookup of the new name's skeleton, which every member's row
+// holds; a file made before the rows held it is brought up to date when it is opened, and
+// keeps whatever look-alikes it already had.
+TEST_F(StoreTest, LookAlikesAreFoundInFilesOfEveryVersion)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const char* earlier =
+        "CREATE TABLE users(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, pass TEXT NOT NULL,"
+        " created INTEGER NOT NULL);"
+        "CREATE TABLE sessions(token_hash TEXT PRIMARY KEY, user_id INTEGER NOT NULL REFERENCES users(id),"
+        " created INTEGER NOT NULL);"
+        "INSERT INTO users VALUES(1, 'demo', 'h1', 1000), (2, 'rnoon', 'h2', 1000), (3, 'moon', 'h3', 1000);"
+        "INSERT INTO sessions VALUES('kept', 1, strftime('%s','now'));";
+    ASSERT_EQ(sqlite3_exec(db, earlier, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    using R = ServiceStore::AddUserResult;
+    {
+        ServiceStore store(path);
+        EXPECT_EQ(store.FindUser("demo")->passwordHash, "h1");
+        EXPECT_EQ(store.SessionUser("kept")->name, "demo");
+        for (const char* alike : {"d\u0435mo", "\uFF44\uFF45\uFF4D\uFF4F", "derno", "rnoon"}) {
+            EXPECT_NE(store.AddUser(alike, "h"), R::Added) << alike;
+        }
+        EXPECT_TRUE(store.LooksLikeAMember("d\u0435mo"));
+        EXPECT_FALSE(store.LooksLikeAMember("demo"));  // the member's own name
+        EXPECT_EQ(store.AddUser("demo", "h"), R::Exists);
+        EXPECT_EQ(store.AddUser("newbie", "h"), R::Added);
+        EXPECT_NE(store.AddUser("newb\u0456e", "h"), R::Added);  // Cyrillic "i" of a new member
+        EXPECT_EQ(store.AddUser("demo2", "h"), R::Added);
+    }
+    // A member that an earlier version added to the upgraded file is found as well.
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "INSERT INTO users(name, pass, created) VALUES('alice', 'h', 1000)", nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    ServiceStore store(path);
+    EXPECT_NE(store.AddUser("\u0430lice", "h"), R::Added);
+    EXPECT_EQ(store.FindUser("rnoon")->passwordHash, "h2");
+}
+
 TEST_F(StoreTest, SessionsExpire)
 {
     {

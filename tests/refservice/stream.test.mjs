@@ -406,6 +406,24 @@ test('log-ins are throttled per member and address, no guesser can keep the memb
   assert.ok(burst.some((r) => r.status === 429), 'the front limits log-ins per address');
 });
 
+test('the member link and registration are limited however they are asked: by POST, escaped, after an upper-case A', async () => {
+  const index = '/index.php?m=member&c=index&';
+  const account = 'username=nobody-here&password=wrong-one&password2=wrong-one';
+  const cases = [
+    ['member link by POST', 'POST', `${index}a=member_goto_api`, 'username=demo&password=x', 40],
+    ['member link escaped', 'GET', `${index}a=%6dember_goto_api&username=demo&password=x`, '', 40],
+    ['registration escaped', 'POST', `${index}a=%72egister`, account, 20],
+    ['registration after an upper-case A', 'POST', `${index}A=x&a=register`, account, 20],
+  ];
+  let source = 1;
+  for (const [what, method, target, body, count] of cases) {
+    const from = `127.0.9.${source++}`;
+    const statuses = [];
+    for (let i = 0; i < count; i++) statuses.push((await request(method, target, { body, from })).status);
+    assert.ok(statuses.includes(429), `${what}: ${statuses.join(' ')}`);
+  }
+});
+
 test('another site cannot end a room, post, or log a visitor in', async () => {
   const room = await newRoom('跨站');
   for (const headers of [{ Origin: 'http://evil.example' }, { 'Sec-Fetch-Site': 'cross-site' }, { Origin: 'null' }]) {
