@@ -77,6 +77,11 @@ void MemberPageRoutes::MemberApi(const httplib::Request& req, httplib::Response&
     // Only the member module's index controller is served; any other m/c answers as an unknown action.
     const bool memberIndex = query.Get("m").value_or("") == "member" && query.Get("c").value_or("") == "index";
     const std::string action = memberIndex ? query.Get("a").value_or("") : std::string();
+    if (action == "member_goto_api") {
+        // Its address holds the password: neither the refusal page nor the redirect may hand it
+        // on as the referrer of what the browser loads next.
+        res.set_header("Referrer-Policy", "no-referrer");
+    }
     // The web front limits these too, but keyed on the raw query; here the action is the one
     // that will run, however it was spelt.
     const bool logsIn = action == "member_goto_api";

@@ -447,6 +447,10 @@ TEST_F(ServiceHttpTest, MemberPagesTheProgramsOpen)
     auto refused = Client(service->port()).Get("/index.php?m=member&c=index&a=member_goto_api&username=demo&password=x&p=1");
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->status, 403);
+    // The page's address holds the password: what the page loads or links to is not told it.
+    EXPECT_EQ(refused->get_header_value_count("Referrer-Policy"), 1u);
+    EXPECT_EQ(refused->get_header_value("Referrer-Policy"), "no-referrer");
+    EXPECT_EQ(go->get_header_value("Referrer-Policy"), "no-referrer");
 
     EXPECT_EQ(browser.Get("/")->status, 200);
     auto roomPage = browser.Get("/live/room?lid=" + room["lid"].asString());

@@ -562,3 +562,53 @@ test('another user of the machine cannot reach the database, the stream names or
   assert.equal(stdout, '403');
   assert.equal(await roomState(room.lid), 'issued');
 });
+
+// Runs last: it stops the service behind the front.
+test('no log file holds a password of the member link: refused, failed, aborted or with the service down', async () => {
+  const secret = 'Link-Secret-7d41c2';
+  assert.equal((await register('linker', secret, '127.0.10.250')).status, 200);
+  const link = (password, p = 1) => `/index.php?m=member&c=index&a=member_goto_api&username=linker&password=${password}&p=${p}`;
+  // Wrong passwords, then the right one while the address is locked out of the name.
+  for (let i = 0; i < 7; i++) assert.equal((await request('GET', link(`${secret}-${i}`), { from: '127.0.10.1' })).status, 403);
+  assert.equal((await request('GET', link(secret), { from: '127.0.10.1' })).status, 403);
+  // Refused by the front's limit.
+  const burst = await Promise.all(Array.from({ length: 40 }, () => request('GET', link(secret), { from: '127.0.10.2' })));
+  assert.ok(burst.some((r) => r.status === 429));
+  // Aborted: the client goes away after the request line, after the whole head, and while the
+  // service checks the password.
+  // Sends `text` and ends the sending side, as a client that goes away does; resolves to what
+  // nginx answered by the time it closed.
+  const goAway = async (from, text) => {
+    const socket = await connectFrom(from);
+    let answer = '';
+    socket.on('data', (d) => { answer += d; });
+    socket.on('error', () => {});
+    socket.end(text);
+    await new Promise((resolve) => socket.once('close', resolve));
+    return answer;
+  };
+  await goAway('127.0.10.10', `GET ${link(secret)} HTTP/1.1\r\n`);
+  await goAway('127.0.10.11', `GET ${link(secret)} HTTP/1.1\r\nHost: x\r\n\r\n`);
+  // The service gone (killed, as a crash would end it): nginx cannot reach it.
+  process.kill(servicePid(), 'SIGKILL');
+  await until('the front to find the service gone', async () => / 502 /.test(await goAway('127.0.10.3',
+    `GET ${link(secret)} HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n`)), 10000);
+  await goAway('127.0.10.4', `GET ${link(secret)} HTTP/1.1\r\nHost: x\r\n\r\n`);
+  // Whatever nginx writes, it has written once it answered a later request.
+  assert.equal((await request('GET', '/static/style.css', { from: '127.0.10.5' })).status, 200);
+
+  const holders = [];
+  const look = (folder) => {
+    for (const entry of readdirSync(folder, { withFileTypes: true })) {
+      const file = path.join(folder, entry.name);
+      if (entry.isDirectory()) look(file);
+      else if (entry.isFile() && readFileSync(file).includes(secret)) holders.push(file);
+    }
+  };
+  look(data);
+  assert.deepEqual(holders, [], 'files holding the password');
+  const errors = readFileSync(path.join(data, 'nginx/logs/error.log'), 'utf8');
+  const access = readFileSync(path.join(data, 'nginx/logs/front-access.log'), 'utf8');
+  assert.match(access, /"GET \/index\.php" 502 /, 'the access log tells what happened');
+  console.log(`# error log: ${errors.split('\n').length} lines`);
+});
