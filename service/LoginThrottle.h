@@ -5,24 +5,48 @@
 #include <string>
 #include <unordered_map>
 
-// Failed log-ins, counted per member name and per client address. A few failures are free;
-// after them each failure locks the name (or the address) for twice as long as the one before,
-// up to a limit. A success clears the name's count. Nothing here waits: a locked try is
-// answered at once, so a flood of guesses holds no thread and runs no password hash.
+// Failed log-ins, counted so that guessing is slow without giving anyone the power to keep a
+// member out. Member names are public (room pages show them), so nothing a stranger does from
+// an address of their own may refuse the member's right password from another address:
+//
+// - The pair (name, address) is what locks: a few failures are free, after them each failure
+//   locks that pair for twice as long as the one before, up to kLongestLock. One address
+//   guessing at one name is held to a few tries an hour; the member elsewhere is not touched.
+// - A name that fails from many addresses (a guesser with many addresses) is slowed at every
+//   address that has not logged in as that name before: there, the pair has no free failures,
+//   so each such address gets one try, then 1 s, 2 s, 4 s... A pair without failures is never
+//   refused: the member's right password from a new, clean address still goes in.
+// - One address failing for many names (spraying one password over many names) locks that
+//   address too, but only for at most kLongestAddressLock at a time, and never for names that
+//   have logged in from that address before. Members behind one shared (NAT) address who have
+//   used it before keep logging in whatever a neighbour does; a member new to that address is
+//   kept out only while the address keeps failing, and at most kLongestAddressLock after the
+//   last failure. The price is that a sprayer gets about one guess a minute per address.
+//
+// Nothing here waits: a locked try is answered at once, so a flood of guesses holds no thread
+// and runs no password hash. An empty address (a member proving the old password in a password
+// change, whose session names them) counts for the name alone.
 class LoginThrottle {
 public:
     using Clock = std::chrono::steady_clock;
 
-    static constexpr int kFreeFailuresPerName = 5;
+    static constexpr int kFreeFailuresPerPair = 5;
+    // Failures of a name, from all addresses, within an hour, above which the name is under
+    // attack and addresses new to it lose their free failures.
+    static constexpr int kNameUnderAttack = 20;
     // Members behind one NAT share an address.
     static constexpr int kFreeFailuresPerAddress = 50;
     static constexpr std::chrono::seconds kFirstLock{1};
     static constexpr std::chrono::seconds kLongestLock{15 * 60};
+    static constexpr std::chrono::seconds kLongestAddressLock{60};
+    // How long a log-in from an address vouches for later ones of that name from there.
+    static constexpr std::chrono::hours kRememberSuccess{30 * 24};
 
+    // True when this try is to be refused without looking at the password.
     bool Locked(const std::string& name, const std::string& address, Clock::time_point now = Clock::now());
-    // An empty `address` counts for the name only.
     void Failed(const std::string& name, const std::string& address, Clock::time_point now = Clock::now());
-    void Succeeded(const std::string& name);
+    // Clears the pair's failures, and remembers that the name logs in from this address.
+    void Succeeded(const std::string& name, const std::string& address, Clock::time_point now = Clock::now());
 
 private:
     struct Record {
@@ -32,13 +56,23 @@ private:
     };
     using Table = std::unordered_map<std::string, Record>;
 
-    static void Count(Table& table, const std::string& key, int free, Clock::time_point now);
+    static std::string PairKey(const std::string& name, const std::string& address);
+    // Counts a failure under `key`, forgetting a count idle for an hour first.
+    static Record& Tally(Table& table, const std::string& key, Clock::time_point now);
+    // Counts a failure; `free` failures lock nothing, each further one locks for twice as long
+    // as the one before, up to `longest`.
+    static void Count(Table& table, const std::string& key, int free, std::chrono::seconds longest,
+                      Clock::time_point now);
     static bool IsLocked(const Table& table, const std::string& key, Clock::time_point now);
+    bool Known(const std::string& pair, Clock::time_point now) const;
     // Forgets records idle longer than the longest lock, so the tables stay small.
     void Prune(Clock::time_point now);
 
     std::mutex mutex_;
+    Table pairs_;
     Table names_;
     Table addresses_;
+    // Pairs that logged in, and when they last did.
+    std::unordered_map<std::string, Clock::time_point> known_;
     Clock::time_point nextPrune_{};
 };

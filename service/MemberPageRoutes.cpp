@@ -2,6 +2,9 @@
 
 #include <httplib.h>
 
+#include <algorithm>
+#include <chrono>
+
 #include "FormData.h"
 #include "HtmlPage.h"
 #include "HttpReply.h"
@@ -12,6 +15,14 @@
 namespace {
 
 constexpr size_t kPostBytes = 2000;
+constexpr const char* kLooksLikeAnother = "这个用户名和已有的用户名看起来一样，请换一个。";
+
+// The actions under /index.php that cost a password hash: a log-in (by any method) and an
+// account's creation. Everything else there is a page.
+constexpr double kMemberLinksPerMinute = 5 * 60;
+constexpr double kMemberLinkBurst = 20;
+constexpr double kRegistrationsPerMinute = 10;
+constexpr double kRegistrationBurst = 10;
 
 // The member centre's page a request asks for: "2" (the member's rooms) or "1" for anything else.
 std::string CentrePage(const FormData& fields)
@@ -22,7 +33,11 @@ std::string CentrePage(const FormData& fields)
 }  // namespace
 
 MemberPageRoutes::MemberPageRoutes(const ServiceConfig& config, ServiceStore& store, MemberSessions& sessions)
-    : config_(config), store_(store), sessions_(sessions)
+    : config_(config),
+      store_(store),
+      sessions_(sessions),
+      memberLinks_(kMemberLinksPerMinute, kMemberLinkBurst),
+      registrations_(kRegistrationsPerMinute, kRegistrationBurst)
 {
 }
 
@@ -62,6 +77,22 @@ void MemberPageRoutes::MemberApi(const httplib::Request& req, httplib::Response&
     // Only the member module's index controller is served; any other m/c answers as an unknown action.
     const bool memberIndex = query.Get("m").value_or("") == "member" && query.Get("c").value_or("") == "index";
     const std::string action = memberIndex ? query.Get("a").value_or("") : std::string();
+    if (action == "member_goto_api") {
+        // Its address holds the password: neither the refusal page nor the redirect may hand it
+        // on as the referrer of what the browser loads next.
+        res.set_header("Referrer-Policy", "no-referrer");
+    }
+    // The web front limits these too, but keyed on the raw query; here the action is the one
+    // that will run, however it was spelt.
+    const bool logsIn = action == "member_goto_api";
+    const bool creates = action == "register" && req.method == "POST";
+    std::chrono::seconds wait{0};
+    if ((logsIn && !memberLinks_.Take(sessions_.AddressOf(req), RequestRate::Clock::now(), &wait)) ||
+        (creates && !registrations_.Take(sessions_.AddressOf(req), RequestRate::Clock::now(), &wait))) {
+        res.set_header("Retry-After", std::to_string(std::max<long long>(1, wait.count())));
+        HttpReply::Html(res, HtmlPage::Render("请稍后再试", "<p>请求太频繁，请稍后再试。</p>"), 429);
+        return;
+    }
     if (action == "register") {
         if (req.method == "POST") {
             CreateAccount(req, res);
@@ -103,8 +134,8 @@ void MemberPageRoutes::CreateAccount(const httplib::Request& req, httplib::Respo
         RegistrationPage(req, res, "用户名不符合要求。");
         return;
     }
-    if (!store_.FindUser(name) && TextRules::LooksLikeAny(name, store_.UserNames())) {
-        RegistrationPage(req, res, "这个用户名和已有的用户名看起来一样，请换一个。");
+    if (store_.LooksLikeAMember(name)) {
+        RegistrationPage(req, res, kLooksLikeAnother);
         return;
     }
     if (!TextRules::IsValidPassword(password)) {
@@ -115,10 +146,10 @@ void MemberPageRoutes::CreateAccount(const httplib::Request& req, httplib::Respo
         RegistrationPage(req, res, "两次输入的密码不一样。");
         return;
     }
-    if (store_.AddUser(name, PasswordHash::Make(password, config_.hashIterations)) ==
-        ServiceStore::AddUserResult::Exists) {
-        RegistrationPage(req, res, "这个用户名已经有人用了。");
-        return;
+    switch (store_.AddUser(name, PasswordHash::Make(password, config_.hashIterations))) {
+    case ServiceStore::AddUserResult::Added: break;
+    case ServiceStore::AddUserResult::Exists: RegistrationPage(req, res, "这个用户名已经有人用了。"); return;
+    case ServiceStore::AddUserResult::LooksLikeAnother: RegistrationPage(req, res, kLooksLikeAnother); return;
     }
     const auto user = store_.FindUser(name);
     if (user) sessions_.Start(res, user->id);

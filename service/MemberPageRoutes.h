@@ -3,6 +3,7 @@
 #include <string>
 
 #include "MemberSessions.h"
+#include "RequestRate.h"
 #include "RouteGroup.h"
 #include "ServiceConfig.h"
 #include "ServiceStore.h"
@@ -38,4 +39,6 @@ private:
     const ServiceConfig& config_;
     ServiceStore& store_;
     MemberSessions& sessions_;
+    RequestRate memberLinks_;
+    RequestRate registrations_;
 };

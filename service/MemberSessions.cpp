@@ -85,7 +85,7 @@ std::optional<ServiceStore::User> MemberSessions::CheckPassword(const std::strin
         throttle_.Failed(key, from);
         return std::nullopt;
     }
-    throttle_.Succeeded(key);
+    throttle_.Succeeded(key, from);
     return user;
 }
 

@@ -34,9 +34,10 @@ public:
     void End(const httplib::Request& req, httplib::Response& res);
 
     // The member when the password is theirs. Unknown names cost a hash as well, so the time
-    // taken tells nothing about which names exist. While the name or the address is throttled
-    // the answer is "no" at once, without a hash: a flood of guesses costs the service nothing
-    // and tells the guesser nothing.
+    // taken tells nothing about which names exist. While the try is throttled (LoginThrottle:
+    // the name from this address, or an address failing for many names) the answer is "no" at
+    // once, without a hash: a flood of guesses costs the service nothing and tells the guesser
+    // nothing.
     // A member changing the password proves the old one: its failures lock only password
     // changes of that member, not the member's log-ins.
     enum class Purpose { LogIn, PasswordChange };

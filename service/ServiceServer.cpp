@@ -199,7 +199,7 @@ void ServiceServer::Dispatch()
         if (type.rfind("text/html", 0) == 0) {
             res.set_header("Content-Security-Policy", kContentPolicy);
             res.set_header("X-Frame-Options", "DENY");
-            res.set_header("Referrer-Policy", "same-origin");
+            if (!res.has_header("Referrer-Policy")) res.set_header("Referrer-Policy", "same-origin");
         }
         if (type.rfind("text/html", 0) == 0 || type.rfind("text/css", 0) == 0 || type.rfind("text/javascript", 0) == 0) {
             res.set_header("X-Content-Type-Options", "nosniff");

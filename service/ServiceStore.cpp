@@ -4,6 +4,9 @@
 
 #include <ctime>
 #include <stdexcept>
+#include <utility>
+
+#include "TextRules.h"
 
 namespace {
 
@@ -40,7 +43,8 @@ CREATE TABLE IF NOT EXISTS users(
   id INTEGER PRIMARY KEY,
   name TEXT NOT NULL UNIQUE,
   pass TEXT NOT NULL,
-  created INTEGER NOT NULL);
+  created INTEGER NOT NULL,
+  skeleton TEXT);
 CREATE TABLE IF NOT EXISTS sessions(
   token_hash TEXT PRIMARY KEY,
   user_id INTEGER NOT NULL REFERENCES users(id),
@@ -136,6 +140,7 @@ ServiceStore::ServiceStore(const std::string& path)
     Exec("PRAGMA synchronous=NORMAL");
     Exec("PRAGMA foreign_keys=ON");
     Exec(kSchema);
+    Upgrade();
 }
 
 ServiceStore::~ServiceStore() = default;
@@ -180,18 +185,91 @@ bool NextRow(sqlite3* db, sqlite3_stmt* stmt)
 
 }  // namespace
 
+void ServiceStore::Upgrade()
+{
+    bool hasSkeleton = false;
+    {
+        auto columns = Prepare("PRAGMA table_info(users)");
+        while (NextRow(db_.get(), columns.get())) hasSkeleton |= Column(columns.get(), 1) == "skeleton";
+    }
+    // Not unique: files from before the look-alike check may hold names that look alike, and
+    // they stay as they are.
+    if (!hasSkeleton) Exec("ALTER TABLE users ADD COLUMN skeleton TEXT");
+    Exec("CREATE INDEX IF NOT EXISTS users_by_skeleton ON users(skeleton)");
+    // Members added by an earlier version, including one that ran on this file after an upgrade.
+    std::vector<std::pair<int64_t, std::string>> missing;
+    {
+        auto stmt = Prepare("SELECT id, name FROM users WHERE skeleton IS NULL");
+        while (NextRow(db_.get(), stmt.get())) missing.emplace_back(sqlite3_column_int64(stmt.get(), 0), Column(stmt.get(), 1));
+    }
+    if (missing.empty()) return;
+    std::vector<std::string> names;
+    for (const auto& item : missing) names.push_back(item.second);
+    const auto skeletons = TextRules::NameSkeletons(names);
+    Exec("BEGIN IMMEDIATE");
+    try {
+        for (size_t i = 0; i < missing.size(); ++i) {
+            auto stmt = Prepare("UPDATE users SET skeleton = ? WHERE id = ? AND skeleton IS NULL");
+            Bind(stmt.get(), 1, skeletons[i]);
+            Bind(stmt.get(), 2, missing[i].first);
+            Run(db_.get(), stmt.get());
+        }
+        Exec("COMMIT");
+    } catch (...) {
+        Exec("ROLLBACK");
+        throw;
+    }
+}
+
+bool ServiceStore::SkeletonTaken(const std::string& skeleton, const std::string& except)
+{
+    auto stmt = Prepare("SELECT 1 FROM users WHERE skeleton = ? AND name <> ? LIMIT 1");
+    Bind(stmt.get(), 1, skeleton);
+    Bind(stmt.get(), 2, except);
+    return NextRow(db_.get(), stmt.get());
+}
+
+bool ServiceStore::LooksLikeAMember(const std::string& name)
+{
+    const std::string skeleton = TextRules::NameSkeleton(name);
+    std::lock_guard lock(mutex_);
+    return SkeletonTaken(skeleton, name);
+}
+
 ServiceStore::AddUserResult ServiceStore::AddUser(const std::string& name,
                                                   const std::string& passwordHash)
 {
+    const std::string skeleton = TextRules::NameSkeleton(name);
     std::lock_guard lock(mutex_);
-    auto stmt = Prepare("INSERT INTO users(name, pass, created) VALUES(?, ?, ?)");
-    Bind(stmt.get(), 1, name);
-    Bind(stmt.get(), 2, passwordHash);
-    Bind(stmt.get(), 3, Now());
-    const int rc = sqlite3_step(stmt.get());
-    if (rc == SQLITE_DONE) return AddUserResult::Added;
-    if (sqlite3_extended_errcode(db_.get()) == SQLITE_CONSTRAINT_UNIQUE) return AddUserResult::Exists;
-    throw std::runtime_error(std::string("database: ") + sqlite3_errmsg(db_.get()));
+    // The look and the insert in one transaction: two look-alike names registered at once (or
+    // by the add-user command beside the running service) cannot both get in.
+    Exec("BEGIN IMMEDIATE");
+    try {
+        auto stmt = Prepare("INSERT INTO users(name, pass, created, skeleton) "
+                            "SELECT ?, ?, ?, ? WHERE NOT EXISTS (SELECT 1 FROM users WHERE skeleton = ? AND name <> ?)");
+        Bind(stmt.get(), 1, name);
+        Bind(stmt.get(), 2, passwordHash);
+        Bind(stmt.get(), 3, Now());
+        Bind(stmt.get(), 4, skeleton);
+        Bind(stmt.get(), 5, skeleton);
+        Bind(stmt.get(), 6, name);
+        const int rc = sqlite3_step(stmt.get());
+        AddUserResult result = AddUserResult::Added;
+        if (rc == SQLITE_DONE && sqlite3_changes(db_.get()) == 0) {
+            result = AddUserResult::LooksLikeAnother;
+        } else if (rc != SQLITE_DONE) {
+            if (sqlite3_extended_errcode(db_.get()) != SQLITE_CONSTRAINT_UNIQUE) {
+                throw std::runtime_error(std::string("database: ") + sqlite3_errmsg(db_.get()));
+            }
+            result = AddUserResult::Exists;
+        }
+        stmt.reset();
+        Exec("COMMIT");
+        return result;
+    } catch (...) {
+        Exec("ROLLBACK");
+        throw;
+    }
 }
 
 bool ServiceStore::SetPasswordHash(const std::string& name, const std::string& passwordHash)
@@ -243,15 +321,6 @@ int ServiceStore::PurgeExpiredSessions()
     Bind(stmt.get(), 1, Now() - int64_t{kSessionDays} * 86400);
     Run(db_.get(), stmt.get());
     return sqlite3_changes(db_.get());
-}
-
-std::vector<std::string> ServiceStore::UserNames()
-{
-    std::lock_guard lock(mutex_);
-    auto stmt = Prepare("SELECT name FROM users");
-    std::vector<std::string> names;
-    while (NextRow(db_.get(), stmt.get())) names.push_back(Column(stmt.get(), 0));
-    return names;
 }
 
 std::optional<ServiceStore::User> ServiceStore::SessionUser(const std::string& tokenHash)

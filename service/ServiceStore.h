@@ -46,7 +46,7 @@ public:
         int64_t created = 0;
     };
 
-    enum class AddUserResult { Added, Exists };
+    enum class AddUserResult { Added, Exists, LooksLikeAnother };
     enum class PublishResult { Accepted, Unknown, Refused };
     enum class EndResult { Ended, NotFound, NotOwner, AlreadyEnded };
 
@@ -56,7 +56,11 @@ public:
     ServiceStore(const ServiceStore&) = delete;
     ServiceStore& operator=(const ServiceStore&) = delete;
 
+    // Refuses a name that is taken, or that looks like a member's (the same skeleton,
+    // TextRules::NameSkeleton): one lookup in the index of the members' skeletons.
     AddUserResult AddUser(const std::string& name, const std::string& passwordHash);
+    // True when another member's name looks like `name` (not `name` itself).
+    bool LooksLikeAMember(const std::string& name);
     bool SetPasswordHash(const std::string& name, const std::string& passwordHash);
     std::optional<User> FindUser(const std::string& name);
 
@@ -67,8 +71,6 @@ public:
     void EndSession(const std::string& tokenHash);
     // Deletes the sessions past their end; returns how many.
     int PurgeExpiredSessions();
-
-    std::vector<std::string> UserNames();
 
     // Fills the game list when it is empty (first start); later edits by the operator stay.
     void SeedGames(const std::vector<Game>& games);
@@ -113,6 +115,10 @@ private:
     };
     using Statement = std::unique_ptr<sqlite3_stmt, StmtFinalize>;
 
+    // Brings a file of an earlier version up to date: the members' skeletons, which files made
+    // before the look-alike index lack, are added and filled.
+    void Upgrade();
+    bool SkeletonTaken(const std::string& skeleton, const std::string& except);
     Statement Prepare(const char* sql);
     void Exec(const char* sql);
     std::vector<Room> QueryRooms(const char* where, int64_t param, int limit);

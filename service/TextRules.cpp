@@ -161,7 +161,22 @@ bool TextRules::IsValidUserName(std::string_view name)
 
 std::string TextRules::NameSkeleton(std::string_view name)
 {
-    return Skeletons().Of(name);
+    return NameSkeletons({std::string(name)}).front();
+}
+
+std::vector<std::string> TextRules::NameSkeletons(const std::vector<std::string>& names)
+{
+    Skeletons skeletons;
+    std::vector<std::string> out;
+    out.reserve(names.size());
+    for (const auto& name : names) {
+        try {
+            out.push_back(skeletons.Of(name));
+        } catch (const std::runtime_error&) {
+            out.push_back(name);
+        }
+    }
+    return out;
 }
 
 bool TextRules::LooksLikeAny(std::string_view name, const std::vector<std::string>& names)

@@ -16,7 +16,10 @@ public:
 
     // What a name looks like, as ICU's spoof checker reduces it (UTS #39 skeleton): names with
     // the same skeleton are confusable ("dеmo" with a Cyrillic "е", full-width "ｄｅｍｏ").
+    // A name ICU cannot read (not UTF-8; no name IsValidUserName accepts) stands for itself.
     static std::string NameSkeleton(std::string_view name);
+    // The skeletons of many names, with one spoof checker.
+    static std::vector<std::string> NameSkeletons(const std::vector<std::string>& names);
 
     // True when `name` looks like one of `names` (same skeleton), itself included.
     static bool LooksLikeAny(std::string_view name, const std::vector<std::string>& names);

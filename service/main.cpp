@@ -115,9 +115,12 @@ int AccountCommand(const std::string& command, ServiceConfig config, const std::
     const std::string hash = PasswordHash::Make(password, config.hashIterations);
     if (command == "add-user") {
         if (store.FindUser(name)) return Fail("member " + name + " exists already (set-password changes the password)");
-        if (TextRules::LooksLikeAny(name, store.UserNames())) return Fail("member name " + name + " looks like an existing one");
-        if (store.AddUser(name, hash) == ServiceStore::AddUserResult::Exists) {
+        switch (store.AddUser(name, hash)) {
+        case ServiceStore::AddUserResult::Added: break;
+        case ServiceStore::AddUserResult::Exists:
             return Fail("member " + name + " exists already (set-password changes the password)");
+        case ServiceStore::AddUserResult::LooksLikeAnother:
+            return Fail("member name " + name + " looks like an existing one");
         }
         std::printf("member %s added\n", name.c_str());
     } else {

@@ -444,7 +444,13 @@ TEST_F(ServiceHttpTest, MemberPagesTheProgramsOpen)
     ASSERT_TRUE(mine);
     EXPECT_NE(mine->body.find("my-room"), std::string::npos);
     EXPECT_NE(member.Get("/member/?p=1")->body.find("修改密码"), std::string::npos);
-    EXPECT_EQ(Client(service->port()).Get("/index.php?m=member&c=index&a=member_goto_api&username=demo&password=x&p=1")->status, 403);
+    auto refused = Client(service->port()).Get("/index.php?m=member&c=index&a=member_goto_api&username=demo&password=x&p=1");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 403);
+    // The page's address holds the password: what the page loads or links to is not told it.
+    EXPECT_EQ(refused->get_header_value_count("Referrer-Policy"), 1u);
+    EXPECT_EQ(refused->get_header_value("Referrer-Policy"), "no-referrer");
+    EXPECT_EQ(go->get_header_value("Referrer-Policy"), "no-referrer");
 
     EXPECT_EQ(browser.Get("/")->status, 200);
     auto roomPage = browser.Get("/live/room?lid=" + room["lid"].asString());
@@ -469,6 +475,56 @@ TEST_F(ServiceHttpTest, MemberPagesTheProgramsOpen)
     EXPECT_TRUE(Client(service->port()).Login("demo", "newpass1"));
     // The broadcaster's session from before the change has ended.
     EXPECT_EQ(owner.Post("/api/stream", "gid=1 &title=x")->status, 401);
+}
+
+// The log-in of the member link and the creation of an account each cost a password hash. The
+// service limits them per address as it reads them: whatever the method, and however the action
+// is spelt in the query, which the web front, keying its own limits on the raw query, cannot
+// follow. The other pages at the same address are not limited.
+TEST_F(ServiceHttpTest, TheMemberPagesLimitWhatCostsAHashHoweverItIsAsked)
+{
+    const std::string index = "/index.php?m=member&c=index&";
+    const std::string account = "username=nobody-here&password=wrong-one&password2=wrong-one";
+    const struct {
+        const char* what;
+        std::string method;
+        std::string target;
+        std::string body;
+        int burst;  // answered before the first 429, and what the rate adds meanwhile
+    } cases[] = {
+        {"member link by GET", "GET", index + "a=member_goto_api&username=demo&password=x&p=1", "", 20},
+        {"member link by POST", "POST", index + "a=member_goto_api", "username=demo&password=x", 20},
+        {"member link escaped", "GET", index + "a=%6dember_goto_api&username=demo&password=x", "", 20},
+        {"registration", "POST", index + "a=register", account, 10},
+        {"registration escaped", "POST", index + "a=%72egister", account, 10},
+        {"registration after an upper-case A", "POST", index + "A=x&a=register", account, 10},
+    };
+    int source = 1;
+    for (const auto& c : cases) {
+        const std::string from = "127.0.8." + std::to_string(source++);
+        std::string request = c.method + " " + c.target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n";
+        if (c.method == "POST") {
+            request += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                       std::to_string(c.body.size()) + "\r\n";
+        }
+        request += "\r\n" + c.body;
+        int answered = 0;
+        std::string refusal;
+        for (int i = 0; i < 2 * c.burst && refusal.empty(); ++i) {
+            const std::string response = RawHttp(from, service->port(), request);
+            ASSERT_GT(response.size(), 12u) << c.what;
+            if (response.substr(9, 3) == "429") refusal = response;
+            else ++answered;
+        }
+        EXPECT_GE(answered, c.burst) << c.what;
+        EXPECT_LE(answered, c.burst + 5) << c.what;
+        EXPECT_NE(refusal.find("Retry-After: "), std::string::npos) << c.what << ": " << refusal;
+    }
+    // The pages beside them, and the member pages' own log-in form.
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_EQ(Client(service->port()).Get(index + "a=register")->status, 200) << i;
+    }
+    EXPECT_TRUE(Client(service->port()).Login("demo", "strimo-demo"));
 }
 
 TEST_F(ServiceHttpTest, UpdateHostServesTheDescriptionAndItsFiles)

@@ -104,23 +104,26 @@ TEST(LoginThrottle, FailuresLockForLongerAndLongerAndASuccessForgets)
     using namespace std::chrono_literals;
     LoginThrottle throttle;
     auto now = LoginThrottle::Clock::now();
-    for (int i = 0; i < LoginThrottle::kFreeFailuresPerName; ++i) {
+    for (int i = 0; i < LoginThrottle::kFreeFailuresPerPair; ++i) {
         EXPECT_FALSE(throttle.Locked("demo", "10.0.0.1", now));
         throttle.Failed("demo", "10.0.0.1", now);
     }
     EXPECT_FALSE(throttle.Locked("demo", "10.0.0.2", now));
     throttle.Failed("demo", "10.0.0.1", now);  // the first failure over the free ones: 1 s
-    EXPECT_TRUE(throttle.Locked("demo", "10.0.0.2", now + 999ms));
-    EXPECT_FALSE(throttle.Locked("demo", "10.0.0.2", now + 1s));
+    // The name from the failing address is locked; the member elsewhere is not.
+    EXPECT_TRUE(throttle.Locked("demo", "10.0.0.1", now + 999ms));
+    EXPECT_FALSE(throttle.Locked("demo", "10.0.0.1", now + 1s));
+    EXPECT_FALSE(throttle.Locked("demo", "10.0.0.2", now + 999ms));
     EXPECT_FALSE(throttle.Locked("alice", "10.0.0.1", now));  // the name, not the address
     now += 1s;
     throttle.Failed("demo", "10.0.0.1", now);  // 2 s
-    EXPECT_TRUE(throttle.Locked("demo", "", now + 1999ms));
-    EXPECT_FALSE(throttle.Locked("demo", "", now + 2s));
+    EXPECT_TRUE(throttle.Locked("demo", "10.0.0.1", now + 1999ms));
+    EXPECT_FALSE(throttle.Locked("demo", "10.0.0.1", now + 2s));
+    // Without an address (a password change) the name alone counts.
     for (int i = 0; i < 30; ++i) throttle.Failed("demo", "", now += 1h / 2);
     EXPECT_TRUE(throttle.Locked("demo", "", now + LoginThrottle::kLongestLock - 1s));
     EXPECT_FALSE(throttle.Locked("demo", "", now + LoginThrottle::kLongestLock));
-    throttle.Succeeded("demo");
+    throttle.Succeeded("demo", "", now);
     throttle.Failed("demo", "", now);
     EXPECT_FALSE(throttle.Locked("demo", "", now));
 
@@ -130,6 +133,78 @@ TEST(LoginThrottle, FailuresLockForLongerAndLongerAndASuccessForgets)
     }
     EXPECT_TRUE(throttle.Locked("anyone", "10.0.0.9", now));
     EXPECT_FALSE(throttle.Locked("guess1", "10.0.0.8", now));
+}
+
+// Member names are public: whatever a stranger sends must not keep the member's right password
+// out. One guesser at one address, a guesser with many addresses, and one address spraying a
+// password over many names, each for an hour or two at one try a second.
+TEST(LoginThrottle, AGuesserGetsNothingAndTheMemberStillLogsIn)
+{
+    using namespace std::chrono_literals;
+    const std::string attacker = "203.0.113.7";
+    const std::string home = "198.51.100.2";
+    {
+        LoginThrottle throttle;
+        const auto start = LoginThrottle::Clock::now();
+        auto now = start;
+        int looked = 0;
+        for (; now < start + 2h; now += 1s) {
+            if (!throttle.Locked("demo", attacker, now)) {
+                ++looked;
+                throttle.Failed("demo", attacker, now);
+            }
+            if ((now - start) % 10min == 0s) {
+                EXPECT_FALSE(throttle.Locked("demo", home, now)) << "the member at " << (now - start) / 1s << " s";
+                throttle.Succeeded("demo", home, now);
+            }
+        }
+        // 7200 guesses, of which the free ones and one at the end of each lock were looked at;
+        // the right password now is refused unseen.
+        EXPECT_LE(looked, 30);
+        EXPECT_TRUE(throttle.Locked("demo", attacker, now));
+        EXPECT_FALSE(throttle.Locked("demo", "192.0.2.44", now));
+    }
+    {
+        // Many addresses: each new one gets a try, and after a failure it is slowed, while a
+        // clean address (the member on a new device) is still let in, and the member's own
+        // address keeps its free failures.
+        LoginThrottle throttle;
+        auto now = LoginThrottle::Clock::now();
+        throttle.Succeeded("demo", home, now);
+        for (int i = 0; i < 500; ++i, now += 1s) {
+            const std::string bot = "10.7." + std::to_string(i / 250) + "." + std::to_string(i % 250);
+            if (!throttle.Locked("demo", bot, now)) throttle.Failed("demo", bot, now);
+        }
+        EXPECT_FALSE(throttle.Locked("demo", "192.0.2.1", now));
+        throttle.Failed("demo", "192.0.2.1", now);
+        EXPECT_TRUE(throttle.Locked("demo", "192.0.2.1", now));
+        EXPECT_FALSE(throttle.Locked("demo", "192.0.2.1", now + LoginThrottle::kFirstLock));
+        throttle.Failed("demo", home, now);
+        EXPECT_FALSE(throttle.Locked("demo", home, now));
+    }
+    {
+        // Spraying from a shared address: it is held to about a guess a minute, a member who
+        // logs in from there is never refused, and a member new to it gets in a minute after
+        // the spraying stops.
+        LoginThrottle throttle;
+        const std::string shared = "100.64.0.1";
+        auto now = LoginThrottle::Clock::now();
+        throttle.Succeeded("alice", shared, now);
+        int looked = 0;
+        for (int i = 0; i < 3600; ++i, now += 1s) {
+            const std::string name = "name" + std::to_string(i);
+            if (!throttle.Locked(name, shared, now)) {
+                ++looked;
+                throttle.Failed(name, shared, now);
+            }
+            if (i % 60 == 0) {
+                EXPECT_FALSE(throttle.Locked("alice", shared, now)) << "alice at " << i << " s";
+            }
+        }
+        EXPECT_LE(looked, LoginThrottle::kFreeFailuresPerAddress + 70);
+        EXPECT_TRUE(throttle.Locked("bob", shared, now));
+        EXPECT_FALSE(throttle.Locked("bob", shared, now + LoginThrottle::kLongestAddressLock));
+    }
 }
 
 TEST(Markup, EscapesWhatEndsTextOrAQuotedAttribute)
@@ -228,6 +303,48 @@ TEST_F(StoreTest, SessionsAreKeptByHashAndEndWithAPasswordChange)
     EXPECT_TRUE(store.SetPasswordHash("demo", "h2"));
     EXPECT_FALSE(store.SessionUser("hash-of-token"));
     EXPECT_FALSE(store.SetPasswordHash("nobody", "h"));
+}
+
+// Look-alike names are found by one lookup of the new name's skeleton, which every member's row
+// holds; a file made before the rows held it is brought up to date when it is opened, and
+// keeps whatever look-alikes it already had.
+TEST_F(StoreTest, LookAlikesAreFoundInFilesOfEveryVersion)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const char* earlier =
+        "CREATE TABLE users(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, pass TEXT NOT NULL,"
+        " created INTEGER NOT NULL);"
+        "CREATE TABLE sessions(token_hash TEXT PRIMARY KEY, user_id INTEGER NOT NULL REFERENCES users(id),"
+        " created INTEGER NOT NULL);"
+        "INSERT INTO users VALUES(1, 'demo', 'h1', 1000), (2, 'rnoon', 'h2', 1000), (3, 'moon', 'h3', 1000);"
+        "INSERT INTO sessions VALUES('kept', 1, strftime('%s','now'));";
+    ASSERT_EQ(sqlite3_exec(db, earlier, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    using R = ServiceStore::AddUserResult;
+    {
+        ServiceStore store(path);
+        EXPECT_EQ(store.FindUser("demo")->passwordHash, "h1");
+        EXPECT_EQ(store.SessionUser("kept")->name, "demo");
+        for (const char* alike : {"d\u0435mo", "\uFF44\uFF45\uFF4D\uFF4F", "derno", "rnoon"}) {
+            EXPECT_NE(store.AddUser(alike, "h"), R::Added) << alike;
+        }
+        EXPECT_TRUE(store.LooksLikeAMember("d\u0435mo"));
+        EXPECT_FALSE(store.LooksLikeAMember("demo"));  // the member's own name
+        EXPECT_EQ(store.AddUser("demo", "h"), R::Exists);
+        EXPECT_EQ(store.AddUser("newbie", "h"), R::Added);
+        EXPECT_NE(store.AddUser("newb\u0456e", "h"), R::Added);  // Cyrillic "i" of a new member
+        EXPECT_EQ(store.AddUser("demo2", "h"), R::Added);
+    }
+    // A member that an earlier version added to the upgraded file is found as well.
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "INSERT INTO users(name, pass, created) VALUES('alice', 'h', 1000)", nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    ServiceStore store(path);
+    EXPECT_NE(store.AddUser("\u0430lice", "h"), R::Added);
+    EXPECT_EQ(store.FindUser("rnoon")->passwordHash, "h2");
 }
 
 TEST_F(StoreTest, SessionsExpire)

@@ -361,37 +361,67 @@ test('fifty slow clients hold nothing up: a log-in is answered within 1 s, the p
   }
 });
 
-test('log-ins are throttled per member and per address; a locked member gets the answer of a wrong password', async () => {
+test('log-ins are throttled per member and address, no guesser can keep the member out, and a locked try gets the answer of a wrong password', async () => {
   assert.equal((await register('victim', 'victim-pass', '127.0.4.250')).status, 200);
-  const login = (password, i) => request('POST', '/api/login',
-    { body: `username=victim&password=${password}`, from: `127.0.4.${i + 1}` });
-  const wrong = await login('wrong-pass', 0);
+  const login = (password, from) => request('POST', '/api/login',
+    { body: `username=victim&password=${password}`, from });
+  // A guesser at ten addresses of its own. Past the free failures (none once the name has
+  // failed often, as here) each address is locked out of the name for 1 s, then 2 s, 4 s...; a
+  // lock grows only by a failure after it ended, and its end cannot be seen from outside (a
+  // locked try answers as a wrong one), so its time is let pass.
+  const guessers = Array.from({ length: 10 }, (_, i) => `127.0.4.${i + 1}`);
+  const wrong = await login('wrong-pass', guessers[0]);
   assert.equal(wrong.body, '0');
-  // A few failures from ever new addresses (as a botnet sends them): the front's per-address
-  // limit does not see them, the service's per-member count does.
-  for (let i = 1; i < 8; i++) assert.equal((await login('wrong-pass', i)).body, '0');
-  const locked = await login('victim-pass', 8);
+  await Promise.all(guessers.map(async (from, i) => {
+    for (let n = i === 0 ? 1 : 0; n < 6; n++) assert.equal((await login('wrong-pass', from)).body, '0');
+    for (const lock of [1000, 2000]) {
+      await sleep(lock + 100);
+      assert.equal((await login('wrong-pass', from)).body, '0');
+    }
+  }));
+  // Now locked for 4 s at least: the guesser's right password is refused like a wrong one...
+  const locked = await login('victim-pass', guessers[0]);
   assert.equal(locked.status, wrong.status);
   assert.equal(locked.body, wrong.body);
   assert.equal(locked.headers['set-cookie'], undefined);
-  // While locked a try costs no password hash: a hundred of them take less CPU than ten hashes.
+  // ...without a password hash: a hundred such tries take less CPU than ten hashes...
   const pid = servicePid();
   const before = cpuSeconds(pid);
   const hashStart = Date.now();
-  await login('wrong-pass', 9);
   const tries = [];
-  for (let i = 0; i < 100; i++) tries.push(login('wrong-pass', 10 + (i % 200)));
+  for (let i = 0; i < 100; i++) tries.push(login('wrong-pass', guessers[i % guessers.length]));
   assert.ok((await Promise.all(tries)).every((r) => r.body === '0'));
   const cpu = cpuSeconds(pid) - before;
-  console.log(`# 100 tries on a locked member: ${cpu.toFixed(2)} s of service CPU (${Date.now() - hashStart} ms)`);
+  console.log(`# 100 locked tries: ${cpu.toFixed(2)} s of service CPU (${Date.now() - hashStart} ms)`);
   assert.ok(cpu < 0.5, `CPU ${cpu} s`);
-  // The lock ends: the member gets in again.
-  await until('the lock to end', async () => (await login('victim-pass', 220)).body === '1', 30000);
+  // ...while the member, at an address of their own, logs in at once.
+  const member = await login('victim-pass', '127.0.4.200');
+  assert.equal(member.body, '1', 'the guesser kept the member out');
+  // The lock ends: the guesser's address gets in again with the right password.
+  await until('the lock to end', async () => (await login('victim-pass', guessers[1])).body === '1', 30000);
 
   // One address guessing fast is stopped at the front.
   const burst = await Promise.all(Array.from({ length: 40 },
     () => request('POST', '/api/login', { body: 'username=nobody-here&password=x', from: '127.0.4.240' })));
   assert.ok(burst.some((r) => r.status === 429), 'the front limits log-ins per address');
+});
+
+test('the member link and registration are limited however they are asked: by POST, escaped, after an upper-case A', async () => {
+  const index = '/index.php?m=member&c=index&';
+  const account = 'username=nobody-here&password=wrong-one&password2=wrong-one';
+  const cases = [
+    ['member link by POST', 'POST', `${index}a=member_goto_api`, 'username=demo&password=x', 40],
+    ['member link escaped', 'GET', `${index}a=%6dember_goto_api&username=demo&password=x`, '', 40],
+    ['registration escaped', 'POST', `${index}a=%72egister`, account, 20],
+    ['registration after an upper-case A', 'POST', `${index}A=x&a=register`, account, 20],
+  ];
+  let source = 1;
+  for (const [what, method, target, body, count] of cases) {
+    const from = `127.0.9.${source++}`;
+    const statuses = [];
+    for (let i = 0; i < count; i++) statuses.push((await request(method, target, { body, from })).status);
+    assert.ok(statuses.includes(429), `${what}: ${statuses.join(' ')}`);
+  }
 });
 
 test('another site cannot end a room, post, or log a visitor in', async () => {
@@ -531,4 +561,54 @@ test('another user of the machine cannot reach the database, the stream names or
     `http://127.0.0.1:${inner}/api/end?lid=${room.lid}`);
   assert.equal(stdout, '403');
   assert.equal(await roomState(room.lid), 'issued');
+});
+
+// Runs last: it stops the service behind the front.
+test('no log file holds a password of the member link: refused, failed, aborted or with the service down', async () => {
+  const secret = 'Link-Secret-7d41c2';
+  assert.equal((await register('linker', secret, '127.0.10.250')).status, 200);
+  const link = (password, p = 1) => `/index.php?m=member&c=index&a=member_goto_api&username=linker&password=${password}&p=${p}`;
+  // Wrong passwords, then the right one while the address is locked out of the name.
+  for (let i = 0; i < 7; i++) assert.equal((await request('GET', link(`${secret}-${i}`), { from: '127.0.10.1' })).status, 403);
+  assert.equal((await request('GET', link(secret), { from: '127.0.10.1' })).status, 403);
+  // Refused by the front's limit.
+  const burst = await Promise.all(Array.from({ length: 40 }, () => request('GET', link(secret), { from: '127.0.10.2' })));
+  assert.ok(burst.some((r) => r.status === 429));
+  // Aborted: the client goes away after the request line, after the whole head, and while the
+  // service checks the password.
+  // Sends `text` and ends the sending side, as a client that goes away does; resolves to what
+  // nginx answered by the time it closed.
+  const goAway = async (from, text) => {
+    const socket = await connectFrom(from);
+    let answer = '';
+    socket.on('data', (d) => { answer += d; });
+    socket.on('error', () => {});
+    socket.end(text);
+    await new Promise((resolve) => socket.once('close', resolve));
+    return answer;
+  };
+  await goAway('127.0.10.10', `GET ${link(secret)} HTTP/1.1\r\n`);
+  await goAway('127.0.10.11', `GET ${link(secret)} HTTP/1.1\r\nHost: x\r\n\r\n`);
+  // The service gone (killed, as a crash would end it): nginx cannot reach it.
+  process.kill(servicePid(), 'SIGKILL');
+  await until('the front to find the service gone', async () => / 502 /.test(await goAway('127.0.10.3',
+    `GET ${link(secret)} HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n`)), 10000);
+  await goAway('127.0.10.4', `GET ${link(secret)} HTTP/1.1\r\nHost: x\r\n\r\n`);
+  // Whatever nginx writes, it has written once it answered a later request.
+  assert.equal((await request('GET', '/static/style.css', { from: '127.0.10.5' })).status, 200);
+
+  const holders = [];
+  const look = (folder) => {
+    for (const entry of readdirSync(folder, { withFileTypes: true })) {
+      const file = path.join(folder, entry.name);
+      if (entry.isDirectory()) look(file);
+      else if (entry.isFile() && readFileSync(file).includes(secret)) holders.push(file);
+    }
+  };
+  look(data);
+  assert.deepEqual(holders, [], 'files holding the password');
+  const errors = readFileSync(path.join(data, 'nginx/logs/error.log'), 'utf8');
+  const access = readFileSync(path.join(data, 'nginx/logs/front-access.log'), 'utf8');
+  assert.match(access, /"GET \/index\.php" 502 /, 'the access log tells what happened');
+  console.log(`# error log: ${errors.split('\n').length} lines`);
 });
