@@ -313,21 +313,40 @@ TEST(CCaptureAudioTest, EachSourceIsTimedByTheClock) {
     }
 }
 
+// A set that follows its streams, as the game's does: a stream that fails leaves it, and only a
+// lost connection has it opened again.
+struct FollowingSet : platform::IAudioSources {
+    std::unique_ptr<TimetableInput> input;
+    double lostAt = 0;
+    bool dropped = false;
+    std::vector<Stream> Streams() override {
+        if (dropped) return {};
+        return {{0, input.get()}};
+    }
+    bool StreamFailed(unsigned) override {
+        dropped = true;
+        return false;
+    }
+    bool Lost() override { return lostAt > 0 && input->Elapsed() >= lostAt; }
+};
+
 // A source that fails is opened again, with a pause that grows while the server cannot open it;
 // meanwhile the blocks go on at the clock's pace, silent where the failed stream was, and a
-// stream beside it that still works is still heard.
+// stream beside it that still works is still heard. The set is lost at 0.5 s.
 TEST(CCaptureAudioTest, AFailedSourceIsOpenedAgainWithAGrowingPause) {
     constexpr long kRate = 22050;
     const auto every20ms = [](double t) { return static_cast<long>(std::floor(t / 0.02) * 441); };
     struct Case {
         const char* name;
         bool beside;       // the microphone beside the computer's sound: only the first fails
+        bool follows;      // a set that follows its streams: one fails at 0.2 s, the set goes on
         int refusals;      // opens that fail before the source is back
         int16_t gapValue;  // of the sound while the source is away
     };
     const Case cases[] = {
-        {"one source, the server away", false, 3, 0},
-        {"the microphone fails beside the computer's sound", true, 2, 100},
+        {"one source, the server away", false, false, 3, 0},
+        {"the microphone fails beside the computer's sound", true, false, 2, 100},
+        {"the game's stream fails, then its connection is lost", false, true, 2, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -343,6 +362,13 @@ TEST(CCaptureAudioTest, AFailedSourceIsOpenedAgainWithAGrowingPause) {
                 auto first = std::make_unique<TimetableInput>();
                 first->delivered = every20ms;
                 first->value = attempt == 0 ? 1000 : 3000;
+                if (c.follows) {
+                    auto set = std::make_unique<FollowingSet>();
+                    first->failsAt = attempt == 0 ? 0.2 : 0;
+                    set->lostAt = attempt == 0 ? 0.5 : 0;
+                    set->input = std::move(first);
+                    return set;
+                }
                 first->failsAt = attempt == 0 ? 0.5 : 0;
                 inputs.push_back(std::move(first));
                 if (c.beside) {
@@ -383,6 +409,7 @@ TEST(CCaptureAudioTest, AFailedSourceIsOpenedAgainWithAGrowingPause) {
         // none longer than the longest pause.
         std::vector<double> pauses = {ms(tries[1] - tries[0]) - 500.0};
         for (size_t i = 2; i < tries.size(); ++i) pauses.push_back(ms(tries[i] - tries[i - 1]));
+        EXPECT_GE(pauses[0], CCaptureAudio::kReopenFirstMs - 20.0) << "opened again before the set was lost";
         EXPECT_LT(pauses[0], 2.0 * CCaptureAudio::kReopenFirstMs);
         for (size_t i = 1; i < pauses.size(); ++i) {
             EXPECT_GE(pauses[i], 1.5 * pauses[i - 1] - 20) << "pause " << i;
