@@ -45,6 +45,15 @@ public:
     // Brings the set up to date with the sound server and lists the streams open now. The
     // pointers stay valid until the next call.
     virtual std::vector<Stream> Streams() = 0;
+    // The capture could not read stream `key`. True when only a set opened anew can have it
+    // back (a fixed set of sources); false when the set goes on without it, as one that follows
+    // streams beginning and ending does.
+    virtual bool StreamFailed(unsigned key) {
+        (void)key;
+        return true;
+    }
+    // Whether the set has lost its server: it records nothing more until it is opened anew.
+    virtual bool Lost() { return false; }
 };
 
 // A fixed set of streams, opened together (the microphone beside the computer's sound).

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <future>
+#include <utility>
 
 #include "AudioSources.h"
 
@@ -61,12 +63,8 @@ std::size_t CCaptureAudio::Ring::Read(unsigned char* out, std::size_t count) {
 }
 
 CCaptureAudio::CCaptureAudio()
-    : CCaptureAudio(SourcesFactory([](const platform::AudioSourceChoice& choice, const platform::AudioFormat& format) {
-          std::string error;
-          auto sources = platform::OpenAudioSources(choice, format, &error);
-          if (!sources) std::fprintf(stderr, "Could not open %s: %s\n", Describe(choice).c_str(), error.c_str());
-          return sources;
-      })) {}
+    : CCaptureAudio(Opener([](const platform::AudioSourceChoice& choice, const platform::AudioFormat& format,
+                              std::string* error) { return platform::OpenAudioSources(choice, format, error); })) {}
 
 CCaptureAudio::CCaptureAudio(InputFactory factory)
     : CCaptureAudio(SourcesFactory(
@@ -80,7 +78,13 @@ CCaptureAudio::CCaptureAudio(InputFactory factory)
               return std::make_unique<platform::AudioInputList>(std::move(inputs));
           })) {}
 
-CCaptureAudio::CCaptureAudio(SourcesFactory factory) : factory_(std::move(factory)) {}
+CCaptureAudio::CCaptureAudio(SourcesFactory factory)
+    : CCaptureAudio(Opener([factory = std::move(factory)](const platform::AudioSourceChoice& choice,
+                                                          const platform::AudioFormat& format, std::string*) {
+          return factory ? factory(choice, format) : nullptr;
+      })) {}
+
+CCaptureAudio::CCaptureAudio(Opener opener) : opener_(std::move(opener)) {}
 
 CCaptureAudio::~CCaptureAudio() {
     Stop();
@@ -96,9 +100,14 @@ void CCaptureAudio::SetFormat(int sampleRate, int bitsPerSample, int channels) {
 bool CCaptureAudio::Open(const std::optional<platform::AudioSourceChoice>& device) {
     Stop();
     if (!device.has_value()) return false;
-    auto sources = factory_ ? factory_(*device, format_) : nullptr;
-    if (!sources) return false;
+    std::string error;
+    auto sources = opener_(*device, format_, &error);
+    if (!sources) {
+        if (!error.empty()) std::fprintf(stderr, "Could not open %s: %s\n", Describe(*device).c_str(), error.c_str());
+        return false;
+    }
     sources_ = std::move(sources);
+    device_ = device;
     silent_ = false;
     blockBytes_ = 0;
     stopped_ = false;
@@ -137,6 +146,7 @@ void CCaptureAudio::Stop() {
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
     blockBytes_ = 0;
     sources_.reset();
+    device_.reset();
     silent_ = false;
     ring_.Reset();
 }
@@ -163,7 +173,8 @@ struct CCaptureAudio::Track {
 };
 
 // Takes what every stream has delivered, and learns which of those still owe sound.
-void CCaptureAudio::Collect(std::map<unsigned, Track>& tracks, std::vector<unsigned char>& scratch) {
+bool CCaptureAudio::Collect(std::map<unsigned, Track>& tracks, std::vector<unsigned char>& scratch) {
+    bool lost = false;
     for (auto& [key, track] : tracks) track.open = false;
     const long long lateBytes = format_.BytesPerSecond() * kLateMs / 1000;
     for (const auto& stream : sources_->Streams()) {
@@ -174,9 +185,11 @@ void CCaptureAudio::Collect(std::map<unsigned, Track>& tracks, std::vector<unsig
         for (;;) {
             const long n = stream.input->Read(scratch.data(), scratch.size());
             if (n < 0) {
-                // The stream or the server went away: the broadcast goes on without it.
+                // The stream or the server went away: the broadcast goes on without it until the
+                // set is opened again, if it has to be.
                 std::fprintf(stderr, "The sound capture stopped: %s\n", stream.input->Error().c_str());
                 track.failed = true;
+                lost = sources_->StreamFailed(stream.key) || lost;
                 break;
             }
             if (n == 0) break;
@@ -196,6 +209,7 @@ void CCaptureAudio::Collect(std::map<unsigned, Track>& tracks, std::vector<unsig
         if (!it->second.open && it->second.held.Available() == 0) it = tracks.erase(it);
         else ++it;
     }
+    return lost || sources_->Lost();
 }
 
 void CCaptureAudio::Run() {
@@ -214,13 +228,64 @@ void CCaptureAudio::Run() {
     long long produced = 0;  // bytes of the mix put into the ring since the start
     unsigned long long wake = 0;
 
+    // Opening the set again, on a thread of its own: an open waits for the server's answers,
+    // seconds at worst, while the mix has to go on. The future's end waits for that open.
+    std::future<std::pair<std::unique_ptr<platform::IAudioSources>, std::string>> reopening;
+    std::string lastError;  // said once, not at every try
+    bool broken = false;
+    bool reopened = false;  // the set now open came from a reopening
+    auto openedAt = start;
+    auto retryAt = start;
+    auto pause = std::chrono::milliseconds(kReopenFirstMs);
+
     while (capturing_) {
         std::this_thread::sleep_until(start + kPoll * static_cast<long long>(++wake));
         if (!capturing_) break;
         const long long elapsedUs =
             std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
         const long long expected = elapsedUs * byteRate / 1000000 / frameBytes * frameBytes;
-        if (sources_) Collect(tracks, scratch);
+        if (sources_ && Collect(tracks, scratch) && !broken) {
+            broken = true;
+            const auto now = Clock::now();
+            // A set that fails again soon after it came back waits longer each time; one that
+            // ran for a while starts again from the shortest pause.
+            if (!reopened || now - openedAt > std::chrono::seconds(10))
+                pause = std::chrono::milliseconds(kReopenFirstMs);
+            else
+                pause = std::min(pause * 2, std::chrono::milliseconds(kReopenMostMs));
+            retryAt = now + pause;
+            std::fprintf(stderr, "Lost %s: it is opened again as soon as it can be\n", Describe(*device_).c_str());
+        }
+        if (broken && !reopening.valid() && Clock::now() >= retryAt) {
+            reopening = std::async(std::launch::async, [opener = opener_, device = *device_, format = format_] {
+                std::string error;
+                auto sources = opener(device, format, &error);
+                return std::make_pair(std::move(sources), std::move(error));
+            });
+        }
+
+        if (reopening.valid() && reopening.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+            auto [sources, error] = reopening.get();
+            const auto now = Clock::now();
+            if (sources) {
+                // The old set's streams go with it, and the mix below, with no stream, closes the
+                // gap with silence up to the clock: the new streams start with the slack that a
+                // fresh start gives them, rather than at its very end.
+                tracks.clear();
+                sources_ = std::move(sources);
+                broken = false;
+                reopened = true;
+                openedAt = now;
+                lastError.clear();
+                std::fprintf(stderr, "Opened %s again\n", Describe(*device_).c_str());
+            } else {
+                if (!error.empty() && error != lastError)
+                    std::fprintf(stderr, "Could not open %s again yet: %s\n", Describe(*device_).c_str(), error.c_str());
+                lastError = error;
+                pause = std::min(pause * 2, std::chrono::milliseconds(kReopenMostMs));
+                retryAt = now + pause;
+            }
+        }
 
         // The mix goes as far as every stream has sound for, or may be filled: a silent stream
         // once it is kSlackMs behind the clock, a late one once it is kMaxLateMs behind.

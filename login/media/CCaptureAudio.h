@@ -24,6 +24,11 @@
 // as it is no more than the largest delivery it made at once (or kSlackMs): a stream that keeps
 // delivering more than the clock (another clock than ours) loses only that excess.
 //
+// A set of streams that fails (the sound server went away, a source chosen by name was
+// unplugged, the game's connection was lost) is opened again on a thread of its own, after a
+// pause that grows while it cannot be; meanwhile the mix goes on by the clock, filling the gap
+// with silence, and streams of the set that still work are still heard.
+//
 // Calling order: SetFormat → Open (or OpenSilence) → SetBlockBytes → Start … Stop, and again.
 class CCaptureAudio {
 public:
@@ -37,6 +42,10 @@ public:
     static constexpr std::size_t kRingBytes = 1u << 20;
     static constexpr long long kSlackMs = 200;
     static constexpr long long kMaxLateMs = 2500;
+    // A set of streams that failed is opened again after this pause, doubled after each try
+    // that fails, up to kReopenMostMs: a server back from a restart is heard again soon.
+    static constexpr long long kReopenFirstMs = 250;
+    static constexpr long long kReopenMostMs = 2000;
 
     CCaptureAudio();  // captures from the sound server
     explicit CCaptureAudio(InputFactory factory);
@@ -100,10 +109,17 @@ public:
 
 private:
     struct Track;
-    void Run();
-    void Collect(std::map<unsigned, Track>& tracks, std::vector<unsigned char>& scratch);
+    // Opens a choice's streams; `error` says why not where the opener can tell.
+    using Opener = std::function<std::unique_ptr<platform::IAudioSources>(
+        const platform::AudioSourceChoice& choice, const platform::AudioFormat&, std::string* error)>;
+    explicit CCaptureAudio(Opener opener);
 
-    SourcesFactory factory_;
+    void Run();
+    // True when the set has to be opened anew.
+    bool Collect(std::map<unsigned, Track>& tracks, std::vector<unsigned char>& scratch);
+
+    Opener opener_;
+    std::optional<platform::AudioSourceChoice> device_;  // what is open
     std::atomic<bool> capturing_{false};
     int blockBytes_ = 0;
     platform::AudioFormat format_;

@@ -27,6 +27,11 @@ public:
         return subscribe && list;
     }
 
+    // A game's stream that fails leaves the set; the game's other streams go on.
+    bool StreamFailed(unsigned) override { return false; }
+    // A connection that failed gets no more events: no stream the game opens would be seen.
+    bool Lost() override { return !connection_->Ready(); }
+
     std::vector<Stream> Streams() override {
         connection_->Pump();
         std::vector<Stream> streams;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -117,6 +118,39 @@ TEST(CCaptureAudioTest, SinePlayedIntoTheSinkComesOut) {
     EXPECT_NEAR(220, crossings, 10);
 }
 
+// A microphone chosen by name that is unplugged and plugged in again is heard again within 5 s.
+TEST(CCaptureAudioTest, AMicrophoneChosenByNameIsFollowedWhenItComesBack) {
+    TestMicrophone microphone;
+    ASSERT_TRUE(microphone.Ready());
+    SinePlayer voice(60, 440, "micsink");
+    ASSERT_TRUE(voice.Started());
+    CCaptureAudio capture;
+    BlockCounter handler;
+    capture.SetFormat(22050, 16, 1);
+    ASSERT_TRUE(capture.Open(std::string("mic")));
+    capture.SetBlockBytes(2048);
+    ASSERT_TRUE(capture.Start(&handler));
+    // The level of the last half second, once that much more has come.
+    const auto lastHalfSecond = [&handler] {
+        const size_t wanted = handler.Count() + 11025;
+        if (!WaitFor([&] { return handler.Count() >= wanted; })) return -1.0;
+        const auto samples = handler.Samples();
+        return Rms(samples, samples.size() - 11025);
+    };
+    const auto heard = [&] { return lastHalfSecond() > 3000; };
+    ASSERT_TRUE(WaitFor(heard, std::chrono::milliseconds(10000), std::chrono::milliseconds(0)));
+    ASSERT_TRUE(microphone.Unplug());
+    // The blocks go on without it (where the server moves the stream meanwhile is its own affair).
+    for (int i = 0; i < 3; ++i) ASSERT_GE(lastHalfSecond(), 0.0);
+    ASSERT_TRUE(microphone.PlugIn());
+    const auto back = std::chrono::steady_clock::now();
+    EXPECT_TRUE(WaitFor(heard, std::chrono::milliseconds(5000), std::chrono::milliseconds(0)))
+        << "the microphone was not heard again";
+    std::printf("[ sound    ] heard again %.1f s after the microphone came back\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - back).count());
+    capture.Stop();
+}
+
 TEST(CCaptureAudioTest, OpenFailures) {
     CCaptureAudio capture;
     BlockCounter handler;
@@ -179,16 +213,19 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // A source on a timetable: by `t` seconds after it opened it has delivered delivered(t) samples
-// of `value`, and the server says it owes owed(t) more.
+// of `value`, and the server says it owes owed(t) more. From `failsAt` seconds on (when it is
+// set) it fails, as a stream does whose server or device went away.
 struct TimetableInput : platform::IAudioInput {
     std::function<long(double)> delivered;
     std::function<long(double)> owed;
     int16_t value = 1000;
+    double failsAt = 0;
     Clock::time_point start = Clock::now();
     long sent = 0;
 
     double Elapsed() const { return std::chrono::duration<double>(Clock::now() - start).count(); }
     long Read(unsigned char* out, std::size_t size) override {
+        if (failsAt > 0 && Elapsed() >= failsAt) return -1;
         const long n = std::min(static_cast<long>(size / 2), delivered(Elapsed()) - sent);
         for (long i = 0; i < n; ++i) std::memcpy(out + i * 2, &value, 2);
         sent += std::max(0L, n);
@@ -273,6 +310,138 @@ TEST(CCaptureAudioTest, EachSourceIsTimedByTheClock) {
         EXPECT_EQ(c.trims, figures.trimmedBytes > 0) << figures.trimmedBytes;
         // Never more held than the largest block and the slack.
         EXPECT_LE(figures.maxHeldBytes, 2 * 2 * kRate + 2 * kRate * CCaptureAudio::kSlackMs / 1000);
+    }
+}
+
+// A set that follows its streams, as the game's does: a stream that fails leaves it, and only a
+// lost connection has it opened again.
+struct FollowingSet : platform::IAudioSources {
+    std::unique_ptr<TimetableInput> input;
+    double lostAt = 0;
+    bool dropped = false;
+    std::vector<Stream> Streams() override {
+        if (dropped) return {};
+        return {{0, input.get()}};
+    }
+    bool StreamFailed(unsigned) override {
+        dropped = true;
+        return false;
+    }
+    bool Lost() override { return lostAt > 0 && input->Elapsed() >= lostAt; }
+};
+
+// A source that fails is opened again, with a pause that grows while the server cannot open it;
+// meanwhile the blocks go on at the clock's pace, silent where the failed stream was, and a
+// stream beside it that still works is still heard. The set is lost at 0.5 s.
+TEST(CCaptureAudioTest, AFailedSourceIsOpenedAgainWithAGrowingPause) {
+    constexpr long kRate = 22050;
+    const auto every20ms = [](double t) { return static_cast<long>(std::floor(t / 0.02) * 441); };
+    struct Case {
+        const char* name;
+        bool beside;       // the microphone beside the computer's sound: only the first fails
+        bool follows;      // a set that follows its streams: one fails at 0.2 s, the set goes on
+        int refusals;      // opens that fail before the source is back
+        int16_t gapValue;  // of the sound while the source is away
+    };
+    const Case cases[] = {
+        {"one source, the server away", false, false, 3, 0},
+        {"the microphone fails beside the computer's sound", true, false, 2, 100},
+        {"the game's stream fails, then its connection is lost", false, true, 2, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::mutex mutex;
+        std::vector<Clock::time_point> opens;
+        CCaptureAudio capture(CCaptureAudio::SourcesFactory(
+            [&](const platform::AudioSourceChoice&, const platform::AudioFormat&) -> std::unique_ptr<platform::IAudioSources> {
+                std::lock_guard lock(mutex);
+                opens.push_back(Clock::now());
+                const int attempt = static_cast<int>(opens.size()) - 1;
+                if (attempt >= 1 && attempt <= c.refusals) return nullptr;
+                std::vector<std::unique_ptr<platform::IAudioInput>> inputs;
+                auto first = std::make_unique<TimetableInput>();
+                first->delivered = every20ms;
+                first->value = attempt == 0 ? 1000 : 3000;
+                if (c.follows) {
+                    auto set = std::make_unique<FollowingSet>();
+                    first->failsAt = attempt == 0 ? 0.2 : 0;
+                    set->lostAt = attempt == 0 ? 0.5 : 0;
+                    set->input = std::move(first);
+                    return set;
+                }
+                first->failsAt = attempt == 0 ? 0.5 : 0;
+                inputs.push_back(std::move(first));
+                if (c.beside) {
+                    auto other = std::make_unique<TimetableInput>();
+                    other->delivered = every20ms;
+                    other->value = 100;
+                    inputs.push_back(std::move(other));
+                }
+                return std::make_unique<platform::AudioInputList>(std::move(inputs));
+            }));
+        BlockCounter handler;
+        capture.SetFormat(kRate, 16, 1);
+        ASSERT_TRUE(capture.Open(platform::AudioSourceChoice::MicrophoneAndComputer()));
+        capture.SetBlockBytes(2048);
+        const auto started = Clock::now();
+        ASSERT_TRUE(capture.Start(&handler));
+        const int16_t back = static_cast<int16_t>(c.beside ? 3100 : 3000);
+        const auto hasComeBack = [&] {
+            const auto samples = handler.Samples();
+            return std::find(samples.begin(), samples.end(), back) != samples.end();
+        };
+        EXPECT_TRUE(WaitFor(hasComeBack, std::chrono::milliseconds(10000), std::chrono::milliseconds(20)))
+            << "the source was not opened again";
+        // A second of it once back.
+        const size_t wanted = handler.Count() + kRate;
+        EXPECT_TRUE(WaitFor([&] { return handler.Count() >= wanted; }, std::chrono::milliseconds(5000)));
+        capture.Stop();
+        const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
+        std::vector<Clock::time_point> tries;
+        {
+            std::lock_guard lock(mutex);
+            tries = opens;
+        }
+        // The first open, the refused ones, and the one that took; nothing after it.
+        ASSERT_EQ(static_cast<size_t>(c.refusals + 2), tries.size());
+        const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+        // The first try soon after the failure at 0.5 s; each pause at least half again the last,
+        // none longer than the longest pause.
+        std::vector<double> pauses = {ms(tries[1] - tries[0]) - 500.0};
+        for (size_t i = 2; i < tries.size(); ++i) pauses.push_back(ms(tries[i] - tries[i - 1]));
+        EXPECT_GE(pauses[0], CCaptureAudio::kReopenFirstMs - 20.0) << "opened again before the set was lost";
+        EXPECT_LT(pauses[0], 2.0 * CCaptureAudio::kReopenFirstMs);
+        for (size_t i = 1; i < pauses.size(); ++i) {
+            EXPECT_GE(pauses[i], 1.5 * pauses[i - 1] - 20) << "pause " << i;
+            EXPECT_LE(pauses[i], CCaptureAudio::kReopenMostMs + 200.0) << "pause " << i;
+        }
+        const auto samples = handler.Samples();
+        // Whole blocks at the rate all along.
+        const double seconds = static_cast<double>(samples.size()) / kRate;
+        EXPECT_GT(seconds, elapsed - 0.5);
+        EXPECT_LE(seconds, elapsed + 0.05);
+        // The source's sound, then what is left while it is away, then the source again: each
+        // sample one of these, in that order.
+        const int16_t before = static_cast<int16_t>(c.beside ? 1100 : 1000);
+        size_t i = 0;
+        while (i < samples.size() && samples[i] != before) ++i;
+        ASSERT_LT(i, samples.size()) << "the source was never heard";
+        while (i < samples.size() && samples[i] == before) ++i;
+        // Silence only where the mix waited for the failed stream: the gap is closed up to the
+        // clock when the set is back, so that it starts with the slack of a fresh start.
+        size_t gap = 0, silent = 0;
+        for (; i < samples.size() && samples[i] != back; ++i, ++gap) {
+            if (samples[i] == 0) {
+                ++silent;
+                continue;
+            }
+            ASSERT_EQ(c.gapValue, samples[i]) << "at " << i;
+        }
+        EXPECT_GT(gap, static_cast<size_t>(kRate / 2)) << "the refused opens took no time";
+        if (c.gapValue != 0) {
+            EXPECT_LE(silent, static_cast<size_t>(kRate * (CCaptureAudio::kSlackMs + 50) / 1000));
+        }
+        for (; i < samples.size(); ++i) ASSERT_EQ(back, samples[i]) << "at " << i;
     }
 }
 

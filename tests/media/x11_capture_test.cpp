@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
@@ -483,6 +484,96 @@ TEST(SendDataStreamX11Test, EachSoundChoiceBroadcastsWhatItsLabelSays) {
         }
     }
     if (!sineModule.empty()) Capture("pactl unload-module " + sineModule);
+}
+
+// The sound server ends during a broadcast, as on a crash or an update, and comes back (the
+// fixture's own server, by its PID): the picture goes on throughout, and the tone is heard again
+// within 5 s of the server's return, from a source chosen by name and from the game alone. The
+// players play again once they find the server, as programs do.
+TEST(SendDataStreamX11Test, SoundComesBackWithTheSoundServer) {
+    using platform::AudioSourceChoice;
+    const char* control = std::getenv("STRIMO_SOUND_SERVER");
+    ASSERT_NE(nullptr, control) << "run under with-pulse.sh or with-pipewire.sh";
+    const std::string soundServer = control;
+    NginxRtmpServer server;
+    ASSERT_TRUE(server.Start());
+    struct Case {
+        const char* name;
+        AudioSourceChoice choice;
+    };
+    const Case cases[] = {
+        {"restart_named", AudioSourceChoice("s1.monitor")},
+        {"restart_game", AudioSourceChoice::GameOnly()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SinePlayer game(60, 880, "s1", true, 12000, "", true);
+        ASSERT_TRUE(game.Started());
+        TestWindowX11 window(10, 10, 160, 120);
+        RecordingOwner owner;
+        CStreamSettings s = Settings(server.Url(c.name), 160, 120);
+        s.audioEnabled = 1;
+        s.audioDevice = c.choice;
+        if (s.audioDevice->kind == AudioSourceChoice::Kind::GameOnly) s.audioDevice->gameProcess = game.Pid();
+        long long stoppedAt = 0, backAt = 0;  // pictures sent when the server went and when it was back
+        {
+            std::shared_ptr<platform::IGameCapture> capture = x11::GameCaptureX11::Create(window.Id());
+            CSendDataStream sender(&owner, &s, capture);
+            ASSERT_EQ(1, sender.Start(capture, "game"));
+            ASSERT_TRUE(BroadcastFor(sender, s, 4));
+            ASSERT_EQ(0, CaptureRun("'" + soundServer + "' stop").status);
+            stoppedAt = sender.Encoder().VideoFramesEncoded();
+            // Two seconds without a server: the picture goes on.
+            ASSERT_TRUE(BroadcastFor(sender, s, static_cast<int>(stoppedAt / s.frameRate) + 2));
+            ASSERT_EQ(0, CaptureRun("'" + soundServer + "' start").status);
+            backAt = sender.Encoder().VideoFramesEncoded();
+            // 5 s to come back, then 3 s judged.
+            ASSERT_TRUE(BroadcastFor(sender, s, static_cast<int>(backAt / s.frameRate) + 8));
+        }
+        ASSERT_TRUE(server.WaitRecordingClosed(c.name));
+        const std::string recording = server.Recording(c.name);
+        // The picture never stopped: no gap between pictures beyond a few frame periods.
+        double lastPicture = -1, widestGap = 0;
+        long long pictures = 0;
+        for (const auto& p : ProbePackets(recording)) {
+            if (p.type != "video") continue;
+            if (lastPicture >= 0) widestGap = std::max(widestGap, p.pts - lastPicture);
+            lastPicture = p.pts;
+            ++pictures;
+        }
+        EXPECT_GE(pictures, backAt + 8 * s.frameRate - 5);
+        EXPECT_LT(widestGap, 0.5);
+        const auto samples = DecodedSound(recording);
+        const auto at = [&](long long frames) { return static_cast<size_t>(frames * 22050 / s.frameRate); };
+        ASSERT_GT(samples.size(), at(backAt + 7 * s.frameRate));
+        // For the record: how long after the server's return the first loud 50 ms came.
+        size_t loudAt = at(backAt);
+        while (loudAt + 1102 <= samples.size() &&
+               LoudShare(std::vector<int16_t>(samples.begin() + static_cast<long>(loudAt),
+                                              samples.begin() + static_cast<long>(loudAt) + 1102),
+                         0, 2000) == 0)
+            loudAt += 1102;
+        std::printf("[ sound    ] %s: heard again %.2f s after the server was back; widest gap between pictures %.2f s\n",
+                    c.name, static_cast<double>(loudAt - at(backAt)) / 22050, widestGap);
+        // Heard before the server went (from the second second), and again from 5 s after its
+        // return to the end.
+        struct Span {
+            const char* what;
+            size_t from, to;
+        };
+        for (const Span& span : {Span{"before", at(s.frameRate * 2), at(stoppedAt)},
+                                 Span{"again", at(backAt + 5 * s.frameRate), samples.size()}}) {
+            SCOPED_TRACE(span.what);
+            const std::vector<int16_t> part(samples.begin() + static_cast<long>(span.from),
+                                            samples.begin() + static_cast<long>(span.to));
+            const double level = ToneLevelDbfs(part.data(), part.size(), 880);
+            const double share = LoudShare(part, 0, 2000);
+            std::printf("[ sound    ] %s, %s: 880 Hz %.1f dBFS, %.0f %% of the 50 ms windows loud\n", c.name,
+                        span.what, level, share * 100);
+            EXPECT_GT(level, -30.0);
+            EXPECT_GT(share, 0.75);
+        }
+    }
 }
 
 // On a Wayland desktop (weston with Xwayland, run by with-weston.sh), where the root window reads
