@@ -60,8 +60,10 @@ void SetPrivate(AVCodecContext* c, const char* name, const char* value) {
 
 // The tuning levels. Values that FFmpeg no longer keeps in the codec context go to libx264's
 // private options, so every row still reaches the encoder.
+int TuningLevel(int quality) { return (quality == 1 || quality == 2) ? quality : 0; }
+
 void ApplyTuning(AVCodecContext* c, int quality, int frameRate) {
-    const int level = (quality == 1 || quality == 2) ? quality : 0;
+    const int level = TuningLevel(quality);
     SetPrivate(c, "preset", level == 0 ? "ultrafast" : "fast");
     SetPrivate(c, "tune", "zerolatency");
     c->i_quant_factor = 0.71f;
@@ -121,6 +123,13 @@ void ApplyTuning(AVCodecContext* c, int quality, int frameRate) {
     SetPrivate(c, "profile", "high");
 }
 
+// The average rate, a ceiling a quarter above it, and a buffer of one second.
+void BoundRate(AVCodecContext* c, int64_t bitRate) {
+    c->bit_rate = bitRate;
+    c->rc_max_rate = bitRate * 5 / 4;
+    c->rc_buffer_size = static_cast<int>(bitRate);
+}
+
 }  // namespace
 
 void CStreamEncoder::Deleter::operator()(AVFormatContext* p) const { avformat_free_context(p); }
@@ -166,13 +175,15 @@ AVStream* CStreamEncoder::AddStream(int codecId) {
         ApplyTuning(c.get(), settings_->quality, settings_->frameRate);
         c->codec_id = static_cast<AVCodecID>(codecId);
         c->bit_rate = settings_->bitRate - kAudioBitRate;
-        if (settings_->adaptiveBitRate) {
-            // A rate that is to follow the network has to hold from one second to the next, not
-            // only on average over the stream: x264's buffer model (VBV) makes it do so, and
-            // it can only be changed later when it was on from the start.
-            c->rc_max_rate = c->bit_rate;
-            c->rc_buffer_size = static_cast<int>(c->bit_rate);
-        }
+        // A rate that is to follow the network has to hold from one second to the next, not
+        // only on average over the stream (x264's average reacts too slowly to keep the queue
+        // short): x264's buffer model (VBV) bounds each second, and it can only be changed later
+        // when it was on from the start. Its ceiling lies above the rate, so x264 still averages
+        // (ABR) rather than holding each picture to it (CBR). Only where the tuning looks no
+        // pictures ahead: with VBV on, x264 would hold the higher levels' 30 pictures of
+        // look-ahead back, three seconds more for every viewer.
+        boundedRate_ = settings_->adaptiveBitRate && TuningLevel(settings_->quality) == 0;
+        if (boundedRate_) BoundRate(c.get(), c->bit_rate);
         c->width = settings_->width;
         c->height = settings_->height;
         c->time_base = AVRational{1, settings_->frameRate};
@@ -371,9 +382,8 @@ int CStreamEncoder::EncodePicture() {
     AVFrame* frame = videoFrame_.get();
     // libx264 reconfigures itself when the rate differs from the one it encodes at.
     if (const long target = videoTarget_.load(); settings_->adaptiveBitRate && target != videoCodec_->bit_rate) {
-        videoCodec_->bit_rate = target;
-        videoCodec_->rc_max_rate = target;
-        videoCodec_->rc_buffer_size = static_cast<int>(target);
+        if (boundedRate_) BoundRate(videoCodec_.get(), target);
+        else videoCodec_->bit_rate = target;
     }
     frame->pts = nextVideoPts_++;
     frame->pict_type = forceKeyFrame_.exchange(false) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;

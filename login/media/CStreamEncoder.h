@@ -160,6 +160,7 @@ private:
     std::atomic<bool> forceKeyFrame_{false};
     // Set by the writer, taken by the picture's encoder before each picture.
     std::atomic<long> videoTarget_{0};
+    bool boundedRate_ = false;  // x264's buffer model holds the rate (set by Open)
     StreamHealth health_;
 
     mutable std::mutex queueMutex_;
