@@ -19,6 +19,7 @@
 #include "CSendDataStream.h"
 #include "FakePlatform.h"
 #include "FaultRelay.h"
+#include "LinkUnderTest.h"
 #include "NginxRtmpServer.h"
 #include "RecordingCheck.h"
 
@@ -28,60 +29,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// The tests run in a network namespace of their own: its loopback carries the broadcast, and
-// its TCP settings are the test's to choose. A sender's kernel grows the send buffer of a
-// connection held back only by the receiver's window up to tcp_wmem's maximum (4 MiB by
-// default: over a minute of this stream), which no real uplink would hold before losses shrink
-// the congestion window; a 64 KiB maximum keeps the buffering between the broadcaster and the
-// slow link at a few seconds, as on a real one.
 std::string privateNetworkProblem = "not set up";
-
-std::string EnterPrivateNetwork() {
-    if (::unshare(CLONE_NEWNET) != 0) return std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno);
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq lo{};
-    std::strncpy(lo.ifr_name, "lo", IFNAMSIZ - 1);
-    const bool up = fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &lo) == 0 && (lo.ifr_flags |= IFF_UP) &&
-                    ::ioctl(fd, SIOCSIFFLAGS, &lo) == 0;
-    if (fd >= 0) ::close(fd);
-    if (!up) return "cannot bring the namespace's loopback up";
-    std::ofstream("/proc/sys/net/ipv4/tcp_wmem") << "4096 16384 65536\n";
-    std::ifstream check("/proc/sys/net/ipv4/tcp_wmem");
-    long low = 0, initial = 0, maximum = 0;
-    check >> low >> initial >> maximum;
-    if (maximum != 65536) return "cannot set tcp_wmem in the namespace";
-    return {};
-}
-
-// Pictures of fresh noise: the hardest thing to compress, so the stream uses its whole bit rate.
-class NoiseCapture : public platform::IGameCapture {
-public:
-    State Look(platform::PictureSize* size) override {
-        *size = {320, 240};
-        return State::Shown;
-    }
-    bool PointerAt(int*, int*) override { return false; }
-    void BringToFront() override {}
-    Result Capture(int width, int rows, platform::Picture* picture) override {
-        const int stride = width * 4;
-        pixels_.resize(static_cast<std::size_t>(stride) * rows);
-        for (int y = 0; y < rows; ++y) {
-            unsigned char* row = pixels_.data() + static_cast<long>(y) * stride;
-            for (int x = 0; x + 8 <= stride; x += 8) {
-                state_ ^= state_ << 13;
-                state_ ^= state_ >> 7;
-                state_ ^= state_ << 17;
-                std::memcpy(row + x, &state_, 8);
-            }
-        }
-        *picture = {pixels_.data(), width, rows, stride, platform::PixelLayout::Bgrx};
-        return Result::Fresh;
-    }
-
-private:
-    uint64_t state_ = 0x9e3779b97f4a7c15ull;
-    std::vector<unsigned char> pixels_;
-};
 
 // The member's defaults: 500 kbit/s, 10 pictures a second, level 0.
 CStreamSettings Defaults(const std::string& url) {
