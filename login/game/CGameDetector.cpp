@@ -7,12 +7,18 @@
 #include "GameCaptureFactory.h"
 #include "GameWindowsX11.h"
 #include "NetworkProbe.h"
+#include "SoundPlayers.h"
 
 CGameDetector::CGameDetector()
-    : CGameDetector(&proc::ListOwnProcesses, std::make_unique<GameWindowsX11>(), platform::WaylandSession()) {}
+    : CGameDetector(&proc::ListOwnProcesses, std::make_unique<GameWindowsX11>(), platform::WaylandSession(),
+                    &platform::PlayingSound) {}
 
-CGameDetector::CGameDetector(ProcessLister processes, std::unique_ptr<IGameWindows> windows, bool windowlessGames)
-    : processes_(std::move(processes)), windows_(std::move(windows)), windowlessGames_(windowlessGames) {}
+CGameDetector::CGameDetector(ProcessLister processes, std::unique_ptr<IGameWindows> windows, bool windowlessGames,
+                             SoundTest playingSound)
+    : processes_(std::move(processes)),
+      windows_(std::move(windows)),
+      windowlessGames_(windowlessGames),
+      playingSound_(std::move(playingSound)) {}
 
 std::string CGameDetector::LowerCase(std::string text) { return LowerCaseName(text); }
 
@@ -81,7 +87,7 @@ bool CGameDetector::SelectGameProcess(const std::string& text) {
             failure_.clear();
             selectedWindow_ = 0;
             selectedProcess_ = name;
-            selectedPid_ = YoungestOf(it->second);
+            selectedPid_ = WindowlessGameOf(it->second);
             return true;
         }
         failure_ = kNoGameWindowMessage;
@@ -93,6 +99,13 @@ bool CGameDetector::SelectGameProcess(const std::string& text) {
     selectedPid_ = windows.front().pid;
     windows_->BringToFront(selectedWindow_);
     return true;
+}
+
+long CGameDetector::WindowlessGameOf(const std::vector<long>& pids) const {
+    if (pids.size() == 1 || !playingSound_) return YoungestOf(pids);
+    // A silent helper the game started (a crash reporter of the same name) is younger still.
+    const std::vector<long> playing = playingSound_(pids);
+    return YoungestOf(playing.empty() ? pids : playing);
 }
 
 long CGameDetector::YoungestOf(const std::vector<long>& pids) const {

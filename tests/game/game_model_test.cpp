@@ -88,8 +88,9 @@ TEST_F(GameModelTest, OfProcessesSharingANameTheOneWithTheTopWindowIsChosen) {
 
 // Of the processes that share the game's name, the one that owns its window: a shown window
 // before a minimised one, and a minimised one (which is restored) rather than none. Without any
-// window (a native Wayland game, for the portal), the one started last: a launcher starts the
-// game, and the chosen process is also whose sound "game sound only" records.
+// window (a native Wayland game, for the portal), the one started last of those that play sound
+// (of all where none does): a launcher starts the game, and the chosen process is also whose
+// sound "game sound only" records.
 TEST(GameChoice, TheWindowsOwnerElseTheProcessStartedLast) {
     using Window = IGameWindows::OwnedWindow;
     const struct {
@@ -99,6 +100,7 @@ TEST(GameChoice, TheWindowsOwnerElseTheProcessStartedLast) {
         std::vector<Window> windows;                // top first
         long pid;
         CGameDetector::WindowId window;
+        std::vector<long> playing = {};  // play sound, themselves or through a child
     } cases[] = {
         {"a launcher and the game it started", true, {{40, "game", 100}, {41, "game", 250}}, {}, 41, 0},
         {"process ids that wrapped", true, {{7, "game", 900}, {31000, "game", 300}}, {}, 7, 0},
@@ -110,12 +112,23 @@ TEST(GameChoice, TheWindowsOwnerElseTheProcessStartedLast) {
          0x410},
         {"a shown window below a minimised one", false, {{40, "game", 100}, {41, "game", 250}},
          {{0x411, 41, true}, {0x400, 40}}, 40, 0x400},
+        {"the game plays, a silent helper it started is younger", true,
+         {{40, "game", 100}, {41, "game", 250}, {42, "game", 400}}, {}, 41, 0, {40, 41}},
+        {"none plays", true, {{40, "game", 100}, {41, "game", 250}, {42, "game", 400}}, {}, 42, 0, {}},
+        {"a window before sound", true, {{40, "game", 100}, {41, "game", 250}}, {{0x400, 40}}, 40, 0x400, {41}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         auto windows = std::make_unique<FakeWindows>(c.windows);
         FakeWindows* fake = windows.get();
-        CGameDetector detector([&c] { return c.processes; }, std::move(windows), c.wayland);
+        CGameDetector detector([&c] { return c.processes; }, std::move(windows), c.wayland,
+                               [&c](const std::vector<long>& pids) {
+                                   std::vector<long> found;
+                                   for (long pid : pids)
+                                       if (std::find(c.playing.begin(), c.playing.end(), pid) != c.playing.end())
+                                           found.push_back(pid);
+                                   return found;
+                               });
         detector.RefreshProcesses({Game("Game", "game")}, {});
         ASSERT_TRUE(detector.SelectGameProcess("Game"));
         EXPECT_EQ(detector.SelectedPid(), c.pid);
