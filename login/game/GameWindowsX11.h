@@ -8,7 +8,7 @@ class GameWindowsX11 : public IGameWindows {
 public:
     GameWindowsX11();
 
-    std::vector<OwnedWindow> VisibleWindowsOf(const std::vector<long>& pids) override;
+    std::vector<OwnedWindow> GameWindowsOf(const std::vector<long>& pids) override;
     void BringToFront(WindowId window) override;
 
 private:

@@ -10,13 +10,16 @@ public:
     struct OwnedWindow {
         WindowId window = 0;
         long pid = 0;  // the process that shows it
+        bool minimised = false;
         bool operator==(const OwnedWindow&) const = default;
     };
 
     virtual ~IGameWindows() = default;
-    // The visible top-level windows of any of the processes `pids`, top first: the processes
-    // that share one name take their places in a single window order.
-    virtual std::vector<OwnedWindow> VisibleWindowsOf(const std::vector<long>& pids) = 0;
+    // The top-level windows of any of the processes `pids` that are visible, top first, then
+    // those that are minimised, top first: the processes that share one name take their places
+    // in a single window order. A minimised window is still the game's, read again once the
+    // game is restored; a withdrawn one (unmapped, not minimised) is not.
+    virtual std::vector<OwnedWindow> GameWindowsOf(const std::vector<long>& pids) = 0;
     // Brings `window` to the front of the desktop.
     virtual void BringToFront(WindowId window) = 0;
 };

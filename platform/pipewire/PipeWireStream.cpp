@@ -25,6 +25,13 @@ struct PipeWireStream::Listeners {
     static void OnProcess(void* self);
     static void OnCoreError(void* self, uint32_t id, int seq, int res, const char* message);
     static void OnGlobalRemoved(void* self, uint32_t id);
+    // Where the picture of `buffer` lies in its memory, in pixels and bytes a row.
+    struct Area {
+        long long x = 0, y = 0, width = 0, height = 0, stride = 0;
+    };
+    // Whether `buffer` holds a picture we can read (not empty, not flagged corrupted, its crop
+    // inside the picture and the picture inside the memory), and where.
+    static bool HoldsPicture(const PipeWireStream* s, spa_buffer* buffer, Area* area);
     // Copies the picture of `buffer` into the back slot; false when it holds none we can read.
     static bool CopyPicture(PipeWireStream* s, spa_buffer* buffer);
 };
@@ -217,15 +224,22 @@ void PipeWireStream::Listeners::OnParamChanged(void* self, uint32_t id, const sp
 
 void PipeWireStream::Listeners::OnProcess(void* self) {
     auto* s = static_cast<PipeWireStream*>(self);
-    // Only the newest picture matters; older ones go straight back.
+    // Only the newest picture matters, and the newest pointer. Desktops send the pointer's moves
+    // in buffers of their own, with an empty picture, so the newest buffer may hold no picture
+    // while one queued before it does: that one is copied, the others go straight back.
     pw_buffer* newest = nullptr;
+    pw_buffer* picture = nullptr;
     while (pw_buffer* b = pw_stream_dequeue_buffer(s->stream_)) {
-        if (newest != nullptr) pw_stream_queue_buffer(s->stream_, newest);
+        if (newest != nullptr && newest != picture) pw_stream_queue_buffer(s->stream_, newest);
+        if (HoldsPicture(s, b->buffer, nullptr)) {
+            if (picture != nullptr) pw_stream_queue_buffer(s->stream_, picture);
+            picture = b;
+        }
         newest = b;
     }
     if (newest == nullptr) return;
-    const bool copied = CopyPicture(s, newest->buffer);
-    // Producers send the pointer's moves in buffers of their own, with an empty picture.
+    const bool copied = picture != nullptr && CopyPicture(s, picture->buffer);
+    if (picture != nullptr && picture != newest) pw_stream_queue_buffer(s->stream_, picture);
     const auto* cursor = s->pointer_ == Pointer::AsMetadata
                              ? static_cast<const spa_meta_cursor*>(
                                    spa_buffer_find_meta_data(newest->buffer, SPA_META_Cursor, sizeof(spa_meta_cursor)))
@@ -273,7 +287,7 @@ void PipeWireStream::Listeners::OnProcess(void* self) {
     s->arrived_.notify_all();
 }
 
-bool PipeWireStream::Listeners::CopyPicture(PipeWireStream* s, spa_buffer* buffer) {
+bool PipeWireStream::Listeners::HoldsPicture(const PipeWireStream* s, spa_buffer* buffer, Area* area) {
     const auto* header =
         static_cast<const spa_meta_header*>(spa_buffer_find_meta_data(buffer, SPA_META_Header, sizeof(spa_meta_header)));
     const spa_data* data = buffer->n_datas > 0 ? &buffer->datas[0] : nullptr;
@@ -296,6 +310,15 @@ bool PipeWireStream::Listeners::CopyPicture(PipeWireStream* s, spa_buffer* buffe
         stride < s->formatWidth_ * 4LL ||
         data->chunk->offset + (y + h - 1) * stride + (x + w) * 4 > static_cast<long long>(data->maxsize))
         return false;
+    if (area != nullptr) *area = {x, y, w, h, stride};
+    return true;
+}
+
+bool PipeWireStream::Listeners::CopyPicture(PipeWireStream* s, spa_buffer* buffer) {
+    Area area;
+    if (!HoldsPicture(s, buffer, &area)) return false;
+    const spa_data* data = &buffer->datas[0];
+    const long long x = area.x, y = area.y, w = area.width, h = area.height, stride = area.stride;
     Slot& slot = s->slots_[s->back_];
     const std::size_t row = static_cast<std::size_t>(w) * 4;
     // Made anew only when the size changes.

@@ -20,7 +20,7 @@ namespace pipewire {
 // One video stream from a PipeWire node (what the ScreenCast portal shares), received on a
 // thread loop of PipeWire's own. Shared-memory buffers only (MemFd, MemPtr) in BGRx, BGRA,
 // RGBx or RGBA: without a GPU to map them, DMA-BUFs are never offered. Frames arrive only
-// when the picture changes. PipeWire's thread copies the newest one (its cropped area: GNOME
+// when the picture changes. PipeWire's thread copies the newest picture (its cropped area: GNOME
 // sends monitor-sized buffers and the window's area as crop metadata) into one of three
 // pictures of ours and gives the buffer straight back; the consumer takes the newest picture
 // from there. The producer may unmap its buffers at any moment (a new format, the window
@@ -29,8 +29,10 @@ namespace pipewire {
 //
 // Where the desktop reports the pointer beside the picture (the portal's metadata cursor
 // mode) rather than drawing it, the stream asks for the cursor metadata and keeps the newest
-// position, which moves with every buffer, a picture in it or not. When it moves over a still
-// picture, that picture is handed out again, clean, for the consumer to draw its arrow anew.
+// position, which moves with every buffer, a picture in it or not: of buffers queued together,
+// the picture comes from the newest that holds one and the pointer from the newest. When the
+// pointer moves over a still picture, that picture is handed out again, clean, for the consumer
+// to draw its arrow anew.
 class PipeWireStream {
 public:
     // A taken frame, valid until the next TakeNewest that answers true; it may be drawn into.

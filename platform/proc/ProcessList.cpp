@@ -72,6 +72,33 @@ std::optional<std::string> ProgramName(std::string_view executable, std::string_
     return std::string(comm);
 }
 
+unsigned long long StartTimeFromStat(std::string_view stat) {
+    const auto close = stat.rfind(')');
+    if (close == std::string_view::npos) return 0;
+    std::string_view rest = stat.substr(close + 1);
+    // After the name: the state (field 3) first, the start time (field 22) nineteen fields on.
+    for (int field = 3; field < 22; ++field) {
+        const auto start = rest.find_first_not_of(' ');
+        if (start == std::string_view::npos) return 0;
+        const auto end = rest.find(' ', start);
+        if (end == std::string_view::npos) return 0;
+        rest.remove_prefix(end);
+    }
+    const auto start = rest.find_first_not_of(' ');
+    if (start == std::string_view::npos) return 0;
+    unsigned long long value = 0;
+    bool any = false;
+    for (std::size_t i = start; i < rest.size() && rest[i] >= '0' && rest[i] <= '9'; ++i) {
+        value = value * 10 + static_cast<unsigned>(rest[i] - '0');
+        any = true;
+    }
+    return any ? value : 0;
+}
+
+unsigned long long StartTimeOf(int pid) {
+    return StartTimeFromStat(ReadProcFile("/proc/" + std::to_string(pid) + "/stat", 4096));
+}
+
 std::optional<std::string> ProgramNameOf(int pid) {
     const std::string entry = "/proc/" + std::to_string(pid);
     char target[PATH_MAX];
@@ -91,7 +118,7 @@ std::vector<ProcessEntry> ListProcesses() {
         if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
             continue;
         const int pid = std::atoi(name.c_str());
-        if (auto program = ProgramNameOf(pid)) processes.push_back({pid, std::move(*program)});
+        if (auto program = ProgramNameOf(pid)) processes.push_back({pid, std::move(*program), StartTimeOf(pid)});
     }
     std::sort(processes.begin(), processes.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; });
     return processes;

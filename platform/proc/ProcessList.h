@@ -10,6 +10,9 @@ namespace proc {
 struct ProcessEntry {
     int pid = 0;
     std::string name;  // the program's name (ProgramName), as the file system or Windows spells it
+    // When it started, in the kernel's clock ticks since boot: a process is younger than the
+    // one that started it.
+    unsigned long long started = 0;
 };
 
 // Every process under /proc whose executable link can be read, in ascending process id order.
@@ -19,6 +22,13 @@ std::vector<ProcessEntry> ListProcesses();
 // ListProcesses() narrowed to the processes whose real user is the caller's: another member's
 // session on the same computer is not this member's game, even where it can be seen.
 std::vector<ProcessEntry> ListOwnProcesses();
+
+// When `pid` started (field 22 of /proc/PID/stat, clock ticks since boot); 0 when it cannot be read.
+unsigned long long StartTimeOf(int pid);
+
+// The start time from the text of /proc/PID/stat; 0 when it holds none. The command name in
+// parentheses may itself hold spaces and parentheses.
+unsigned long long StartTimeFromStat(std::string_view stat);
 
 // The name `pid` goes by (ProgramName over its /proc entries); nullopt when it has none.
 std::optional<std::string> ProgramNameOf(int pid);

@@ -1,6 +1,8 @@
 #include "PropertyReaderX11.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include "XErrorTrap.h"
 #include "XFreeDeleter.h"
@@ -30,6 +32,17 @@ std::vector<long> PropertyReaderX11::Longs(WindowId window, AtomId property, Ato
         return {};
     const auto* items = reinterpret_cast<const long*>(data.get());
     return std::vector<long>(items, items + count);
+}
+
+bool PropertyReaderX11::Minimised(WindowId window) const {
+    if (window == 0) return false;
+    const AtomId wmState = AtomNamed("WM_STATE");
+    const std::vector<long> state = Longs(window, wmState, wmState);
+    if (!state.empty() && state.front() == IconicState) return true;
+    const AtomId hidden = AtomNamed("_NET_WM_STATE_HIDDEN");
+    for (long atom : Longs(window, "_NET_WM_STATE", XA_ATOM))
+        if (static_cast<AtomId>(atom) == hidden) return true;
+    return false;
 }
 
 }  // namespace x11

@@ -29,6 +29,10 @@ public:
         return Longs(window, AtomNamed(property), type);
     }
 
+    // Whether the window manager says `window` is minimised: ICCCM's IconicState in WM_STATE, or
+    // EWMH's _NET_WM_STATE_HIDDEN. Managers unmap a minimised client, so it is not viewable then.
+    bool Minimised(WindowId window) const;
+
     Display* display() const { return display_; }
 
 private:

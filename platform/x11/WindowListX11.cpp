@@ -75,7 +75,8 @@ std::vector<WindowListX11::TopLevel> WindowListX11::TopLevelWindows() const {
         XErrorTrap trap(d);
         const Status ok = XGetWindowAttributes(d, *it, &attributes);
         if (trap.GetLastErrorAndDisable() != 0 || ok == 0) continue;
-        windows.push_back({*it, pidOf(*it), attributes.map_state == IsViewable});
+        const bool viewable = attributes.map_state == IsViewable;
+        windows.push_back({*it, pidOf(*it), viewable, !viewable && properties_.Minimised(*it)});
     }
     return windows;
 }

@@ -19,6 +19,9 @@ public:
         WindowId window = 0;
         long pid = -1;  // -1: the window does not say
         bool viewable = false;
+        // Minimised by the window manager (and so, with the managers we know, not viewable);
+        // Composite reads it again once it is restored.
+        bool minimised = false;
     };
 
     explicit WindowListX11(Display* display) : properties_(display) {}

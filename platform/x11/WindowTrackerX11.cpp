@@ -45,18 +45,7 @@ bool WindowTrackerX11::ClientRect(platform::WindowId window, ScreenRect* rect) {
     return true;
 }
 
-bool WindowTrackerX11::IsMinimised(platform::WindowId window) {
-    if (window == 0) return false;
-    // ICCCM: WM_STATE is IconicState for an iconified client.
-    const Atom wmState = properties_.AtomNamed("WM_STATE");
-    const std::vector<long> state = properties_.Longs(window, wmState, wmState);
-    if (!state.empty() && state.front() == IconicState) return true;
-    // EWMH: _NET_WM_STATE holding _NET_WM_STATE_HIDDEN.
-    const Atom hidden = properties_.AtomNamed("_NET_WM_STATE_HIDDEN");
-    for (long atom : properties_.Longs(window, "_NET_WM_STATE", XA_ATOM))
-        if (static_cast<Atom>(atom) == hidden) return true;
-    return false;
-}
+bool WindowTrackerX11::IsMinimised(platform::WindowId window) { return properties_.Minimised(window); }
 
 void WindowTrackerX11::Activate(platform::WindowId window) { ActivateWindow(display_.get(), window); }
 

@@ -86,6 +86,58 @@ TEST_F(GameModelTest, OfProcessesSharingANameTheOneWithTheTopWindowIsChosen) {
     }
 }
 
+// Of the processes that share the game's name, the one that owns its window: a shown window
+// before a minimised one, and a minimised one (which is restored) rather than none. Without any
+// window (a native Wayland game, for the portal), the one started last of those that play sound
+// (of all where none does): a launcher starts the game, and the chosen process is also whose
+// sound "game sound only" records.
+TEST(GameChoice, TheWindowsOwnerElseTheProcessStartedLast) {
+    using Window = IGameWindows::OwnedWindow;
+    const struct {
+        const char* what;
+        bool wayland;
+        std::vector<proc::ProcessEntry> processes;  // name, then start in clock ticks
+        std::vector<Window> windows;                // top first
+        long pid;
+        CGameDetector::WindowId window;
+        std::vector<long> playing = {};  // play sound, themselves or through a child
+    } cases[] = {
+        {"a launcher and the game it started", true, {{40, "game", 100}, {41, "game", 250}}, {}, 41, 0},
+        {"process ids that wrapped", true, {{7, "game", 900}, {31000, "game", 300}}, {}, 7, 0},
+        {"started in the same tick", true, {{50, "game", 100}, {51, "game", 100}}, {}, 51, 0},
+        {"only the launcher shows a window", true, {{40, "game", 100}, {41, "game", 250}}, {{0x400, 40}}, 40, 0x400},
+        {"minimised, in a Wayland session", true, {{40, "game", 100}, {41, "game", 250}}, {{0x410, 41, true}}, 41,
+         0x410},
+        {"minimised, in an X11 session", false, {{40, "game", 100}, {41, "game", 250}}, {{0x410, 41, true}}, 41,
+         0x410},
+        {"a shown window below a minimised one", false, {{40, "game", 100}, {41, "game", 250}},
+         {{0x411, 41, true}, {0x400, 40}}, 40, 0x400},
+        {"the game plays, a silent helper it started is younger", true,
+         {{40, "game", 100}, {41, "game", 250}, {42, "game", 400}}, {}, 41, 0, {40, 41}},
+        {"none plays", true, {{40, "game", 100}, {41, "game", 250}, {42, "game", 400}}, {}, 42, 0, {}},
+        {"a window before sound", true, {{40, "game", 100}, {41, "game", 250}}, {{0x400, 40}}, 40, 0x400, {41}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto windows = std::make_unique<FakeWindows>(c.windows);
+        FakeWindows* fake = windows.get();
+        CGameDetector detector([&c] { return c.processes; }, std::move(windows), c.wayland,
+                               [&c](const std::vector<long>& pids) {
+                                   std::vector<long> found;
+                                   for (long pid : pids)
+                                       if (std::find(c.playing.begin(), c.playing.end(), pid) != c.playing.end())
+                                           found.push_back(pid);
+                                   return found;
+                               });
+        detector.RefreshProcesses({Game("Game", "game")}, {});
+        ASSERT_TRUE(detector.SelectGameProcess("Game"));
+        EXPECT_EQ(detector.SelectedPid(), c.pid);
+        EXPECT_EQ(detector.SelectedWindow(), c.window);
+        EXPECT_EQ(fake->raised, c.window != 0 ? std::vector<CGameDetector::WindowId>{c.window}
+                                              : std::vector<CGameDetector::WindowId>{});
+    }
+}
+
 TEST_F(GameModelTest, GameNamesOfferTheGameThenOther) {
     detector_->RefreshProcesses(games_, system_);
     EXPECT_EQ(detector_->GameNamesFor("Alpha"), (Strings{"Alpha", "其他"}));
@@ -172,6 +224,18 @@ TEST_F(GameModelTest, NoProcessesMeansNoChoices) {
 }  // namespace
 
 namespace {
+
+// When a process started, from its /proc/PID/stat; the name in parentheses may hold anything.
+TEST(ProgramNames, StartTimeFromStat) {
+    const auto stat = [](const std::string& name) {
+        return "4242 (" + name + ") S 1 4242 4242 0 -1 4194560 120 0 0 0 3 1 0 0 20 0 1 0 987654 1000 50 18446744073709551615";
+    };
+    EXPECT_EQ(proc::StartTimeFromStat(stat("game")), 987654u);
+    EXPECT_EQ(proc::StartTimeFromStat(stat("a) S 1 2 3 (b")), 987654u);
+    EXPECT_EQ(proc::StartTimeFromStat(stat("Space Trader")), 987654u);
+    EXPECT_EQ(proc::StartTimeFromStat("4242 (cut) S 1 2"), 0u);
+    EXPECT_EQ(proc::StartTimeFromStat(""), 0u);
+}
 
 // The name of a program from its /proc entries: executable link, raw command line, comm.
 TEST(ProgramNames, FromWhatProcSays) {

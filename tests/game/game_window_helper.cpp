@@ -1,6 +1,7 @@
 // A stand-in for a running game: shows `count` top-level X11 windows (or keeps them unmapped,
-// or opens none), prints "ready" and their ids, and runs until its standard input closes.
-// Usage: game_window_helper none|window|hidden|two
+// or minimised, or opens none), prints "ready" and their ids, and runs until its standard input
+// closes.
+// Usage: game_window_helper none|window|hidden|minimised|two
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <unistd.h>
 
 int main(int argc, char** argv) {
@@ -29,7 +31,15 @@ int main(int argc, char** argv) {
             XChangeProperty(display, w, pidAtom, XA_CARDINAL, 32, PropModeReplace,
                             reinterpret_cast<const unsigned char*>(&pid), 1);
             XStoreName(display, w, "strimo test game");
-            if (mode != "hidden") XMapWindow(display, w);
+            if (mode == "minimised") {
+                // What a window manager leaves of a minimised window: unmapped, in IconicState.
+                const Atom wmState = XInternAtom(display, "WM_STATE", False);
+                const long state[2] = {IconicState, 0};
+                XChangeProperty(display, w, wmState, wmState, 32, PropModeReplace,
+                                reinterpret_cast<const unsigned char*>(state), 2);
+            } else if (mode != "hidden") {
+                XMapWindow(display, w);
+            }
             windows.push_back(w);
         }
         XSync(display, False);

@@ -12,6 +12,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -23,6 +24,8 @@
 #include "CData.h"
 #include "CGameDetector.h"
 #include "CMainWindowIterator.h"
+#include "GameCaptureX11.h"
+#include "GameWindowsX11.h"
 #include "LowerCaseName.h"
 #include "TempDir.h"
 #include "WaitFor.h"
@@ -254,6 +257,77 @@ TEST_F(GameX11Test, RunningGamesAreOfferedAndTheirWindowChosen) {
     const auto firstMapped = std::find_if(top.begin(), top.end(), [](const auto& w) { return w.viewable; });
     ASSERT_NE(firstMapped, top.end());
     EXPECT_EQ(firstMapped->window, game.Windows()[0]);
+}
+
+// A minimised game (unmapped by its window manager, in IconicState) is still an X11 game, in a
+// Wayland session too: its window is chosen and brought to the front rather than handed to the
+// desktop's portal, and the capture reads it through Composite once the manager restores it. A
+// withdrawn window (unmapped, no state) is not a game window.
+TEST_F(GameX11Test, AMinimisedGameIsChosenWithItsWindow) {
+    HelperProcess game(dir_, Unique("MinimisedGame"), "minimised");
+    HelperProcess withdrawn(dir_, Unique("withdrawn-game"), "hidden");
+    ASSERT_EQ(game.Windows().size(), 1u);
+    const WindowId window = game.Windows()[0];
+    const std::vector<GameRecord> games = {{"Minimised", Unique("minimisedgame"), "", ""},
+                                           {"Withdrawn", Unique("withdrawn-game"), "", ""}};
+
+    // A second connection stands in for the window manager (Xvfb runs none here).
+    x11::DisplayPtr manager = x11::OpenDisplayRetrying();
+    ASSERT_TRUE(manager);
+    XSelectInput(manager.get(), DefaultRootWindow(manager.get()), SubstructureRedirectMask);
+    XSync(manager.get(), False);
+    for (const bool wayland : {true, false}) {
+        SCOPED_TRACE(wayland ? "Wayland session" : "X11 session");
+        CGameDetector detector(&proc::ListOwnProcesses, std::make_unique<GameWindowsX11>(), wayland);
+        detector.RefreshProcesses(games, {});
+        ASSERT_TRUE(detector.SelectGameProcess("Minimised")) << detector.FailureMessage();
+        EXPECT_EQ(detector.SelectedWindow(), window);
+        EXPECT_EQ(detector.SelectedPid(), game.Pid());
+        XEvent event{};
+        ASSERT_TRUE(NextClientMessage(manager.get(), &event)) << "the game was not brought to the front";
+        EXPECT_EQ(event.xclient.window, window);
+
+        if (wayland) {
+            // Withdrawn: the portal's, in a Wayland session, as a game without a window.
+            ASSERT_TRUE(detector.SelectGameProcess("Withdrawn"));
+            EXPECT_EQ(detector.SelectedWindow(), 0u);
+        } else {
+            EXPECT_FALSE(detector.SelectGameProcess("Withdrawn"));
+        }
+    }
+
+    // Minimised, the capture waits; restored by the manager, Composite reads it.
+    auto capture = x11::GameCaptureX11::Create(window);
+    ASSERT_NE(capture, nullptr);
+    platform::PictureSize size;
+    EXPECT_EQ(platform::IGameCapture::State::Minimised, capture->Look(&size));
+    Display* m = manager.get();
+    const Atom wmState = XInternAtom(m, "WM_STATE", False);
+    const long normal[2] = {NormalState, 0};
+    XChangeProperty(m, window, wmState, wmState, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(normal),
+                    2);
+    XMapRaised(m, window);
+    XSync(m, False);
+    ASSERT_TRUE(testsupport::WaitFor([&] { return capture->Look(&size) == platform::IGameCapture::State::Shown; }))
+        << "the restored game is not shown";
+    EXPECT_EQ((platform::PictureSize{200, 150}), size);
+    platform::Picture picture;
+    EXPECT_EQ(platform::IGameCapture::Result::Fresh, capture->Capture(size.width, size.height, &picture));
+}
+
+// Of processes that share the game's name and show no window (a native Wayland game and the
+// launcher that started it), the one started last is chosen: its sound is the game's.
+TEST_F(GameX11Test, WithoutAWindowTheGameStartedLastIsChosen) {
+    testsupport::TempDir launcherDir;
+    HelperProcess launcher(launcherDir, Unique("wayland-game"), "none");
+    HelperProcess game(dir_, Unique("wayland-game"), "none");
+    CGameDetector detector(&proc::ListOwnProcesses, std::make_unique<GameWindowsX11>(), true);
+    detector.RefreshProcesses({{"Wayland game", Unique("wayland-game"), "", ""}}, {});
+    ASSERT_TRUE(detector.SelectGameProcess("Wayland game"));
+    EXPECT_EQ(detector.SelectedWindow(), 0u);
+    EXPECT_EQ(detector.SelectedPid(), game.Pid()) << "the launcher (" << launcher.Pid() << ") was chosen";
+    EXPECT_GE(proc::StartTimeOf(static_cast<int>(game.Pid())), proc::StartTimeOf(static_cast<int>(launcher.Pid())));
+    EXPECT_GT(proc::StartTimeOf(static_cast<int>(game.Pid())), 0u);
 }
 
 // Run under Xvfb (no window manager) and under weston's window manager, which frames every

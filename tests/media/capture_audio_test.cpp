@@ -17,6 +17,7 @@
 #include "MediaProbe.h"
 #include "AudioSources.h"
 #include "SinePlayer.h"
+#include "SoundPlayers.h"
 #include "TempDir.h"
 #include "WaitFor.h"
 
@@ -70,6 +71,21 @@ TEST(PulseSourcesTest, DefaultFirstThenEverySourceWithMonitors) {
         if (sources[i].name == "s1.monitor") monitor = true;
     }
     EXPECT_TRUE(monitor);
+}
+
+// Of several processes, those that play sound: one that plays through a child it started
+// counts, one that plays nothing does not, and neither does one after its sound has ended.
+TEST(PulseSourcesTest, WhichProcessesPlaySound) {
+    SinePlayer quiet(0, 440.0, "s1", true, 0, "/nonexistent/never");
+    SinePlayer game(30, 440.0, "s1", /*childOfShell=*/true);
+    ASSERT_TRUE(game.Started());
+    ASSERT_TRUE(quiet.Started());
+    const std::vector<long> both = {quiet.Pid(), game.Pid()};
+    EXPECT_TRUE(testsupport::WaitFor([&] { return platform::PlayingSound(both) == std::vector<long>{game.Pid()}; }))
+        << "the game's sound was not found";
+    game.Stop();
+    EXPECT_TRUE(testsupport::WaitFor([&] { return platform::PlayingSound(both).empty(); }))
+        << "a process that stopped playing still counts";
 }
 
 // A monitor delivers nothing while nothing plays; the capture still delivers whole blocks at

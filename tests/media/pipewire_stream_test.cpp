@@ -10,19 +10,26 @@
 #include <spa/buffer/meta.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
+#include <semaphore.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "GameCapturePortal.h"
 #include "PipeWireStream.h"
@@ -104,6 +111,7 @@ public:
             events_.param_changed = &VideoSource::OnParam;
             events_.add_buffer = &VideoSource::OnAddBuffer;
             events_.remove_buffer = &VideoSource::OnRemoveBuffer;
+            events_.trigger_done = &VideoSource::OnCycleDone;
             pw_stream_add_listener(stream_, &hook_, &events_, this);
             uint8_t storage[512];
             const spa_pod* format = EnumFormat(storage, sizeof(storage));
@@ -143,7 +151,13 @@ public:
     // Sends `shot` in a free buffer; false while there is none (no consumer linked yet).
     bool Send(const Shot& shot) {
         pw_thread_loop_lock(loop_);
-        pw_buffer* b = stream_ != nullptr ? pw_stream_dequeue_buffer(stream_) : nullptr;
+        pw_buffer* b = nullptr;
+        if (!held_.empty()) {
+            b = held_.back();
+            held_.pop_back();
+        } else if (stream_ != nullptr) {
+            b = pw_stream_dequeue_buffer(stream_);
+        }
         if (b == nullptr) {
             pw_thread_loop_unlock(loop_);
             return false;
@@ -175,8 +189,27 @@ public:
         data.chunk->size = shot.picture == Shot::Picture::EmptyChunk || !fits ? 0 : drawn_.stride * drawn_.height;
         data.chunk->flags = shot.picture == Shot::Picture::CorruptedChunk ? SPA_CHUNK_FLAG_CORRUPTED : 0;
         pw_stream_queue_buffer(stream_, b);
+        // One cycle of the graph for each buffer, as a desktop's screencast drives it.
+        pw_stream_trigger_process(stream_);
         pw_thread_loop_unlock(loop_);
         return true;
+    }
+
+    // How many of the source's buffers are free to send: back from the consumer, or never taken
+    // by the link. They stay the source's until Send takes them.
+    int FreeBuffers() {
+        pw_thread_loop_lock(loop_);
+        while (pw_buffer* b = stream_ != nullptr ? pw_stream_dequeue_buffer(stream_) : nullptr) held_.push_back(b);
+        const int free = static_cast<int>(held_.size());
+        pw_thread_loop_unlock(loop_);
+        return free;
+    }
+    // How many buffers the link agreed on.
+    int Buffers() const { return buffers_.load(); }
+    // Sends `shot` and waits until the graph's cycle that carries it to the consumer has ended.
+    bool SendInACycle(const Shot& shot) {
+        const int before = cycles_.load();
+        return Send(shot) && WaitFor([&] { return cycles_.load() > before; });
     }
 
     // Offers another size (and row length): the link agrees on the format again.
@@ -231,6 +264,7 @@ private:
 
     static void OnAddBuffer(void* self, pw_buffer* b) {
         auto* s = static_cast<VideoSource*>(self);
+        ++s->buffers_;
         if (!s->setup_.ownMemFd) return;
         spa_data& data = b->buffer->datas[0];
         const auto size = static_cast<uint32_t>(s->drawn_.stride * s->drawn_.height);
@@ -247,13 +281,18 @@ private:
     }
 
     static void OnRemoveBuffer(void* self, pw_buffer* b) {
-        if (!static_cast<VideoSource*>(self)->setup_.ownMemFd) return;
+        auto* s = static_cast<VideoSource*>(self);
+        --s->buffers_;
+        std::erase(s->held_, b);
+        if (!s->setup_.ownMemFd) return;
         spa_data& data = b->buffer->datas[0];
         if (data.data != nullptr) ::munmap(data.data, data.maxsize);
         if (data.fd >= 0) ::close(static_cast<int>(data.fd));
         data.data = nullptr;
         data.fd = -1;
     }
+
+    static void OnCycleDone(void* self) { ++static_cast<VideoSource*>(self)->cycles_; }
 
     static void OnState(void* self, pw_stream_state, pw_stream_state state, const char*) {
         static_cast<VideoSource*>(self)->state_ = state;
@@ -300,6 +339,67 @@ private:
     spa_hook hook_{};
     std::atomic<pw_stream_state> state_{PW_STREAM_STATE_UNCONNECTED};
     uint64_t seq_ = 0;
+    std::atomic<int> buffers_{0};
+    std::atomic<int> cycles_{0};
+    std::vector<pw_buffer*> held_;  // free buffers FreeBuffers took, not sent yet
+};
+
+// Holds the stream's own PipeWire thread still, as a busy machine or a long copy does: what the
+// source sends meanwhile waits in the stream's queue, and the stream finds it all at once. The
+// thread is stopped in a signal handler of this process until Resume.
+class StreamThreadPause {
+public:
+    StreamThreadPause() {
+        sem_init(&resume_, 0, 0);
+        struct sigaction action {};
+        action.sa_handler = &StreamThreadPause::OnSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGUSR2, &action, &previous_);
+    }
+    ~StreamThreadPause() {
+        Resume();
+        sigaction(SIGUSR2, &previous_, nullptr);
+        sem_destroy(&resume_);
+    }
+    StreamThreadPause(const StreamThreadPause&) = delete;
+    StreamThreadPause& operator=(const StreamThreadPause&) = delete;
+
+    // Stops the thread PipeWireStream names "strimo-capture"; false when there is none or it did
+    // not stop.
+    bool Pause() {
+        const pid_t thread = ThreadNamed("strimo-capture");
+        if (thread <= 0 || syscall(SYS_tgkill, getpid(), thread, SIGUSR2) != 0) return false;
+        pausing_ = true;
+        return WaitFor([] { return paused_.load(); }, 5000ms, 1ms);
+    }
+    void Resume() {
+        if (!pausing_) return;
+        pausing_ = false;
+        sem_post(&resume_);
+        WaitFor([] { return !paused_.load(); }, 5000ms, 1ms);
+    }
+
+private:
+    static pid_t ThreadNamed(const std::string& name) {
+        std::error_code ec;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+            std::ifstream comm(task.path() / "comm");
+            std::string line;
+            if (std::getline(comm, line) && line == name) return std::stoi(task.path().filename().string());
+        }
+        return 0;
+    }
+    static void OnSignal(int) {
+        paused_ = true;
+        while (sem_wait(&resume_) != 0 && errno == EINTR) {
+        }
+        paused_ = false;
+    }
+
+    static inline sem_t resume_;
+    static inline std::atomic<bool> paused_{false};
+    struct sigaction previous_ {};
+    bool pausing_ = false;
 };
 
 Rgb PixelOf(const PipeWireStream::Frame& f, int x, int y) {
@@ -493,6 +593,54 @@ TEST_F(PipeWireStreamTest, BuffersWithoutAUsablePictureMoveOnlyThePointer) {
     }
     ASSERT_TRUE(SendPicture(source, *stream, {.marker = 2}, &frame)) << "pictures stopped after the damaged ones";
     ExpectPattern(frame, 0, 0, 2);
+}
+
+// A new picture and, right behind it, a buffer with only the pointer in it, found together in
+// the stream's queue (its thread was busy): the picture is the one handed out, and the pointer is
+// the newest buffer's. A still game (a menu, a pause screen) otherwise shows the picture before
+// until it changes.
+TEST_F(PipeWireStreamTest, APictureQueuedBeforeAPointerOnlyBufferIsNotLost) {
+    const struct {
+        const char* what;
+        Pointer pointer;
+        uint32_t cursorId;
+        int x, y;
+    } cases[] = {{"the pointer moves", Pointer::AsMetadata, 1, 30, 20},
+                 {"the pointer stays", Pointer::AsMetadata, 1, 5, 6},
+                 {"the pointer hides", Pointer::AsMetadata, 0, 5, 6},
+                 {"the desktop draws the pointer", Pointer::InPicture, 0, 0, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        VideoSource source({SPA_VIDEO_FORMAT_BGRx, 64, 48, 64 * 4});
+        auto stream = Receive(source, c.pointer);
+        ASSERT_TRUE(stream);
+        PipeWireStream::Frame frame;
+        const Shot first{.marker = 1, .cursorId = 1, .cursorX = 5, .cursorY = 6};
+        ASSERT_TRUE(SendPicture(source, *stream, first, &frame)) << "no picture came";
+
+        StreamThreadPause pause;
+        ASSERT_TRUE(pause.Pause()) << "the stream's thread did not stop";
+        // Each in a cycle of its own: a buffer the stream has not received when the next one
+        // comes is replaced by it.
+        const int marker = 2;
+        ASSERT_TRUE(source.SendInACycle({.marker = marker, .cursorId = 1, .cursorX = 5, .cursorY = 6}));
+        ASSERT_TRUE(source.SendInACycle({.marker = 3, .picture = Shot::Picture::EmptyChunk, .cursorId = c.cursorId,
+                                         .cursorX = c.x, .cursorY = c.y}));
+        // The stream, held still, gave none back.
+        EXPECT_EQ(source.Buffers() - 2, source.FreeBuffers()) << "the two buffers are not both in the stream's queue";
+        pause.Resume();
+
+        ASSERT_TRUE(WaitFor([&] { return stream->TakeNewest(&frame); }, 5000ms))
+            << "no picture was handed out after the two buffers";
+        ExpectPattern(frame, 0, 0, marker);
+        int x = -1, y = -1;
+        if (c.pointer == Pointer::AsMetadata && c.cursorId != 0) {
+            EXPECT_TRUE(PointerIs(*stream, c.x, c.y));
+        } else {
+            EXPECT_FALSE(stream->PointerAt(&x, &y));
+        }
+        EXPECT_FALSE(stream->TakeNewest(&frame)) << "a picture was handed out twice";
+    }
 }
 
 // Where the desktop draws the pointer itself, its metadata is not asked for and nothing else

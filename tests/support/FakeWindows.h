@@ -15,10 +15,13 @@ class FakeWindows : public IGameWindows {
 public:
     FakeWindows() = default;
     explicit FakeWindows(std::vector<OwnedWindow> stack) : stack_(std::move(stack)) {}
-    std::vector<OwnedWindow> VisibleWindowsOf(const std::vector<long>& pids) override {
+    // The shown windows of `pids` in stacking order, then the minimised ones.
+    std::vector<OwnedWindow> GameWindowsOf(const std::vector<long>& pids) override {
         std::vector<OwnedWindow> found;
-        for (const auto& w : stack_)
-            if (std::find(pids.begin(), pids.end(), w.pid) != pids.end()) found.push_back(w);
+        for (const bool minimised : {false, true})
+            for (const auto& w : stack_)
+                if (w.minimised == minimised && std::find(pids.begin(), pids.end(), w.pid) != pids.end())
+                    found.push_back(w);
         return found;
     }
     void BringToFront(WindowId window) override { raised.push_back(window); }
