@@ -95,6 +95,8 @@ int CBroadcastSession::StartBroadcast(const platform::GameSource& game, const st
     ++generation_;
     broadcasting_ = usable && sender_ ? sender_->Start(capture_, processName) : 0;
     if (!broadcasting_) {
+        // Not shared for nothing until the next try (a sender kept for that try keeps its own).
+        capture_.reset();
         services_.message(kConnectFailedMessage);
         return 0;
     }
@@ -110,6 +112,10 @@ int CBroadcastSession::StartBroadcast(const platform::GameSource& game, const st
 std::string CBroadcastSession::LiveStop(int reason) {
     interrupted_ = 1;
     sender_.reset();
+    // The sharing ends with the broadcast: a portal's session would otherwise keep the desktop's
+    // "being shared" indicator on and PipeWire copying every changed picture until the next
+    // start. The game's token stays in CData, so a continued broadcast opens it again unasked.
+    capture_.reset();
     broadcasting_ = 0;
     data_.SetBroadcasting(0);
     ++generation_;

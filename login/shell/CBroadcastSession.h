@@ -77,8 +77,9 @@ public:
     // is none and starts it. 1 when broadcasting; on failure the messages have been shown.
     int StartBroadcast(const platform::GameSource& game, const std::string& processName);
 
-    // The end of a broadcast (WM_LIVE_STOP): destroys the sender, clears the flags and answers
-    // the words to show once the window is back at rest.
+    // The end of a broadcast (WM_LIVE_STOP): destroys the sender, lets the game's capture go (the
+    // desktop stops sharing it), clears the flags and answers the words to show once the window
+    // is back at rest.
     std::string LiveStop(int reason);
     // The stop button, and the loss of the game window: the service is told first.
     std::string UserStop();

@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "CBroadcastSession.h"
+#include "CData.h"
 #include "CSendDataStream.h"
 #include "Capture.h"
 #include "ChildProcess.h"
@@ -28,6 +30,7 @@
 #include "GameCaptureFactory.h"
 #include "NginxRtmpServer.h"
 #include "ScreenCastPortal.h"
+#include "TempDir.h"
 #include "WaitFor.h"
 
 using namespace testsupport;
@@ -97,6 +100,27 @@ CStreamSettings Settings(const std::string& url, platform::PictureSize size) {
     s.bitRate = 1000000;
     return s;
 }
+
+// The screen casts GNOME runs now (Mutter's sessions): what its "screen is being shared"
+// indicator shows.
+int GnomeScreenCasts() {
+    const std::string tree = Capture(
+        "gdbus introspect --session --dest org.gnome.Mutter.ScreenCast --object-path /org/gnome/Mutter/ScreenCast/Session");
+    int casts = -1;  // the listed path itself
+    for (std::size_t at = tree.find("node "); at != std::string::npos; at = tree.find("node ", at + 1)) ++casts;
+    return casts;
+}
+
+// The program's sender behind the session's interface, its sound left out.
+class PortalSender final : public ILiveSender {
+public:
+    PortalSender(ILiveOwner* owner, const CStreamSettings* settings, std::shared_ptr<platform::IGameCapture> capture)
+        : stream(owner, settings, std::move(capture), NoDeviceAudio()) {}
+    int Start(std::shared_ptr<platform::IGameCapture> capture, const std::string& processName) override {
+        return stream.Start(std::move(capture), processName);
+    }
+    CSendDataStream stream;
+};
 
 class PortalCaptureTest : public ::testing::Test {
 protected:
@@ -248,6 +272,73 @@ TEST_F(PortalCaptureTest, BroadcastsTheGameResizeAndClose) {
         },
         10000ms));
     EXPECT_EQ((std::vector<int>{-1}), closing.Reasons()) << "closing the window ends the broadcast as a user stop";
+}
+
+// The program's own broadcast session: once a broadcast ends (the stop button, a lost
+// connection), GNOME no longer casts the game, and the broadcast that continues it shares the
+// game again without the picker, through the token kept for it.
+TEST_F(PortalCaptureTest, TheSharingEndsWithTheBroadcast) {
+    if (!OnGnome()) GTEST_SKIP() << "sway's portal casts the output, whose end the test cannot see there";
+    NginxRtmpServer server;
+    ASSERT_TRUE(server.Start()) << server.ErrorLog();
+    TempDir dir;
+    ScopedChdir cd(dir.path());  // where the session writes the member's files
+    const platform::GameSource game = StartGame("320x240", true);
+    MY_DATA_SPACE::CData data;
+    data.SetCaptureToken("wayland-test-window", game.restoreToken);
+    RecordingOwner owner;
+    std::vector<std::string> messages;
+    PortalSender* sender = nullptr;
+    BroadcastServices services;
+    services.requestStreamInfo = [&](const std::string&, const std::string&) {
+        const std::string url = server.Url("shared");
+        data.SetPipUrl(url.substr(0, url.rfind('/')));
+        data.SetPipName("shared");
+        return true;
+    };
+    services.sendEndNotice = [] {};
+    services.resolveStreamUrl = [](const std::string&, std::string&) { return false; };
+    services.openCapture = [](const platform::GameSource& source, const std::string&) {
+        std::string failure;
+        std::shared_ptr<platform::IGameCapture> capture = platform::OpenGameCapture(source, &failure);
+        EXPECT_NE(nullptr, capture) << failure;
+        return capture;
+    };
+    services.makeSender = [&](ILiveOwner* o, const CStreamSettings* settings,
+                              std::shared_ptr<platform::IGameCapture> capture) -> std::unique_ptr<ILiveSender> {
+        auto made = std::make_unique<PortalSender>(o, settings, std::move(capture));
+        sender = made.get();
+        return made;
+    };
+    services.readSettings = [] {
+        ChosenSettings chosen;
+        chosen.video = {1, 10, 0, 0, 100};
+        chosen.audio = {22050, 1, 44100, 0, 0};
+        return chosen;
+    };
+    services.message = [&](const std::string& text) { messages.push_back(text); };
+    CBroadcastSession session(data, services, &owner);
+    const auto broadcasting = [&] {
+        const int from = sender->stream.Encoder().VideoFramesEncoded();
+        return WaitFor([&] { return sender->stream.Encoder().VideoFramesEncoded() >= from + 5; }, 20000ms);
+    };
+
+    ASSERT_EQ(1, session.RequestBroadcast("g", "i", game, "wayland-test-window")) << ::testing::PrintToString(messages);
+    ASSERT_TRUE(broadcasting());
+    EXPECT_EQ(1, GnomeScreenCasts());
+    session.LiveStop(kLiveStopConnection);
+    EXPECT_TRUE(WaitFor([] { return GnomeScreenCasts() == 0; }, 10000ms))
+        << "GNOME still casts the game after the connection was lost";
+
+    // No picker could be answered here: the kept token must be one GNOME honours.
+    ASSERT_TRUE(session.OffersContinue());
+    ASSERT_EQ(1, session.ContinueBroadcast()) << ::testing::PrintToString(messages);
+    ASSERT_TRUE(broadcasting());
+    EXPECT_EQ(1, GnomeScreenCasts());
+    session.UserStop();
+    EXPECT_TRUE(WaitFor([] { return GnomeScreenCasts() == 0; }, 10000ms))
+        << "GNOME still casts the game after the stop button";
+    EXPECT_TRUE(owner.Reasons().empty());
 }
 
 // A token the portal does not know (revoked, or from another machine) is not an error: GNOME's

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -88,6 +89,8 @@ struct World {
     // What the capture was opened for, and the token the portal answers with.
     std::vector<platform::GameSource> opened;
     std::string answeredToken;
+    // Every capture opened, as long as anyone holds it.
+    std::vector<std::weak_ptr<platform::IGameCapture>> captures;
     int sendersMade = 0;
     int startsAnswer = 1;
     std::vector<std::pair<platform::WindowId, std::string>> starts;
@@ -170,7 +173,9 @@ BroadcastServices Services(World& w, CData& data) {
                          const std::string&) -> std::shared_ptr<platform::IGameCapture> {
         w.opened.push_back(game);
         if (!w.windowExists) return nullptr;
-        return std::make_shared<WorldCapture>(w, game.window);
+        auto capture = std::make_shared<WorldCapture>(w, game.window);
+        w.captures.push_back(capture);
+        return capture;
     };
     s.makeSender = [&w](ILiveOwner* owner, const CStreamSettings*,
                         std::shared_ptr<platform::IGameCapture>) -> std::unique_ptr<ILiveSender> {
@@ -389,6 +394,47 @@ TEST_F(Session, GameWithoutAWindowKeepsThePortalsTokenPerGame) {
     EXPECT_EQ(0, session.StartBroadcast(native, "wlgame"));
     EXPECT_EQ((std::vector<std::string>{"获取游戏窗口失败", "连接服务器失败"}), world.messages);
     EXPECT_EQ("tok-2", data.CaptureToken("wlgame"));
+}
+
+// However a broadcast ends, its capture is let go at once: a game shared by the desktop's portal
+// stops being shared (GNOME's indicator goes off, PipeWire stops copying pictures) rather than at
+// the next broadcast. The token for the game stays, and a continued broadcast opens it again.
+TEST_F(Session, TheCaptureIsLetGoWhenTheBroadcastEnds) {
+    const struct {
+        const char* what;
+        std::function<void(CBroadcastSession&)> stop;
+        bool continues;
+    } cases[] = {
+        {"the stop button", [](CBroadcastSession& s) { s.UserStop(); }, false},
+        {"the connection lost", [](CBroadcastSession& s) { s.LiveStop(kLiveStopConnection); }, true},
+        {"the window resized", [](CBroadcastSession& s) { s.LiveStop(kLiveStopResized); }, true},
+        {"the window going", [](CBroadcastSession& s) { s.End(); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        World w;
+        w.chosen = world.chosen;
+        w.answeredToken = "tok-1";
+        CData d;
+        CBroadcastSession session(d, Services(w, d), nullptr);
+        platform::GameSource native;
+        native.pid = 99;
+        ASSERT_EQ(1, session.RequestBroadcast("g", "i", native, "wlgame"));
+        ASSERT_EQ(1u, w.captures.size());
+        EXPECT_FALSE(w.captures[0].expired());
+        c.stop(session);
+        EXPECT_TRUE(w.captures[0].expired()) << "the game is still shared after the broadcast ended";
+        EXPECT_EQ("tok-1", d.CaptureToken("wlgame"));
+        if (!c.continues) continue;
+        ASSERT_TRUE(session.OffersContinue());
+        w.answeredToken = "tok-2";
+        ASSERT_EQ(1, session.ContinueBroadcast());
+        ASSERT_EQ(2u, w.opened.size());
+        EXPECT_EQ("tok-1", w.opened[1].restoreToken);
+        EXPECT_EQ(99, w.opened[1].pid);
+        EXPECT_EQ("tok-2", d.CaptureToken("wlgame"));
+        EXPECT_EQ(1, w.streamRequests);
+    }
 }
 
 TEST_F(Session, UserStopTellsTheServiceOnceAndOffersNoContinue) {
