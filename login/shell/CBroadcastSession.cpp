@@ -40,11 +40,15 @@ int CBroadcastSession::BuildStreamSettings(const platform::GameSource& game, con
     // time lets it share the same window again without its picker.
     const bool portal = game.window == 0;
     if (portal) source.restoreToken = data_.CaptureToken(processName);
-    if (game.window != 0 || game.pid != 0) capture_ = services_.openCapture(source, processName);
-    // A token the portal refused was answered with its picker, and the member's answer there
-    // replaces it. A failed open keeps it: a portal that was away or slow this time may honour
-    // it next time, and one it refused only brings the picker back.
+    std::optional<std::string> answered;
+    if (game.window != 0 || game.pid != 0) capture_ = services_.openCapture(source, processName, &answered);
+    // A token is good for one use. Once the portal answered Start it has spent the old one (or,
+    // having refused it, asked the member through its picker): its new token replaces it, even
+    // when the open failed after that (no PipeWire connection, no first picture). An open that
+    // failed before Start answered keeps the old one: a portal that was away or slow this time
+    // may honour it next time, and one that refuses it only brings the picker back.
     if (portal && capture_) data_.SetCaptureToken(processName, capture_->RestoreToken());
+    else if (portal && answered) data_.SetCaptureToken(processName, *answered);
     if (!capture_) {
         services_.message(portal ? kNoGameWindowMessage : kNoGameViewMessage);
         return 0;

@@ -40,9 +40,11 @@ struct BroadcastServices {
     // ResolveStreamUrl.
     std::function<bool(const std::string& url, std::string& resolved)> resolveStreamUrl;
     // The capture of the chosen game (its window, or the desktop's portal for a game without
-    // one); null when it cannot be captured.
+    // one); null when it cannot be captured. `answeredToken` is set when the portal answered with
+    // a new token, which replaces `game.restoreToken` even if the open failed after that.
     std::function<std::shared_ptr<platform::IGameCapture>(const platform::GameSource& game,
-                                                          const std::string& processName)>
+                                                          const std::string& processName,
+                                                          std::optional<std::string>* answeredToken)>
         openCapture;
     std::function<std::unique_ptr<ILiveSender>(ILiveOwner* owner, const CStreamSettings* settings,
                                                std::shared_ptr<platform::IGameCapture> capture)>

@@ -90,10 +90,10 @@ BroadcastServices CCtrMainDlg::MakeServices() {
     };
     s.sendEndNotice = [] { SendEndNotice(GetData().ServerAddresses(), GetData().Lid()); };
     s.resolveStreamUrl = [](const std::string& url, std::string& resolved) { return ResolveStreamUrl(url, resolved); };
-    s.openCapture = [](const platform::GameSource& game,
-                       const std::string& processName) -> std::shared_ptr<platform::IGameCapture> {
+    s.openCapture = [](const platform::GameSource& game, const std::string& processName,
+                       std::optional<std::string>* answeredToken) -> std::shared_ptr<platform::IGameCapture> {
         std::string failure;
-        std::shared_ptr<platform::IGameCapture> capture = platform::OpenGameCapture(game, &failure);
+        std::shared_ptr<platform::IGameCapture> capture = platform::OpenGameCapture(game, &failure, answeredToken);
         if (!capture)
             std::fprintf(stderr, "Could not capture the game %s: %s\n", processName.c_str(), failure.c_str());
         return capture;

@@ -170,6 +170,7 @@ bool ScreenCastPortal::Request(const QString& method, QList<QVariant> arguments,
 bool ScreenCastPortal::Open(const std::string& restoreToken, SharedStream* stream) {
     failure_ = Failure::None;
     failureText_.clear();
+    answeredToken_.reset();
     if (!QDBusConnection::sessionBus().isConnected()) return Fail(Failure::NoPortal, "no session bus");
     const unsigned version = Version();
     if (version == 0) return Fail(Failure::NoPortal, "no ScreenCast portal on the session bus");
@@ -207,10 +208,11 @@ bool ScreenCastPortal::Open(const std::string& restoreToken, SharedStream* strea
 
     if (!Request(QStringLiteral("Start"), {QVariant::fromValue(session), QString(), QVariantMap()}, &results))
         return false;
+    answeredToken_ = results.value(QStringLiteral("restore_token")).toString().toStdString();
     SharedStream shared;
+    shared.restoreToken = *answeredToken_;
     if (!FirstStream(results.value(QStringLiteral("streams")), &shared))
         return Fail(Failure::Refused, "Start: the portal shared no stream");
-    shared.restoreToken = results.value(QStringLiteral("restore_token")).toString().toStdString();
     shared.cursorEmbedded = cursorMode == kCursorEmbedded;
     shared.cursorAsMetadata = cursorMode == kCursorMetadata;
 

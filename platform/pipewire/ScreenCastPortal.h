@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace portal {
@@ -47,6 +48,11 @@ public:
     // a token it refuses brings the picker back. True with `stream` filled on success.
     bool Open(const std::string& restoreToken, SharedStream* stream);
 
+    // The restore token Start answered with in the last Open, set once Start answered, even when
+    // the open failed afterwards (no remote): the token given to Open is honoured once only, and
+    // this one replaces it. Empty when the portal keeps nothing.
+    const std::optional<std::string>& AnsweredToken() const { return answeredToken_; }
+
     Failure LastFailure() const { return failure_; }
     // The portal's (or the bus's) own words about the last failure.
     const std::string& FailureText() const { return failureText_; }
@@ -72,6 +78,7 @@ private:
     QString sessionHandle_;
     Failure failure_ = Failure::None;
     std::string failureText_;
+    std::optional<std::string> answeredToken_;
     std::atomic<bool> closed_{false};
     // The answer being waited for.
     bool answered_ = false;

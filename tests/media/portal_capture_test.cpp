@@ -298,9 +298,10 @@ TEST_F(PortalCaptureTest, TheSharingEndsWithTheBroadcast) {
     };
     services.sendEndNotice = [] {};
     services.resolveStreamUrl = [](const std::string&, std::string&) { return false; };
-    services.openCapture = [](const platform::GameSource& source, const std::string&) {
+    services.openCapture = [](const platform::GameSource& source, const std::string&,
+                              std::optional<std::string>* answeredToken) {
         std::string failure;
-        std::shared_ptr<platform::IGameCapture> capture = platform::OpenGameCapture(source, &failure);
+        std::shared_ptr<platform::IGameCapture> capture = platform::OpenGameCapture(source, &failure, answeredToken);
         EXPECT_NE(nullptr, capture) << failure;
         return capture;
     };

@@ -6,12 +6,14 @@
 #include <QCoreApplication>
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "FakeScreenCastPortal.h"
+#include "GameCapturePortal.h"
 #include "ScreenCastPortal.h"
 #include "WaitFor.h"
 
@@ -121,6 +123,50 @@ TEST(ScreenCastPortalClient, KeepsTheChoiceThroughRestoreTokensFromVersion4) {
         EXPECT_EQ(sendsToken ? QVariant(QString(c.given)) : QVariant(), asked.value("restore_token"));
         EXPECT_EQ(c.picker, fake.Asked().pickerShown);
         EXPECT_EQ(c.returned, out.stream.restoreToken);
+    }
+}
+
+// A token is good for one use: once Start answered, its new token is what the game keeps, even
+// when the open fails after it (no remote, a PipeWire connection that breaks); when Start never
+// answered or refused, there is none and the old one stays good.
+TEST(ScreenCastPortalClient, AnOpenThatFailsAfterStartHandsOverStartsToken) {
+    const struct {
+        const char* what;
+        const char* silentAt;
+        uint startResponse;
+        bool remoteFails;
+        const char* failure;  // part of the open's failure
+        std::optional<std::string> answered;
+    } cases[] = {
+        {"no remote", "", 0, true, "OpenPipeWireRemote", "token-b"},
+        {"a remote that is no PipeWire", "", 0, false, "PipeWire: ", "token-b"},
+        {"Start never answered", "Start", 0, false, "Start: no answer", std::nullopt},
+        {"Start refused", "", 2, false, "Start: refused", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Answers setup;
+        setup.knownToken = "token-a";
+        setup.newToken = "token-b";
+        setup.silentAt = c.silentAt;
+        setup.remoteFails = c.remoteFails;
+        if (c.startResponse != 0) setup.responses.insert("Start", c.startResponse);
+        FakeScreenCastPortal fake(setup);
+        ASSERT_TRUE(fake.Registered());
+        std::string failure;
+        std::optional<std::string> answered;
+        // Where the request is never answered, the client waits the picker's minutes.
+        if (std::strlen(c.silentAt) > 0) {
+            portal::ScreenCastPortal portal(kShortTimeoutMs);
+            portal::SharedStream stream;
+            EXPECT_FALSE(portal.Open("token-a", &stream));
+            failure = portal.FailureText();
+            answered = portal.AnsweredToken();
+        } else {
+            EXPECT_EQ(nullptr, pipewire::GameCapturePortal::Open("token-a", &failure, &answered));
+        }
+        EXPECT_TRUE(Contains(failure, c.failure)) << failure;
+        EXPECT_EQ(c.answered, answered);
     }
 }
 

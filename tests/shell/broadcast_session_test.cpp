@@ -89,6 +89,8 @@ struct World {
     // What the capture was opened for, and the token the portal answers with.
     std::vector<platform::GameSource> opened;
     std::string answeredToken;
+    // What a failed open had from the portal: nullopt when Start never answered.
+    std::optional<std::string> tokenOfAFailedOpen;
     // Every capture opened, as long as anyone holds it.
     std::vector<std::weak_ptr<platform::IGameCapture>> captures;
     int sendersMade = 0;
@@ -169,10 +171,14 @@ BroadcastServices Services(World& w, CData& data) {
         resolved = "rtmp://10.0.0.7:1935/live";
         return true;
     };
-    s.openCapture = [&w](const platform::GameSource& game,
-                         const std::string&) -> std::shared_ptr<platform::IGameCapture> {
+    s.openCapture = [&w](const platform::GameSource& game, const std::string&,
+                         std::optional<std::string>* answeredToken) -> std::shared_ptr<platform::IGameCapture> {
         w.opened.push_back(game);
-        if (!w.windowExists) return nullptr;
+        if (!w.windowExists) {
+            *answeredToken = w.tokenOfAFailedOpen;
+            return nullptr;
+        }
+        *answeredToken = w.answeredToken;
         auto capture = std::make_shared<WorldCapture>(w, game.window);
         w.captures.push_back(capture);
         return capture;
@@ -365,8 +371,10 @@ TEST_F(Session, InterruptionOffersContinueWithoutANewStreamRequest) {
 }
 
 // A game without an X11 window goes to the desktop's portal: the token it answered for this
-// game last time goes with the request and its new answer is kept for the game; a failed open
-// shows the game dialog's words and keeps the token for the next try. X11 windows need none.
+// game last time goes with the request and its new answer is kept for the game. A failed open
+// shows the game dialog's words; it keeps the token for the next try when the portal never
+// answered Start, and takes the new one when it did, since the old one was then spent. X11
+// windows need none.
 TEST_F(Session, GameWithoutAWindowKeepsThePortalsTokenPerGame) {
     CBroadcastSession session(data, Services(world, data), nullptr);
     platform::GameSource native;
@@ -394,6 +402,15 @@ TEST_F(Session, GameWithoutAWindowKeepsThePortalsTokenPerGame) {
     EXPECT_EQ(0, session.StartBroadcast(native, "wlgame"));
     EXPECT_EQ((std::vector<std::string>{"获取游戏窗口失败", "连接服务器失败"}), world.messages);
     EXPECT_EQ("tok-2", data.CaptureToken("wlgame"));
+
+    // Start answered, then no PipeWire connection or no first picture.
+    world.tokenOfAFailedOpen = "tok-3";
+    EXPECT_EQ(0, session.StartBroadcast(native, "wlgame"));
+    EXPECT_EQ("tok-2", world.opened.back().restoreToken);
+    EXPECT_EQ("tok-3", data.CaptureToken("wlgame")) << "the spent token was kept";
+    world.windowExists = true;
+    ASSERT_EQ(1, session.StartBroadcast(native, "wlgame"));
+    EXPECT_EQ("tok-3", world.opened.back().restoreToken);
 }
 
 // However a broadcast ends, its capture is let go at once: a game shared by the desktop's portal
