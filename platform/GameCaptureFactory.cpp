@@ -30,4 +30,6 @@ std::unique_ptr<IGameCapture> OpenGameCapture(const GameSource& source, std::str
     return capture;
 }
 
+void WithdrawGameCaptureOpens() { pipewire::GameCapturePortal::WithdrawOpens(); }
+
 }  // namespace platform

@@ -21,6 +21,11 @@ namespace platform {
 std::unique_ptr<IGameCapture> OpenGameCapture(const GameSource& source, std::string* failure = nullptr,
                                               std::optional<std::string>* answeredToken = nullptr);
 
+// Gives up the opens under way on this thread, from inside them: OpenGameCapture waits for the
+// portal's answer (the member in its picker, up to minutes) in a nested event loop, where the
+// member's stop and quit arrive. The portal's request is withdrawn and the open returns null.
+void WithdrawGameCaptureOpens();
+
 // Whether a game without an X11 window can still be captured here: the session is Wayland
 // (WAYLAND_DISPLAY set, or XDG_SESSION_TYPE=wayland).
 bool WaylandSession();

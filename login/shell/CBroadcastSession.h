@@ -46,6 +46,9 @@ struct BroadcastServices {
                                                           const std::string& processName,
                                                           std::optional<std::string>* answeredToken)>
         openCapture;
+    // Gives up the open under way (called from inside openCapture, whose wait for the portal
+    // runs the window's events): its request is withdrawn and openCapture soon returns.
+    std::function<void()> cancelOpen;
     std::function<std::unique_ptr<ILiveSender>(ILiveOwner* owner, const CStreamSettings* settings,
                                                std::shared_ptr<platform::IGameCapture> capture)>
         makeSender;
@@ -87,6 +90,10 @@ public:
     std::string UserStop();
     // The window is going: settings into CData, the service told, the sender destroyed. Once.
     void End();
+    // A stop or End while the game's capture is being opened (the portal's picker on screen)
+    // withdraws the open: the start then fails without a word, and nothing is left shared.
+    // The session itself must outlive that start: the window defers its end until then.
+    bool Opening() const { return opening_; }
 
     int Broadcasting() const { return broadcasting_; }
     int Interrupted() const { return interrupted_; }
@@ -101,6 +108,7 @@ private:
     int BuildStreamSettings(const platform::GameSource& game, const std::string& processName,
                             const ChosenSettings& chosen);
     void StoreSettings(const ChosenSettings& chosen);
+    void CancelOpen();
 
     MY_DATA_SPACE::CData& data_;
     BroadcastServices services_;
@@ -114,4 +122,6 @@ private:
     std::string lastProcess_;
     std::atomic<unsigned> generation_{0};
     bool ended_ = false;
+    bool opening_ = false;
+    bool openCancelled_ = false;
 };

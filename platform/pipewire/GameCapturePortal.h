@@ -28,6 +28,9 @@ public:
     // it. Left alone when Start never answered, so `restoreToken` is still good.
     static std::unique_ptr<GameCapturePortal> Open(const std::string& restoreToken, std::string* failure,
                                                    std::optional<std::string>* answeredToken = nullptr);
+    // Withdraws the portal requests the Opens under way on this thread wait for (they run the
+    // thread's events while the member is in the picker): those Opens then fail at once.
+    static void WithdrawOpens() { portal::ScreenCastPortal::WithdrawWaits(); }
     // A stream connected by other means, without a portal session to watch (a producer of the
     // tests' own).
     static std::unique_ptr<GameCapturePortal> OfStream(std::unique_ptr<PipeWireStream> stream);

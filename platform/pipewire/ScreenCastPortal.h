@@ -63,6 +63,12 @@ public:
     // What the portal offers, read from its properties; 0 when there is no portal.
     static unsigned Version();
 
+    // Gives up the answers being waited for on this thread (the member stopped, the program is
+    // ending): each request is withdrawn, so its picker leaves the screen, and its Open returns
+    // at once, failing as Cancelled. The waits run nested event loops on the caller's thread, so
+    // this is called from inside them; the objects stay until their Open has returned.
+    static void WithdrawWaits();
+
 private slots:
     void OnResponse(uint response, const QVariantMap& results);
     void OnClosed(const QVariantMap& details);
@@ -82,6 +88,7 @@ private:
     std::atomic<bool> closed_{false};
     // The answer being waited for.
     bool answered_ = false;
+    bool withdrawn_ = false;
     uint response_ = 2;
     QVariantMap results_;
     QEventLoop* waiting_ = nullptr;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "AudioSourceList.h"
@@ -91,6 +92,11 @@ struct World {
     std::string answeredToken;
     // What a failed open had from the portal: nullopt when Start never answered.
     std::optional<std::string> tokenOfAFailedOpen;
+    // Run while the capture opens, as the window's events are while the portal's picker is up;
+    // then the open gives up (withdrawn), or had its answer already when the stop came.
+    std::function<void()> duringOpen;
+    bool answeredBeforeTheStop = false;
+    int cancels = 0;
     // Every capture opened, as long as anyone holds it.
     std::vector<std::weak_ptr<platform::IGameCapture>> captures;
     int sendersMade = 0;
@@ -166,6 +172,7 @@ BroadcastServices Services(World& w, CData& data) {
         return true;
     };
     s.sendEndNotice = [&w] { ++w.endNotices; };
+    s.cancelOpen = [&w] { ++w.cancels; };
     s.resolveStreamUrl = [](const std::string& url, std::string& resolved) {
         if (url.find("streams.example") == std::string::npos) return false;
         resolved = "rtmp://10.0.0.7:1935/live";
@@ -174,6 +181,11 @@ BroadcastServices Services(World& w, CData& data) {
     s.openCapture = [&w](const platform::GameSource& game, const std::string&,
                          std::optional<std::string>* answeredToken) -> std::shared_ptr<platform::IGameCapture> {
         w.opened.push_back(game);
+        if (w.duringOpen) {
+            const auto during = std::exchange(w.duringOpen, nullptr);
+            during();
+            if (!w.answeredBeforeTheStop) return nullptr;
+        }
         if (!w.windowExists) {
             *answeredToken = w.tokenOfAFailedOpen;
             return nullptr;
@@ -452,6 +464,66 @@ TEST_F(Session, TheCaptureIsLetGoWhenTheBroadcastEnds) {
         EXPECT_EQ("tok-2", d.CaptureToken("wlgame"));
         EXPECT_EQ(1, w.streamRequests);
     }
+}
+
+// The portal's answer is waited for in a nested event loop, where the member's stop and the
+// window's end arrive. Either withdraws the open; the start then fails without a word, makes no
+// sender and leaves nothing shared, even when the portal's answer had come first. A second start
+// from there is refused.
+TEST_F(Session, AStopOrTheEndWhileThePortalIsAskedWithdrawsTheOpen) {
+    const struct {
+        const char* what;
+        std::function<void(CBroadcastSession&)> during;
+        bool answeredFirst;
+        bool ends;
+    } cases[] = {
+        {"the stop button, withdrawn", [](CBroadcastSession& s) { s.UserStop(); }, false, false},
+        {"the stop button, answered first", [](CBroadcastSession& s) { s.UserStop(); }, true, false},
+        {"the window's end, withdrawn", [](CBroadcastSession& s) { s.End(); }, false, true},
+        {"the window's end, answered first", [](CBroadcastSession& s) { s.End(); }, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        World w;
+        w.chosen = world.chosen;
+        w.answeredToken = "tok-2";
+        CData d;
+        d.SetCaptureToken("wlgame", "tok-1");
+        CBroadcastSession session(d, Services(w, d), nullptr);
+        platform::GameSource native;
+        native.pid = 99;
+        w.answeredBeforeTheStop = c.answeredFirst;
+        w.duringOpen = [&] {
+            EXPECT_TRUE(session.Opening());
+            c.during(session);
+        };
+        EXPECT_EQ(0, session.RequestBroadcast("g", "i", native, "wlgame"));
+        EXPECT_EQ(1, w.cancels);
+        EXPECT_FALSE(session.Opening());
+        EXPECT_TRUE(w.messages.empty()) << w.messages.front();
+        EXPECT_EQ(0, w.sendersMade);
+        EXPECT_EQ(0, session.Broadcasting());
+        for (const auto& capture : w.captures) EXPECT_TRUE(capture.expired()) << "a withdrawn start left the game shared";
+        // An answer that came all the same spent the old token.
+        EXPECT_EQ(c.answeredFirst ? "tok-2" : "tok-1", d.CaptureToken("wlgame"));
+        if (c.ends) {
+            EXPECT_EQ(nullptr, session.Settings());
+            continue;
+        }
+        // A stop outside an open has nothing to withdraw; the next start is a whole one.
+        session.UserStop();
+        EXPECT_EQ(1, w.cancels);
+        EXPECT_EQ(1, session.StartBroadcast(native, "wlgame"));
+    }
+
+    World w;
+    w.chosen = world.chosen;
+    CBroadcastSession session(data, Services(w, data), nullptr);
+    w.duringOpen = [&] { EXPECT_EQ(0, session.StartBroadcast(Window(8), "other")); };
+    w.answeredBeforeTheStop = true;
+    EXPECT_EQ(1, session.RequestBroadcast("g", "i", Window(7), "game"));
+    EXPECT_EQ(1u, w.opened.size());
+    EXPECT_EQ(7u, w.starts.back().first);
 }
 
 TEST_F(Session, UserStopTellsTheServiceOnceAndOffersNoContinue) {
