@@ -79,7 +79,8 @@ public:
     int RequestBroadcast(const std::string& gameName, const std::string& introduction,
                          const platform::GameSource& game, const std::string& processName);
     // Opens the game's capture, builds the settings from its size, creates the sender when there
-    // is none and starts it. 1 when broadcasting; on failure the messages have been shown.
+    // is none and starts it. 1 when broadcasting; on failure the messages have been shown, except
+    // when a stop or End withdrew the open meanwhile (Opening).
     int StartBroadcast(const platform::GameSource& game, const std::string& processName);
 
     // The end of a broadcast (WM_LIVE_STOP): destroys the sender, lets the game's capture go (the

@@ -1,5 +1,6 @@
 // The portal client against a stand-in for the desktop's ScreenCast portal on a private session
-// bus: what it asks for, given what the portal offers, and how it takes each of its answers.
+// bus: what it asks for, given what the portal offers, and how it takes each of its answers; and
+// the program's broadcast session while the stand-in's picker waits for the member.
 
 #include <gtest/gtest.h>
 
