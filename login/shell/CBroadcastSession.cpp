@@ -118,8 +118,9 @@ int CBroadcastSession::StartBroadcast(const platform::GameSource& game, const st
     ++generation_;
     broadcasting_ = usable && sender_ ? sender_->Start(capture_, processName) : 0;
     if (!broadcasting_) {
-        // Not shared for nothing until the next try (a sender kept for that try keeps its own).
+        // Not shared for nothing until the next try, which may never come.
         capture_.reset();
+        if (sender_) sender_->ReleaseCapture();
         services_.message(kConnectFailedMessage);
         return 0;
     }

@@ -18,6 +18,9 @@ public:
     virtual ~ILiveSender() = default;
     // 1 when broadcasting has begun.
     virtual int Start(std::shared_ptr<platform::IGameCapture> capture, const std::string& processName) = 0;
+    // After a refused start: lets go of the capture it was given, so the game is not kept shared
+    // while the sender waits for the next try.
+    virtual void ReleaseCapture() = 0;
 };
 
 // The member's choice as the settings window and the audio source list hold it.

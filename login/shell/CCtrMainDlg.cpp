@@ -49,6 +49,8 @@ public:
     int Start(std::shared_ptr<platform::IGameCapture> capture, const std::string& processName) override {
         return stream_.Start(std::move(capture), processName);
     }
+    // A start without a capture stops the sender and drops the capture it held, and starts nothing.
+    void ReleaseCapture() override { stream_.Start(nullptr, std::string()); }
 
 private:
     CSendDataStream stream_;

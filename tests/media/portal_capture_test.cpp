@@ -119,6 +119,7 @@ public:
     int Start(std::shared_ptr<platform::IGameCapture> capture, const std::string& processName) override {
         return stream.Start(std::move(capture), processName);
     }
+    void ReleaseCapture() override { stream.Start(nullptr, std::string()); }
     CSendDataStream stream;
 };
 
@@ -339,6 +340,16 @@ TEST_F(PortalCaptureTest, TheSharingEndsWithTheBroadcast) {
     session.UserStop();
     EXPECT_TRUE(WaitFor([] { return GnomeScreenCasts() == 0; }, 10000ms))
         << "GNOME still casts the game after the stop button";
+
+    // A start the streaming server refuses shares nothing either, though its sender is kept
+    // for the next try.
+    server.Stop();
+    messages.clear();
+    EXPECT_EQ(0, session.StartBroadcast(game, "wayland-test-window"));
+    EXPECT_EQ((std::vector<std::string>{"连接服务器失败"}), messages);
+    ASSERT_NE(nullptr, session.Sender());
+    EXPECT_TRUE(WaitFor([] { return GnomeScreenCasts() == 0; }, 10000ms))
+        << "GNOME still casts the game after a refused start";
     EXPECT_TRUE(owner.Reasons().empty());
 }
 

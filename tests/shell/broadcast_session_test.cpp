@@ -148,15 +148,19 @@ platform::GameSource Window(platform::WindowId window) {
 class FakeSender : public ILiveSender {
 public:
     FakeSender(World& w, ILiveOwner* owner) : w_(w), owner_(owner) {}
+    // Holds the capture it was started with, refused or not, as the real one does.
     int Start(std::shared_ptr<platform::IGameCapture> capture, const std::string& processName) override {
         w_.starts.emplace_back(static_cast<WorldCapture&>(*capture).Window(), processName);
+        held_ = std::move(capture);
         if (w_.stopDuringStart && owner_ != nullptr) owner_->PostLiveStop(kLiveStopConnection);
         return w_.startsAnswer;
     }
+    void ReleaseCapture() override { held_.reset(); }
 
 private:
     World& w_;
     ILiveOwner* owner_;
+    std::shared_ptr<platform::IGameCapture> held_;
 };
 
 BroadcastServices Services(World& w, CData& data) {
@@ -349,6 +353,9 @@ TEST_F(Session, RefusedStartKeepsTheSenderForTheNextTry) {
     EXPECT_EQ(0, session.RequestBroadcast("g", "i", Window(1), "p"));
     EXPECT_EQ((std::vector<std::string>{"连接服务器失败"}), world.messages);
     EXPECT_EQ(0, data.Broadcasting());
+    // The game is not kept shared for the next try, by the session or the sender.
+    ASSERT_EQ(1u, world.captures.size());
+    EXPECT_TRUE(world.captures[0].expired()) << "a refused start left the game shared";
     world.startsAnswer = 1;
     EXPECT_EQ(1, session.StartBroadcast(Window(1), "p"));
     EXPECT_EQ(1, world.sendersMade);
