@@ -14,19 +14,22 @@ bool WaylandSession() {
     return (display != nullptr && *display != '\0') || (type != nullptr && std::strcmp(type, "wayland") == 0);
 }
 
-std::unique_ptr<IGameCapture> OpenGameCapture(const GameSource& source, std::string* failure) {
+std::unique_ptr<IGameCapture> OpenGameCapture(const GameSource& source, std::string* failure,
+                                              std::optional<std::string>* answeredToken) {
     std::string why;
     std::unique_ptr<IGameCapture> capture;
     if (source.window != 0) {
         capture = x11::GameCaptureX11::Create(source.window);
         if (!capture) why = "the X display cannot be opened";
     } else if (WaylandSession()) {
-        capture = pipewire::GameCapturePortal::Open(source.restoreToken, &why);
+        capture = pipewire::GameCapturePortal::Open(source.restoreToken, &why, answeredToken);
     } else {
         why = "the game has no window on this display";
     }
     if (!capture && failure != nullptr) *failure = why;
     return capture;
 }
+
+void WithdrawGameCaptureOpens() { pipewire::GameCapturePortal::WithdrawOpens(); }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "GameCapture.h"
@@ -14,8 +15,16 @@ namespace platform {
 //   picker unless `source.restoreToken` is accepted, and the PipeWire stream it hands over
 //   (pipewire/GameCapturePortal).
 // Null when neither applies or the capture cannot be set up; `failure` then says why, for the
-// log. Runs on the user-interface thread: the portal's answers arrive there.
-std::unique_ptr<IGameCapture> OpenGameCapture(const GameSource& source, std::string* failure = nullptr);
+// log. `answeredToken` is set when the portal answered with a token, even if the open failed
+// afterwards: what the caller keeps instead of `source.restoreToken`, which was good for one
+// use. Runs on the user-interface thread: the portal's answers arrive there.
+std::unique_ptr<IGameCapture> OpenGameCapture(const GameSource& source, std::string* failure = nullptr,
+                                              std::optional<std::string>* answeredToken = nullptr);
+
+// Gives up the opens under way on this thread, from inside them: OpenGameCapture waits for the
+// portal's answer (the member in its picker, up to minutes) in a nested event loop, where the
+// member's stop and quit arrive. The portal's request is withdrawn and the open returns null.
+void WithdrawGameCaptureOpens();
 
 // Whether a game without an X11 window can still be captured here: the session is Wayland
 // (WAYLAND_DISPLAY set, or XDG_SESSION_TYPE=wayland).

@@ -28,8 +28,6 @@ int CBroadcastSession::RequestBroadcast(const std::string& gameName, const std::
 
 int CBroadcastSession::BuildStreamSettings(const platform::GameSource& game, const std::string& processName,
                                            const ChosenSettings& chosen) {
-    if (!streamSettings_) streamSettings_ = std::make_unique<CStreamSettings>();
-    CStreamSettings& s = *streamSettings_;
     std::string server;
     if (!services_.resolveStreamUrl(data_.PipUrl(), server)) server = data_.PipUrl();
 
@@ -40,11 +38,25 @@ int CBroadcastSession::BuildStreamSettings(const platform::GameSource& game, con
     // time lets it share the same window again without its picker.
     const bool portal = game.window == 0;
     if (portal) source.restoreToken = data_.CaptureToken(processName);
-    if (game.window != 0 || game.pid != 0) capture_ = services_.openCapture(source, processName);
-    // A token the portal refused was answered with its picker, and the member's answer there
-    // replaces it. A failed open keeps it: a portal that was away or slow this time may honour
-    // it next time, and one it refused only brings the picker back.
+    std::optional<std::string> answered;
+    if (game.window != 0 || game.pid != 0) {
+        // The portal's answer is waited for in a nested event loop: the window's events, a stop
+        // or the window's end among them, come back into this session meanwhile (CancelOpen).
+        opening_ = true;
+        capture_ = services_.openCapture(source, processName, &answered);
+        opening_ = false;
+    }
+    // A token is good for one use. Once the portal answered Start it has spent the old one (or,
+    // having refused it, asked the member through its picker): its new token replaces it, even
+    // when the open failed after that (no PipeWire connection, no first picture). An open that
+    // failed before Start answered keeps the old one: a portal that was away or slow this time
+    // may honour it next time, and one that refuses it only brings the picker back.
     if (portal && capture_) data_.SetCaptureToken(processName, capture_->RestoreToken());
+    else if (portal && answered) data_.SetCaptureToken(processName, *answered);
+    if (openCancelled_) {
+        capture_.reset();
+        return 0;
+    }
     if (!capture_) {
         services_.message(portal ? kNoGameWindowMessage : kNoGameViewMessage);
         return 0;
@@ -58,6 +70,8 @@ int CBroadcastSession::BuildStreamSettings(const platform::GameSource& game, con
         services_.message(kNoGameViewMessage);
         return 0;
     }
+    if (!streamSettings_) streamSettings_ = std::make_unique<CStreamSettings>();
+    CStreamSettings& s = *streamSettings_;
     s.sourceWidth = size.sourceWidth;
     s.sourceHeight = size.sourceHeight;
     s.width = size.width;
@@ -75,10 +89,19 @@ void CBroadcastSession::StoreSettings(const ChosenSettings& chosen) {
 }
 
 int CBroadcastSession::StartBroadcast(const platform::GameSource& game, const std::string& processName) {
+    // One start at a time, even from the events that run while the portal is waited for.
+    if (opening_) return 0;
     lastGame_ = game;
     lastProcess_ = processName;
     const ChosenSettings chosen = services_.readSettings();
+    openCancelled_ = false;
     const int built = BuildStreamSettings(game, processName, chosen);
+    // Stopped while the portal was asked, or the window went while a message was up: nothing
+    // more to start or say.
+    if (openCancelled_ || ended_) {
+        capture_.reset();
+        return 0;
+    }
     if (built) {
         streamSettings_->audioDevice = chosen.audioDevice;
         auto& device = streamSettings_->audioDevice;
@@ -95,6 +118,9 @@ int CBroadcastSession::StartBroadcast(const platform::GameSource& game, const st
     ++generation_;
     broadcasting_ = usable && sender_ ? sender_->Start(capture_, processName) : 0;
     if (!broadcasting_) {
+        // Not shared for nothing until the next try, which may never come.
+        capture_.reset();
+        if (sender_) sender_->ReleaseCapture();
         services_.message(kConnectFailedMessage);
         return 0;
     }
@@ -107,9 +133,20 @@ int CBroadcastSession::StartBroadcast(const platform::GameSource& game, const st
     return 1;
 }
 
+void CBroadcastSession::CancelOpen() {
+    if (!opening_) return;
+    openCancelled_ = true;
+    if (services_.cancelOpen) services_.cancelOpen();
+}
+
 std::string CBroadcastSession::LiveStop(int reason) {
+    CancelOpen();
     interrupted_ = 1;
     sender_.reset();
+    // The sharing ends with the broadcast: a portal's session would otherwise keep the desktop's
+    // "being shared" indicator on and PipeWire copying every changed picture until the next
+    // start. The game's token stays in CData, so a continued broadcast opens it again unasked.
+    capture_.reset();
     broadcasting_ = 0;
     data_.SetBroadcasting(0);
     ++generation_;
@@ -126,6 +163,7 @@ std::string CBroadcastSession::UserStop() {
 void CBroadcastSession::End() {
     if (ended_) return;
     ended_ = true;
+    CancelOpen();
     if (services_.readSettings) StoreSettings(services_.readSettings());
     data_.SetRecording(0);
     if (broadcasting_ == 1 && services_.sendEndNotice) services_.sendEndNotice();

@@ -18,6 +18,9 @@ public:
     virtual ~ILiveSender() = default;
     // 1 when broadcasting has begun.
     virtual int Start(std::shared_ptr<platform::IGameCapture> capture, const std::string& processName) = 0;
+    // After a refused start: lets go of the capture it was given, so the game is not kept shared
+    // while the sender waits for the next try.
+    virtual void ReleaseCapture() = 0;
 };
 
 // The member's choice as the settings window and the audio source list hold it.
@@ -40,10 +43,15 @@ struct BroadcastServices {
     // ResolveStreamUrl.
     std::function<bool(const std::string& url, std::string& resolved)> resolveStreamUrl;
     // The capture of the chosen game (its window, or the desktop's portal for a game without
-    // one); null when it cannot be captured.
+    // one); null when it cannot be captured. `answeredToken` is set when the portal answered with
+    // a new token, which replaces `game.restoreToken` even if the open failed after that.
     std::function<std::shared_ptr<platform::IGameCapture>(const platform::GameSource& game,
-                                                          const std::string& processName)>
+                                                          const std::string& processName,
+                                                          std::optional<std::string>* answeredToken)>
         openCapture;
+    // Gives up the open under way (called from inside openCapture, whose wait for the portal
+    // runs the window's events): its request is withdrawn and openCapture soon returns.
+    std::function<void()> cancelOpen;
     std::function<std::unique_ptr<ILiveSender>(ILiveOwner* owner, const CStreamSettings* settings,
                                                std::shared_ptr<platform::IGameCapture> capture)>
         makeSender;
@@ -74,16 +82,22 @@ public:
     int RequestBroadcast(const std::string& gameName, const std::string& introduction,
                          const platform::GameSource& game, const std::string& processName);
     // Opens the game's capture, builds the settings from its size, creates the sender when there
-    // is none and starts it. 1 when broadcasting; on failure the messages have been shown.
+    // is none and starts it. 1 when broadcasting; on failure the messages have been shown, except
+    // when a stop or End withdrew the open meanwhile (Opening).
     int StartBroadcast(const platform::GameSource& game, const std::string& processName);
 
-    // The end of a broadcast (WM_LIVE_STOP): destroys the sender, clears the flags and answers
-    // the words to show once the window is back at rest.
+    // The end of a broadcast (WM_LIVE_STOP): destroys the sender, lets the game's capture go (the
+    // desktop stops sharing it), clears the flags and answers the words to show once the window
+    // is back at rest.
     std::string LiveStop(int reason);
     // The stop button, and the loss of the game window: the service is told first.
     std::string UserStop();
     // The window is going: settings into CData, the service told, the sender destroyed. Once.
     void End();
+    // A stop or End while the game's capture is being opened (the portal's picker on screen)
+    // withdraws the open: the start then fails without a word, and nothing is left shared.
+    // The session itself must outlive that start: the window defers its end until then.
+    bool Opening() const { return opening_; }
 
     int Broadcasting() const { return broadcasting_; }
     int Interrupted() const { return interrupted_; }
@@ -98,6 +112,7 @@ private:
     int BuildStreamSettings(const platform::GameSource& game, const std::string& processName,
                             const ChosenSettings& chosen);
     void StoreSettings(const ChosenSettings& chosen);
+    void CancelOpen();
 
     MY_DATA_SPACE::CData& data_;
     BroadcastServices services_;
@@ -111,4 +126,6 @@ private:
     std::string lastProcess_;
     std::atomic<unsigned> generation_{0};
     bool ended_ = false;
+    bool opening_ = false;
+    bool openCancelled_ = false;
 };

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QIcon>
 #include <QMenu>
 #include <QMimeData>
@@ -12,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 #include "AppMessageBox.h"
 #include "AudioSourceList.h"
@@ -47,9 +49,30 @@ public:
     int Start(std::shared_ptr<platform::IGameCapture> capture, const std::string& processName) override {
         return stream_.Start(std::move(capture), processName);
     }
+    // A start without a capture stops the sender and drops the capture it held, and starts nothing.
+    void ReleaseCapture() override { stream_.Start(nullptr, std::string()); }
 
 private:
     CSendDataStream stream_;
+};
+
+// One of the window's calls that may wait in a nested event loop, where any other event of the
+// program (a quit among them) is carried out; the outermost one's end carries out a quit that
+// had to wait for it.
+class WindowNestedCall {
+public:
+    WindowNestedCall(int& depth, std::function<void()> atRest) : depth_(depth), atRest_(std::move(atRest)) {
+        ++depth_;
+    }
+    ~WindowNestedCall() {
+        if (--depth_ == 0) atRest_();
+    }
+    WindowNestedCall(const WindowNestedCall&) = delete;
+    WindowNestedCall& operator=(const WindowNestedCall&) = delete;
+
+private:
+    int& depth_;
+    std::function<void()> atRest_;
 };
 
 CCtrMainDlg::QuestionHandler& QuestionRoute() {
@@ -90,10 +113,11 @@ BroadcastServices CCtrMainDlg::MakeServices() {
     };
     s.sendEndNotice = [] { SendEndNotice(GetData().ServerAddresses(), GetData().Lid()); };
     s.resolveStreamUrl = [](const std::string& url, std::string& resolved) { return ResolveStreamUrl(url, resolved); };
-    s.openCapture = [](const platform::GameSource& game,
-                       const std::string& processName) -> std::shared_ptr<platform::IGameCapture> {
+    s.cancelOpen = [] { platform::WithdrawGameCaptureOpens(); };
+    s.openCapture = [](const platform::GameSource& game, const std::string& processName,
+                       std::optional<std::string>* answeredToken) -> std::shared_ptr<platform::IGameCapture> {
         std::string failure;
-        std::shared_ptr<platform::IGameCapture> capture = platform::OpenGameCapture(game, &failure);
+        std::shared_ptr<platform::IGameCapture> capture = platform::OpenGameCapture(game, &failure, answeredToken);
         if (!capture)
             std::fprintf(stderr, "Could not capture the game %s: %s\n", processName.c_str(), failure.c_str());
         return capture;
@@ -212,7 +236,25 @@ bool CCtrMainDlg::Ask(QWidget* parent, const QString& question) {
     return QuestionRoute() ? QuestionRoute()(parent, question) : false;
 }
 
+bool CCtrMainDlg::DeferQuit() {
+    if (nestedCalls_ == 0 && !session_->Opening()) return false;
+    quitPending_ = true;
+    // The portal's request is withdrawn and a broadcast ends now, not after a box the member
+    // may leave up; the boxes themselves are closed, so their calls return.
+    session_->End();
+    for (QDialog* box : findChildren<QDialog*>())
+        if (box->isVisible() && box->isModal()) box->reject();
+    return true;
+}
+
+void CCtrMainDlg::AfterNestedCalls() {
+    if (!quitPending_) return;
+    quitPending_ = false;
+    QCoreApplication::postEvent(login_, new QEvent(ShellEventType(WM_APP_QUIT)));
+}
+
 void CCtrMainDlg::OnStartButton() {
+    const WindowNestedCall call(nestedCalls_, [this] { AfterNestedCalls(); });
     if (session_->OffersContinue()) {
         if (Ask(this, QStringLiteral("是否要继续直播"))) {
             update();
@@ -226,6 +268,7 @@ void CCtrMainDlg::OnStartButton() {
 }
 
 void CCtrMainDlg::GameChosen(const QString& gameName, const QString& introduction) {
+    const WindowNestedCall call(nestedCalls_, [this] { AfterNestedCalls(); });
     update();
     startButton_->setEnabled(false);
     AfterStart(session_->RequestBroadcast(gameName.toStdString(), introduction.toStdString(), panels_->Game(),
@@ -261,7 +304,10 @@ void CCtrMainDlg::ShowStopped(const std::string& text) {
     AppMessageBox(this, Q(text));
 }
 
-void CCtrMainDlg::OnUserStop() { ShowStopped(session_->UserStop()); }
+void CCtrMainDlg::OnUserStop() {
+    const WindowNestedCall call(nestedCalls_, [this] { AfterNestedCalls(); });
+    ShowStopped(session_->UserStop());
+}
 
 void CCtrMainDlg::PostLiveStop(int reason) {
     QCoreApplication::postEvent(this, new LiveStopEvent(WM_LIVE_STOP, reason, session_->Generation()));
@@ -279,6 +325,7 @@ void CCtrMainDlg::customEvent(QEvent* event) {
         const auto* stop = static_cast<LiveStopEvent*>(event);
         // Only the broadcast that posted it may be ended by it.
         if (!session_->Broadcasting() || stop->Generation() != session_->Generation()) return;
+        const WindowNestedCall call(nestedCalls_, [this] { AfterNestedCalls(); });
         ShowStopped(lost ? session_->UserStop() : session_->LiveStop(stop->Reason()));
         return;
     }
@@ -298,6 +345,7 @@ void CCtrMainDlg::OnCopyLink() {
     mime->setData(QStringLiteral("text/plain;charset=utf-8"), RoomAddress().toUtf8());
     mime->setText(RoomAddress());
     QApplication::clipboard()->setMimeData(mime);
+    const WindowNestedCall call(nestedCalls_, [this] { AfterNestedCalls(); });
     AppMessageBox(this, QStringLiteral("复制成功"));
 }
 
@@ -329,6 +377,7 @@ void CCtrMainDlg::PanelClosed() {
 }
 
 void CCtrMainDlg::OnExit() {
+    const WindowNestedCall call(nestedCalls_, [this] { AfterNestedCalls(); });
     if (Ask(this, QStringLiteral("确定要退出吗?")))
         QCoreApplication::postEvent(login_, new QEvent(ShellEventType(WM_APP_QUIT)));
 }

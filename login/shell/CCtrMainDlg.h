@@ -72,6 +72,13 @@ public:
     void PostLiveStop(int reason) override;
     void PostGameWindowLost() override;
 
+    // The program is asked to end (the tray's 退出, the close button's question). While one of
+    // this window's calls waits in a nested event loop (the portal's picker, a message, a
+    // question), the window cannot go yet: the portal's wait is withdrawn, the broadcast ends,
+    // the message boxes close, and the quit is posted again once those calls have returned.
+    // True when it was deferred so; false when the window may be destroyed now.
+    bool DeferQuit();
+
     const CBroadcastSession& Session() const { return *session_; }
     const GameIdTable& GameList() const { return gameList_; }
     UI::Controls::XPComboBox* AudioSourceBox() const { return audioBox_; }
@@ -97,6 +104,8 @@ private:
     void AfterStart(int started);
     void ShowStopped(const std::string& text);
     void AddTrayIcon();
+    // The outermost nested call returned: a quit that waited for it is asked again.
+    void AfterNestedCalls();
     static bool Ask(QWidget* parent, const QString& question);
 
     QWidget* login_;
@@ -120,4 +129,7 @@ private:
     CPictureEx* animation_ = nullptr;
     std::unique_ptr<QSystemTrayIcon> tray_;
     int trayIconAdded_ = 0;
+    // This window's calls under way that may run a nested event loop, and a quit asked meanwhile.
+    int nestedCalls_ = 0;
+    bool quitPending_ = false;
 };

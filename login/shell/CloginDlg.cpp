@@ -139,6 +139,9 @@ void CloginDlg::OnLogin() {
 }
 
 void CloginDlg::OnQuit() {
+    // Not under the main window's own calls (the portal's picker, a message box): it asks again
+    // once they have returned.
+    if (mainWindow_ && mainWindow_->DeferQuit()) return;
     mainWindow_.reset();
     MY_DATA_SPACE::DestroyData();
     loggedIn_ = 0;

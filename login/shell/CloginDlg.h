@@ -37,7 +37,8 @@ public:
 
     void OnLogin();
     // Destroys the main control window (ending a broadcast), then CData, which writes both
-    // files; ends the modal loop.
+    // files; ends the modal loop. Deferred while one of the main window's calls waits in a loop
+    // of its own (CCtrMainDlg::DeferQuit), which then asks again.
     void OnQuit();
 
     int LoggedIn() const { return loggedIn_; }

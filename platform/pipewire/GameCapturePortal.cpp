@@ -8,12 +8,14 @@ namespace {
 constexpr int kFirstFrameMs = 5000;
 }  // namespace
 
-std::unique_ptr<GameCapturePortal> GameCapturePortal::Open(const std::string& restoreToken, std::string* failure) {
+std::unique_ptr<GameCapturePortal> GameCapturePortal::Open(const std::string& restoreToken, std::string* failure,
+                                                           std::optional<std::string>* answeredToken) {
+    auto portal = std::make_unique<portal::ScreenCastPortal>();
     auto fail = [&](const std::string& why) {
         if (failure != nullptr) *failure = why;
+        if (answeredToken != nullptr && portal->AnsweredToken()) *answeredToken = portal->AnsweredToken();
         return nullptr;
     };
-    auto portal = std::make_unique<portal::ScreenCastPortal>();
     portal::SharedStream shared;
     if (!portal->Open(restoreToken, &shared)) return fail("the ScreenCast portal: " + portal->FailureText());
     std::string error;
@@ -23,6 +25,7 @@ std::unique_ptr<GameCapturePortal> GameCapturePortal::Open(const std::string& re
     if (!stream) return fail("PipeWire: " + error);
     if (!stream->WaitFirstFrame(kFirstFrameMs))
         return fail("PipeWire: " + (stream->Broken() ? stream->BrokenWhy() : std::string("no picture came")));
+    if (answeredToken != nullptr) *answeredToken = shared.restoreToken;
     return std::unique_ptr<GameCapturePortal>(
         new GameCapturePortal(std::move(portal), std::move(stream), shared.restoreToken));
 }

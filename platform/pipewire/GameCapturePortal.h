@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "GameCapture.h"
@@ -21,8 +22,15 @@ class GameCapturePortal final : public platform::IGameCapture {
 public:
     // Asks the portal (its picker shows unless `restoreToken` is accepted) and connects to the
     // stream, waiting for its first picture. Null with `failure` set when the member cancelled,
-    // the portal refused or is missing, or no picture came.
-    static std::unique_ptr<GameCapturePortal> Open(const std::string& restoreToken, std::string* failure);
+    // the portal refused or is missing, or no picture came. `answeredToken` is set once the
+    // portal answered Start, even when the open failed after that (no remote, no PipeWire
+    // connection, no first picture): the portal honours `restoreToken` once, and this replaces
+    // it. Left alone when Start never answered, so `restoreToken` is still good.
+    static std::unique_ptr<GameCapturePortal> Open(const std::string& restoreToken, std::string* failure,
+                                                   std::optional<std::string>* answeredToken = nullptr);
+    // Withdraws the portal requests the Opens under way on this thread wait for (they run the
+    // thread's events while the member is in the picker): those Opens then fail at once.
+    static void WithdrawOpens() { portal::ScreenCastPortal::WithdrawWaits(); }
     // A stream connected by other means, without a portal session to watch (a producer of the
     // tests' own).
     static std::unique_ptr<GameCapturePortal> OfStream(std::unique_ptr<PipeWireStream> stream);

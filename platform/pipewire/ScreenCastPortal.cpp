@@ -12,6 +12,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace portal {
 namespace {
 
@@ -70,7 +73,20 @@ bool FirstStream(const QVariant& streams, SharedStream* out) {
     return found;
 }
 
+// The portals of this thread waiting for an answer, the innermost last.
+std::vector<ScreenCastPortal*>& PortalsWaiting() {
+    thread_local std::vector<ScreenCastPortal*> waiting;
+    return waiting;
+}
+
 }  // namespace
+
+void ScreenCastPortal::WithdrawWaits() {
+    for (ScreenCastPortal* portal : PortalsWaiting()) {
+        portal->withdrawn_ = true;
+        if (portal->waiting_ != nullptr) portal->waiting_->quit();
+    }
+}
 
 ScreenCastPortal::ScreenCastPortal(int answerTimeoutMs) : answerTimeoutMs_(answerTimeoutMs) {}
 
@@ -148,9 +164,14 @@ bool ScreenCastPortal::Request(const QString& method, QList<QVariant> arguments,
         timeout.setSingleShot(true);
         connect(&timeout, &QTimer::timeout, &wait, &QEventLoop::quit);
         timeout.start(answerTimeoutMs_);
-        // The answer arrives through OnResponse, on this thread's event loop.
+        // The answer arrives through OnResponse, on this thread's event loop. Everything else
+        // of the window thread runs meanwhile, the member's stop and quit too: they withdraw
+        // the wait (WithdrawWaits) rather than destroy what waits.
         waiting_ = &wait;
+        PortalsWaiting().push_back(this);
         wait.exec();
+        auto& waiting = PortalsWaiting();
+        waiting.erase(std::remove(waiting.begin(), waiting.end(), this), waiting.end());
         waiting_ = nullptr;
     }
     subscribe(requestPath, false);
@@ -158,18 +179,24 @@ bool ScreenCastPortal::Request(const QString& method, QList<QVariant> arguments,
         // Withdraw the request, or its picker stays on the member's screen after we gave up.
         bus.call(QDBusMessage::createMethodCall(kService, requestPath, kRequest, QStringLiteral("Close")),
                  QDBus::NoBlock);
+        if (withdrawn_) return Fail(Failure::Cancelled, (method + QStringLiteral(": withdrawn")).toStdString());
         return Fail(Failure::NoPortal, (method + QStringLiteral(": no answer")).toStdString());
     }
     if (response_ == 1) return Fail(Failure::Cancelled, method.toStdString() + ": the member cancelled the picker");
     if (response_ != 0)
         return Fail(Failure::Refused, method.toStdString() + ": refused (response " + std::to_string(response_) + ")");
     *results = results_;
+    // An answer that came as the wait was withdrawn still ends the open; what it carries (a
+    // Start's token) is the caller's.
+    if (withdrawn_) return Fail(Failure::Cancelled, (method + QStringLiteral(": withdrawn")).toStdString());
     return true;
 }
 
 bool ScreenCastPortal::Open(const std::string& restoreToken, SharedStream* stream) {
     failure_ = Failure::None;
     failureText_.clear();
+    answeredToken_.reset();
+    withdrawn_ = false;
     if (!QDBusConnection::sessionBus().isConnected()) return Fail(Failure::NoPortal, "no session bus");
     const unsigned version = Version();
     if (version == 0) return Fail(Failure::NoPortal, "no ScreenCast portal on the session bus");
@@ -205,12 +232,17 @@ bool ScreenCastPortal::Open(const std::string& restoreToken, SharedStream* strea
     const QDBusObjectPath session(sessionHandle_);
     if (!Request(QStringLiteral("SelectSources"), {QVariant::fromValue(session), select}, &results)) return false;
 
-    if (!Request(QStringLiteral("Start"), {QVariant::fromValue(session), QString(), QVariantMap()}, &results))
-        return false;
+    results.clear();
+    const bool started =
+        Request(QStringLiteral("Start"), {QVariant::fromValue(session), QString(), QVariantMap()}, &results);
+    // A Start answered as it was withdrawn spent the given token all the same.
+    if (started || !results.isEmpty())
+        answeredToken_ = results.value(QStringLiteral("restore_token")).toString().toStdString();
+    if (!started) return false;
     SharedStream shared;
+    shared.restoreToken = *answeredToken_;
     if (!FirstStream(results.value(QStringLiteral("streams")), &shared))
         return Fail(Failure::Refused, "Start: the portal shared no stream");
-    shared.restoreToken = results.value(QStringLiteral("restore_token")).toString().toStdString();
     shared.cursorEmbedded = cursorMode == kCursorEmbedded;
     shared.cursorAsMetadata = cursorMode == kCursorMetadata;
 

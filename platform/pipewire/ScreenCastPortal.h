@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace portal {
@@ -47,6 +48,11 @@ public:
     // a token it refuses brings the picker back. True with `stream` filled on success.
     bool Open(const std::string& restoreToken, SharedStream* stream);
 
+    // The restore token Start answered with in the last Open, set once Start answered, even when
+    // the open failed afterwards (no remote): the token given to Open is honoured once only, and
+    // this one replaces it. Empty when the portal keeps nothing.
+    const std::optional<std::string>& AnsweredToken() const { return answeredToken_; }
+
     Failure LastFailure() const { return failure_; }
     // The portal's (or the bus's) own words about the last failure.
     const std::string& FailureText() const { return failureText_; }
@@ -56,6 +62,12 @@ public:
 
     // What the portal offers, read from its properties; 0 when there is no portal.
     static unsigned Version();
+
+    // Gives up the answers being waited for on this thread (the member stopped, the program is
+    // ending): each request is withdrawn, so its picker leaves the screen, and its Open returns
+    // at once, failing as Cancelled. The waits run nested event loops on the caller's thread, so
+    // this is called from inside them; the objects stay until their Open has returned.
+    static void WithdrawWaits();
 
 private slots:
     void OnResponse(uint response, const QVariantMap& results);
@@ -72,9 +84,11 @@ private:
     QString sessionHandle_;
     Failure failure_ = Failure::None;
     std::string failureText_;
+    std::optional<std::string> answeredToken_;
     std::atomic<bool> closed_{false};
     // The answer being waited for.
     bool answered_ = false;
+    bool withdrawn_ = false;
     uint response_ = 2;
     QVariantMap results_;
     QEventLoop* waiting_ = nullptr;

@@ -157,6 +157,11 @@ public:
         bus_->send(closed);
     }
 
+    // The member answers at last: the request left silent gets its answer.
+    void AnswerWithheld() {
+        QMetaObject::invokeMethod(object_, [o = object_] { o->SendWithheld(); }, Qt::BlockingQueuedConnection);
+    }
+
     // The other end of the descriptor OpenPipeWireRemote hands out.
     int RemoteWriteEnd() const { return remoteWrite_; }
 
@@ -182,6 +187,11 @@ private:
         void StopRepeating() {
             delete repeat_;
             repeat_ = nullptr;
+        }
+
+        void SendWithheld() {
+            if (withheldBus_) withheldBus_->send(withheld_);
+            withheldBus_.reset();
         }
 
     private:
@@ -274,6 +284,8 @@ private:
             response.setArguments({setup.responses.value(method, 0), results});
             const QDBusMessage reply = message.createReply(QVariant::fromValue(QDBusObjectPath(requestPath)));
             if (method == setup.silentAt) {
+                withheld_ = response;
+                withheldBus_ = std::make_unique<QDBusConnection>(bus);
                 bus.send(reply);
             } else if (setup.answerBeforeReply) {
                 bus.send(response);
@@ -293,6 +305,8 @@ private:
 
         FakeScreenCastPortal* fake_;
         QTimer* repeat_ = nullptr;
+        QDBusMessage withheld_;
+        std::unique_ptr<QDBusConnection> withheldBus_;
         int ownRequests_ = 0;
     };
 

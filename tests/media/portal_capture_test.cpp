@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "CBroadcastSession.h"
+#include "CData.h"
 #include "CSendDataStream.h"
 #include "Capture.h"
 #include "ChildProcess.h"
@@ -29,6 +31,7 @@
 #include "GameCaptureFactory.h"
 #include "NginxRtmpServer.h"
 #include "ScreenCastPortal.h"
+#include "TempDir.h"
 #include "WaitFor.h"
 
 using namespace testsupport;
@@ -115,6 +118,28 @@ CStreamSettings Settings(const std::string& url, platform::PictureSize size) {
     s.bitRate = 1000000;
     return s;
 }
+
+// The screen casts GNOME runs now (Mutter's sessions): what its "screen is being shared"
+// indicator shows.
+int GnomeScreenCasts() {
+    const std::string tree = Capture(
+        "gdbus introspect --session --dest org.gnome.Mutter.ScreenCast --object-path /org/gnome/Mutter/ScreenCast/Session");
+    int casts = -1;  // the listed path itself
+    for (std::size_t at = tree.find("node "); at != std::string::npos; at = tree.find("node ", at + 1)) ++casts;
+    return casts;
+}
+
+// The program's sender behind the session's interface, its sound left out.
+class PortalSender final : public ILiveSender {
+public:
+    PortalSender(ILiveOwner* owner, const CStreamSettings* settings, std::shared_ptr<platform::IGameCapture> capture)
+        : stream(owner, settings, std::move(capture), NoDeviceAudio()) {}
+    int Start(std::shared_ptr<platform::IGameCapture> capture, const std::string& processName) override {
+        return stream.Start(std::move(capture), processName);
+    }
+    void ReleaseCapture() override { stream.Start(nullptr, std::string()); }
+    CSendDataStream stream;
+};
 
 class PortalCaptureTest : public ::testing::Test {
 protected:
@@ -277,6 +302,84 @@ TEST_F(PortalCaptureTest, BroadcastsTheGameResizeAndClose) {
     EXPECT_EQ((std::vector<int>{-1}), closing.Reasons()) << "closing the window ends the broadcast as a user stop";
 }
 
+// The program's own broadcast session: once a broadcast ends (the stop button, a lost
+// connection), GNOME no longer casts the game, and the broadcast that continues it shares the
+// game again without the picker, through the token kept for it.
+TEST_F(PortalCaptureTest, TheSharingEndsWithTheBroadcast) {
+    if (!OnGnome()) GTEST_SKIP() << "only GNOME tells the test which screen casts it runs";
+    NginxRtmpServer server;
+    ASSERT_TRUE(server.Start()) << server.ErrorLog();
+    TempDir dir;
+    ScopedChdir cd(dir.path());  // where the session writes the member's files
+    const platform::GameSource game = StartGame("320x240", true);
+    MY_DATA_SPACE::CData data;
+    data.SetCaptureToken("wayland-test-window", game.restoreToken);
+    RecordingOwner owner;
+    std::vector<std::string> messages;
+    PortalSender* sender = nullptr;
+    BroadcastServices services;
+    services.requestStreamInfo = [&](const std::string&, const std::string&) {
+        const std::string url = server.Url("shared");
+        data.SetPipUrl(url.substr(0, url.rfind('/')));
+        data.SetPipName("shared");
+        return true;
+    };
+    services.sendEndNotice = [] {};
+    services.resolveStreamUrl = [](const std::string&, std::string&) { return false; };
+    services.openCapture = [](const platform::GameSource& source, const std::string&,
+                              std::optional<std::string>* answeredToken) {
+        std::string failure;
+        std::shared_ptr<platform::IGameCapture> capture = platform::OpenGameCapture(source, &failure, answeredToken);
+        EXPECT_NE(nullptr, capture) << failure;
+        return capture;
+    };
+    services.makeSender = [&](ILiveOwner* o, const CStreamSettings* settings,
+                              std::shared_ptr<platform::IGameCapture> capture) -> std::unique_ptr<ILiveSender> {
+        auto made = std::make_unique<PortalSender>(o, settings, std::move(capture));
+        sender = made.get();
+        return made;
+    };
+    services.readSettings = [] {
+        ChosenSettings chosen;
+        chosen.video = {1, 10, 0, 0, 100};
+        chosen.audio = {22050, 1, 44100, 0, 0};
+        return chosen;
+    };
+    services.message = [&](const std::string& text) { messages.push_back(text); };
+    CBroadcastSession session(data, services, &owner);
+    const auto broadcasting = [&] {
+        const int from = sender->stream.Encoder().VideoFramesEncoded();
+        return WaitFor([&] { return sender->stream.Encoder().VideoFramesEncoded() >= from + 5; }, 20000ms);
+    };
+
+    ASSERT_EQ(1, session.RequestBroadcast("g", "i", game, "wayland-test-window")) << ::testing::PrintToString(messages);
+    ASSERT_TRUE(broadcasting());
+    EXPECT_EQ(1, GnomeScreenCasts());
+    session.LiveStop(kLiveStopConnection);
+    EXPECT_TRUE(WaitFor([] { return GnomeScreenCasts() == 0; }, 10000ms))
+        << "GNOME still casts the game after the connection was lost";
+
+    // No picker could be answered here: the kept token must be one GNOME honours.
+    ASSERT_TRUE(session.OffersContinue());
+    ASSERT_EQ(1, session.ContinueBroadcast()) << ::testing::PrintToString(messages);
+    ASSERT_TRUE(broadcasting());
+    EXPECT_EQ(1, GnomeScreenCasts());
+    session.UserStop();
+    EXPECT_TRUE(WaitFor([] { return GnomeScreenCasts() == 0; }, 10000ms))
+        << "GNOME still casts the game after the stop button";
+
+    // A start the streaming server refuses shares nothing either, though its sender is kept
+    // for the next try.
+    server.Stop();
+    messages.clear();
+    EXPECT_EQ(0, session.StartBroadcast(game, "wayland-test-window"));
+    EXPECT_EQ((std::vector<std::string>{"连接服务器失败"}), messages);
+    ASSERT_NE(nullptr, session.Sender());
+    EXPECT_TRUE(WaitFor([] { return GnomeScreenCasts() == 0; }, 10000ms))
+        << "GNOME still casts the game after a refused start";
+    EXPECT_TRUE(owner.Reasons().empty());
+}
+
 // A token the portal does not know (revoked, or from another machine) is not an error: the
 // portal shows its picker again, which nobody answers here. Giving up on the answer takes the
 // picker off the member's screen at once, not only when the portal session ends.
@@ -304,15 +407,37 @@ TEST_F(PortalCaptureTest, UnknownTokenBringsThePickerBack) {
 }
 
 // Without a portal on the bus (an X11 session's bus, or none), a game without an X11 window
-// cannot be shared, and the reason says so.
+// cannot be shared, and the reason says which: in a Wayland session the portal is missing; in an
+// X11 session the portal is never asked, so its words there would come from elsewhere.
 TEST(PortalCaptureNoPortal, SaysWhy) {
     static int argc = 1;
     static char name[] = "portal_capture_test";
     static char* argv[] = {name, nullptr};
     if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
-    platform::GameSource game;
-    game.pid = 1;
-    std::string failure;
-    EXPECT_EQ(nullptr, platform::OpenGameCapture(game, &failure));
-    EXPECT_FALSE(failure.empty());
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const std::string display = wayland != nullptr ? wayland : "";
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    const std::string session = type != nullptr ? type : "";
+    const struct {
+        const char* sessionType;
+        const char* says;
+        bool namesThePortal;
+    } cases[] = {
+        {"wayland", "the ScreenCast portal: no ScreenCast portal on the session bus", true},
+        {"x11", "the game has no window on this display", false},
+    };
+    ::unsetenv("WAYLAND_DISPLAY");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sessionType);
+        ::setenv("XDG_SESSION_TYPE", c.sessionType, 1);
+        platform::GameSource game;
+        game.pid = 1;
+        std::string failure;
+        EXPECT_EQ(nullptr, platform::OpenGameCapture(game, &failure));
+        EXPECT_EQ(c.says, failure);
+        EXPECT_EQ(c.namesThePortal, failure.find("portal") != std::string::npos) << failure;
+    }
+    if (!display.empty()) ::setenv("WAYLAND_DISPLAY", display.c_str(), 1);
+    if (type != nullptr) ::setenv("XDG_SESSION_TYPE", session.c_str(), 1);
+    else ::unsetenv("XDG_SESSION_TYPE");
 }

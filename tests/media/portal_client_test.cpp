@@ -1,18 +1,28 @@
 // The portal client against a stand-in for the desktop's ScreenCast portal on a private session
-// bus: what it asks for, given what the portal offers, and how it takes each of its answers.
+// bus: what it asks for, given what the portal offers, and how it takes each of its answers; and
+// the program's broadcast session while the stand-in's picker waits for the member.
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "CBroadcastSession.h"
+#include "CData.h"
 #include "FakeScreenCastPortal.h"
+#include "GameCaptureFactory.h"
+#include "GameCapturePortal.h"
 #include "ScreenCastPortal.h"
+#include "TempDir.h"
 #include "WaitFor.h"
 
 namespace {
@@ -121,6 +131,50 @@ TEST(ScreenCastPortalClient, KeepsTheChoiceThroughRestoreTokensFromVersion4) {
         EXPECT_EQ(sendsToken ? QVariant(QString(c.given)) : QVariant(), asked.value("restore_token"));
         EXPECT_EQ(c.picker, fake.Asked().pickerShown);
         EXPECT_EQ(c.returned, out.stream.restoreToken);
+    }
+}
+
+// A token is good for one use: once Start answered, its new token is what the game keeps, even
+// when the open fails after it (no remote, a PipeWire connection that breaks); when Start never
+// answered or refused, there is none and the old one stays good.
+TEST(ScreenCastPortalClient, AnOpenThatFailsAfterStartHandsOverStartsToken) {
+    const struct {
+        const char* what;
+        const char* silentAt;
+        uint startResponse;
+        bool remoteFails;
+        const char* failure;  // part of the open's failure
+        std::optional<std::string> answered;
+    } cases[] = {
+        {"no remote", "", 0, true, "OpenPipeWireRemote", "token-b"},
+        {"a remote that is no PipeWire", "", 0, false, "PipeWire: ", "token-b"},
+        {"Start never answered", "Start", 0, false, "Start: no answer", std::nullopt},
+        {"Start refused", "", 2, false, "Start: refused", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Answers setup;
+        setup.knownToken = "token-a";
+        setup.newToken = "token-b";
+        setup.silentAt = c.silentAt;
+        setup.remoteFails = c.remoteFails;
+        if (c.startResponse != 0) setup.responses.insert("Start", c.startResponse);
+        FakeScreenCastPortal fake(setup);
+        ASSERT_TRUE(fake.Registered());
+        std::string failure;
+        std::optional<std::string> answered;
+        // Where the request is never answered, the client waits the picker's minutes.
+        if (std::strlen(c.silentAt) > 0) {
+            portal::ScreenCastPortal portal(kShortTimeoutMs);
+            portal::SharedStream stream;
+            EXPECT_FALSE(portal.Open("token-a", &stream));
+            failure = portal.FailureText();
+            answered = portal.AnsweredToken();
+        } else {
+            EXPECT_EQ(nullptr, pipewire::GameCapturePortal::Open("token-a", &failure, &answered));
+        }
+        EXPECT_TRUE(Contains(failure, c.failure)) << failure;
+        EXPECT_EQ(c.answered, answered);
     }
 }
 
@@ -270,6 +324,120 @@ TEST(ScreenCastPortalClient, GivesUpOnAPortalThatNeverAnswersAndWithdrawsTheRequ
         EXPECT_TRUE(fake.WaitUntil([&](const Seen& s) { return s.closedRequests.contains(unanswered); }))
             << unanswered.toStdString();
         EXPECT_EQ(1, fake.Asked().closedRequests.size());
+    }
+}
+
+// While the client waits, the program's other events run on its thread; from there the wait is
+// withdrawn (the member stopped, the program ends): the request is closed, so the picker leaves,
+// Open fails as Cancelled at once, and the session is closed.
+TEST(ScreenCastPortalClient, AWithdrawnWaitClosesTheRequestAndEndsAtOnce) {
+    for (const char* method : {"CreateSession", "SelectSources", "Start"}) {
+        SCOPED_TRACE(method);
+        Answers setup;
+        setup.silentAt = method;
+        FakeScreenCastPortal fake(setup);
+        ASSERT_TRUE(fake.Registered());
+        portal::ScreenCastPortal portal(kAnswerLimitMs);
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (fake.Asked().calls.contains(method)) portal::ScreenCastPortal::WithdrawWaits();
+        });
+        watch.start(20);
+        QElapsedTimer waited;
+        waited.start();
+        portal::SharedStream stream;
+        EXPECT_FALSE(portal.Open("", &stream));
+        EXPECT_LT(waited.elapsed(), kAnswerLimitMs / 2) << "the wait went on after it was withdrawn";
+        EXPECT_EQ(Failure::Cancelled, portal.LastFailure()) << portal.FailureText();
+        EXPECT_EQ(std::string(method) + ": withdrawn", portal.FailureText());
+        const QString unanswered = fake.Asked().requestPaths.value(fake.Asked().requestPaths.size() - 1);
+        EXPECT_TRUE(fake.WaitUntil([&](const Seen& s) { return s.closedRequests.contains(unanswered); }))
+            << unanswered.toStdString();
+        EXPECT_EQ(QStringList{method}, fake.Asked().calls.mid(fake.Asked().calls.indexOf(method)))
+            << "asked on after the wait was withdrawn";
+    }
+}
+
+// The program's broadcast session with the portal's picker up (Start unanswered): the member's
+// stop, or the program's end (what the main window does on the tray's 退出 before it goes),
+// arrives in the wait. The request is withdrawn, the portal session closed, the start fails
+// without a word and no broadcast begins; the session is still whole when the start returns.
+TEST(BroadcastWhileThePortalWaits, AStopOrTheEndWithdrawsThePicker) {
+    ::setenv("XDG_SESSION_TYPE", "wayland", 1);  // a game without an X11 window goes to the portal
+    testsupport::TempDir dir;
+    testsupport::ScopedChdir cd(dir.path());
+    const struct {
+        const char* what;
+        std::function<void(CBroadcastSession&)> during;
+    } cases[] = {
+        {"the stop button", [](CBroadcastSession& s) { s.UserStop(); }},
+        {"the program's end", [](CBroadcastSession& s) { s.End(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Answers setup;
+        setup.silentAt = "Start";
+        setup.knownToken = "token-a";
+        FakeScreenCastPortal fake(setup);
+        ASSERT_TRUE(fake.Registered());
+        MY_DATA_SPACE::CData data;
+        data.SetCaptureToken("wlgame", "token-a");
+        std::vector<std::string> messages;
+        int sendersMade = 0;
+        BroadcastServices services;
+        services.requestStreamInfo = [&](const std::string&, const std::string&) {
+            data.SetPipUrl("rtmp://127.0.0.1:1/live");
+            data.SetPipName("k");
+            return true;
+        };
+        services.sendEndNotice = [] {};
+        services.resolveStreamUrl = [](const std::string&, std::string&) { return false; };
+        services.openCapture = [](const platform::GameSource& game, const std::string&,
+                                  std::optional<std::string>* answered) -> std::shared_ptr<platform::IGameCapture> {
+            return platform::OpenGameCapture(game, nullptr, answered);
+        };
+        services.cancelOpen = [] { platform::WithdrawGameCaptureOpens(); };
+        services.makeSender = [&](ILiveOwner*, const CStreamSettings*,
+                                  std::shared_ptr<platform::IGameCapture>) -> std::unique_ptr<ILiveSender> {
+            ++sendersMade;
+            return nullptr;
+        };
+        services.readSettings = [] { return ChosenSettings{}; };
+        services.message = [&](const std::string& text) { messages.push_back(text); };
+        CBroadcastSession session(data, services, nullptr);
+
+        bool stopped = false;
+        QTimer member;
+        QObject::connect(&member, &QTimer::timeout, [&] {
+            if (!stopped && fake.Asked().calls.contains("Start")) {
+                stopped = true;
+                c.during(session);
+            }
+        });
+        member.start(20);
+        // Should the wait outlive the stop, the member answers the picker in the end.
+        QTimer late;
+        late.setSingleShot(true);
+        QObject::connect(&late, &QTimer::timeout, [&] { fake.AnswerWithheld(); });
+        late.start(kAnswerLimitMs);
+        QElapsedTimer waited;
+        waited.start();
+        platform::GameSource game;
+        game.pid = 4242;
+        EXPECT_EQ(0, session.RequestBroadcast("g", "i", game, "wlgame"));
+        EXPECT_TRUE(stopped);
+        EXPECT_LT(waited.elapsed(), kAnswerLimitMs) << "the picker's wait went on after the stop";
+        EXPECT_TRUE(messages.empty()) << messages.front();
+        EXPECT_EQ(0, sendersMade);
+        EXPECT_FALSE(session.Opening());
+        const Seen seen = fake.Asked();
+        const QString picker = seen.requestPaths.value(seen.requestPaths.size() - 1);
+        EXPECT_TRUE(fake.WaitUntil([&](const Seen& s) { return s.closedRequests.contains(picker); }))
+            << "the picker stayed up";
+        EXPECT_TRUE(fake.WaitUntil([&](const Seen& s) { return s.closedSessions.contains(seen.sessionPath); }))
+            << "the portal session stayed open";
+        // Start never answered: the token given is still good.
+        EXPECT_EQ("token-a", data.CaptureToken("wlgame"));
     }
 }
 

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "AudioSourceList.h"
@@ -88,6 +90,15 @@ struct World {
     // What the capture was opened for, and the token the portal answers with.
     std::vector<platform::GameSource> opened;
     std::string answeredToken;
+    // What a failed open had from the portal: nullopt when Start never answered.
+    std::optional<std::string> tokenOfAFailedOpen;
+    // Run while the capture opens, as the window's events are while the portal's picker is up;
+    // then the open gives up (withdrawn), or had its answer already when the stop came.
+    std::function<void()> duringOpen;
+    bool answeredBeforeTheStop = false;
+    int cancels = 0;
+    // Every capture opened, as long as anyone holds it.
+    std::vector<std::weak_ptr<platform::IGameCapture>> captures;
     int sendersMade = 0;
     int startsAnswer = 1;
     std::vector<std::pair<platform::WindowId, std::string>> starts;
@@ -137,15 +148,19 @@ platform::GameSource Window(platform::WindowId window) {
 class FakeSender : public ILiveSender {
 public:
     FakeSender(World& w, ILiveOwner* owner) : w_(w), owner_(owner) {}
+    // Holds the capture it was started with, refused or not, as the real one does.
     int Start(std::shared_ptr<platform::IGameCapture> capture, const std::string& processName) override {
         w_.starts.emplace_back(static_cast<WorldCapture&>(*capture).Window(), processName);
+        held_ = std::move(capture);
         if (w_.stopDuringStart && owner_ != nullptr) owner_->PostLiveStop(kLiveStopConnection);
         return w_.startsAnswer;
     }
+    void ReleaseCapture() override { held_.reset(); }
 
 private:
     World& w_;
     ILiveOwner* owner_;
+    std::shared_ptr<platform::IGameCapture> held_;
 };
 
 BroadcastServices Services(World& w, CData& data) {
@@ -161,16 +176,28 @@ BroadcastServices Services(World& w, CData& data) {
         return true;
     };
     s.sendEndNotice = [&w] { ++w.endNotices; };
+    s.cancelOpen = [&w] { ++w.cancels; };
     s.resolveStreamUrl = [](const std::string& url, std::string& resolved) {
         if (url.find("streams.example") == std::string::npos) return false;
         resolved = "rtmp://10.0.0.7:1935/live";
         return true;
     };
-    s.openCapture = [&w](const platform::GameSource& game,
-                         const std::string&) -> std::shared_ptr<platform::IGameCapture> {
+    s.openCapture = [&w](const platform::GameSource& game, const std::string&,
+                         std::optional<std::string>* answeredToken) -> std::shared_ptr<platform::IGameCapture> {
         w.opened.push_back(game);
-        if (!w.windowExists) return nullptr;
-        return std::make_shared<WorldCapture>(w, game.window);
+        if (w.duringOpen) {
+            const auto during = std::exchange(w.duringOpen, nullptr);
+            during();
+            if (!w.answeredBeforeTheStop) return nullptr;
+        }
+        if (!w.windowExists) {
+            *answeredToken = w.tokenOfAFailedOpen;
+            return nullptr;
+        }
+        *answeredToken = w.answeredToken;
+        auto capture = std::make_shared<WorldCapture>(w, game.window);
+        w.captures.push_back(capture);
+        return capture;
     };
     s.makeSender = [&w](ILiveOwner* owner, const CStreamSettings*,
                         std::shared_ptr<platform::IGameCapture>) -> std::unique_ptr<ILiveSender> {
@@ -326,6 +353,9 @@ TEST_F(Session, RefusedStartKeepsTheSenderForTheNextTry) {
     EXPECT_EQ(0, session.RequestBroadcast("g", "i", Window(1), "p"));
     EXPECT_EQ((std::vector<std::string>{"连接服务器失败"}), world.messages);
     EXPECT_EQ(0, data.Broadcasting());
+    // The game is not kept shared for the next try, by the session or the sender.
+    ASSERT_EQ(1u, world.captures.size());
+    EXPECT_TRUE(world.captures[0].expired()) << "a refused start left the game shared";
     world.startsAnswer = 1;
     EXPECT_EQ(1, session.StartBroadcast(Window(1), "p"));
     EXPECT_EQ(1, world.sendersMade);
@@ -360,8 +390,10 @@ TEST_F(Session, InterruptionOffersContinueWithoutANewStreamRequest) {
 }
 
 // A game without an X11 window goes to the desktop's portal: the token it answered for this
-// game last time goes with the request and its new answer is kept for the game; a failed open
-// shows the game dialog's words and keeps the token for the next try. X11 windows need none.
+// game last time goes with the request and its new answer is kept for the game. A failed open
+// shows the game dialog's words; it keeps the token for the next try when the portal never
+// answered Start, and takes the new one when it did, since the old one was then spent. X11
+// windows need none.
 TEST_F(Session, GameWithoutAWindowKeepsThePortalsTokenPerGame) {
     CBroadcastSession session(data, Services(world, data), nullptr);
     platform::GameSource native;
@@ -389,6 +421,116 @@ TEST_F(Session, GameWithoutAWindowKeepsThePortalsTokenPerGame) {
     EXPECT_EQ(0, session.StartBroadcast(native, "wlgame"));
     EXPECT_EQ((std::vector<std::string>{"获取游戏窗口失败", "连接服务器失败"}), world.messages);
     EXPECT_EQ("tok-2", data.CaptureToken("wlgame"));
+
+    // Start answered, then no PipeWire connection or no first picture.
+    world.tokenOfAFailedOpen = "tok-3";
+    EXPECT_EQ(0, session.StartBroadcast(native, "wlgame"));
+    EXPECT_EQ("tok-2", world.opened.back().restoreToken);
+    EXPECT_EQ("tok-3", data.CaptureToken("wlgame")) << "the spent token was kept";
+    world.windowExists = true;
+    ASSERT_EQ(1, session.StartBroadcast(native, "wlgame"));
+    EXPECT_EQ("tok-3", world.opened.back().restoreToken);
+}
+
+// However a broadcast ends, its capture is let go at once: a game shared by the desktop's portal
+// stops being shared (GNOME's indicator goes off, PipeWire stops copying pictures) rather than at
+// the next broadcast. The token for the game stays, and a continued broadcast opens it again.
+TEST_F(Session, TheCaptureIsLetGoWhenTheBroadcastEnds) {
+    const struct {
+        const char* what;
+        std::function<void(CBroadcastSession&)> stop;
+        bool continues;
+    } cases[] = {
+        {"the stop button", [](CBroadcastSession& s) { s.UserStop(); }, false},
+        {"the connection lost", [](CBroadcastSession& s) { s.LiveStop(kLiveStopConnection); }, true},
+        {"the window resized", [](CBroadcastSession& s) { s.LiveStop(kLiveStopResized); }, true},
+        {"the window going", [](CBroadcastSession& s) { s.End(); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        World w;
+        w.chosen = world.chosen;
+        w.answeredToken = "tok-1";
+        CData d;
+        CBroadcastSession session(d, Services(w, d), nullptr);
+        platform::GameSource native;
+        native.pid = 99;
+        ASSERT_EQ(1, session.RequestBroadcast("g", "i", native, "wlgame"));
+        ASSERT_EQ(1u, w.captures.size());
+        EXPECT_FALSE(w.captures[0].expired());
+        c.stop(session);
+        EXPECT_TRUE(w.captures[0].expired()) << "the game is still shared after the broadcast ended";
+        EXPECT_EQ("tok-1", d.CaptureToken("wlgame"));
+        if (!c.continues) continue;
+        ASSERT_TRUE(session.OffersContinue());
+        w.answeredToken = "tok-2";
+        ASSERT_EQ(1, session.ContinueBroadcast());
+        ASSERT_EQ(2u, w.opened.size());
+        EXPECT_EQ("tok-1", w.opened[1].restoreToken);
+        EXPECT_EQ(99, w.opened[1].pid);
+        EXPECT_EQ("tok-2", d.CaptureToken("wlgame"));
+        EXPECT_EQ(1, w.streamRequests);
+    }
+}
+
+// The portal's answer is waited for in a nested event loop, where the member's stop and the
+// window's end arrive. Either withdraws the open; the start then fails without a word, makes no
+// sender and leaves nothing shared, even when the portal's answer had come first. A second start
+// from there is refused.
+TEST_F(Session, AStopOrTheEndWhileThePortalIsAskedWithdrawsTheOpen) {
+    const struct {
+        const char* what;
+        std::function<void(CBroadcastSession&)> during;
+        bool answeredFirst;
+        bool ends;
+    } cases[] = {
+        {"the stop button, withdrawn", [](CBroadcastSession& s) { s.UserStop(); }, false, false},
+        {"the stop button, answered first", [](CBroadcastSession& s) { s.UserStop(); }, true, false},
+        {"the window's end, withdrawn", [](CBroadcastSession& s) { s.End(); }, false, true},
+        {"the window's end, answered first", [](CBroadcastSession& s) { s.End(); }, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        World w;
+        w.chosen = world.chosen;
+        w.answeredToken = "tok-2";
+        CData d;
+        d.SetCaptureToken("wlgame", "tok-1");
+        CBroadcastSession session(d, Services(w, d), nullptr);
+        platform::GameSource native;
+        native.pid = 99;
+        w.answeredBeforeTheStop = c.answeredFirst;
+        w.duringOpen = [&] {
+            EXPECT_TRUE(session.Opening());
+            c.during(session);
+        };
+        EXPECT_EQ(0, session.RequestBroadcast("g", "i", native, "wlgame"));
+        EXPECT_EQ(1, w.cancels);
+        EXPECT_FALSE(session.Opening());
+        EXPECT_TRUE(w.messages.empty()) << w.messages.front();
+        EXPECT_EQ(0, w.sendersMade);
+        EXPECT_EQ(0, session.Broadcasting());
+        for (const auto& capture : w.captures) EXPECT_TRUE(capture.expired()) << "a withdrawn start left the game shared";
+        // An answer that came all the same spent the old token.
+        EXPECT_EQ(c.answeredFirst ? "tok-2" : "tok-1", d.CaptureToken("wlgame"));
+        if (c.ends) {
+            EXPECT_EQ(nullptr, session.Settings());
+            continue;
+        }
+        // A stop outside an open has nothing to withdraw; the next start is a whole one.
+        session.UserStop();
+        EXPECT_EQ(1, w.cancels);
+        EXPECT_EQ(1, session.StartBroadcast(native, "wlgame"));
+    }
+
+    World w;
+    w.chosen = world.chosen;
+    CBroadcastSession session(data, Services(w, data), nullptr);
+    w.duringOpen = [&] { EXPECT_EQ(0, session.StartBroadcast(Window(8), "other")); };
+    w.answeredBeforeTheStop = true;
+    EXPECT_EQ(1, session.RequestBroadcast("g", "i", Window(7), "game"));
+    EXPECT_EQ(1u, w.opened.size());
+    EXPECT_EQ(7u, w.starts.back().first);
 }
 
 TEST_F(Session, UserStopTellsTheServiceOnceAndOffersNoContinue) {
