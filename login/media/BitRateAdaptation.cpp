@@ -9,11 +9,13 @@ BitRateAdaptation::BitRateAdaptation(long chosenVideo, long audio)
       floor_(std::max(1L, chosen_ / 10)),
       target_(chosen_) {}
 
-void BitRateAdaptation::Lower(long long nowMs, long sentBitsPerSecond) {
+void BitRateAdaptation::Lower(long long nowMs, long sentBitsPerSecond, bool growing) {
     const long video = static_cast<long>(static_cast<double>(sentBitsPerSecond - audio_) * kDrainShare);
     // At most halved at once: one measurement may still be off, and the next decision is only
-    // a second away.
-    const long lowered = std::clamp(video, std::max(floor_, target_ / 2), chosen_);
+    // a second away. A queue that still grows since the last decision is met by halving, since
+    // the measurement looks back over seconds when the link was faster.
+    const long half = std::max(floor_, target_ / 2);
+    const long lowered = growing ? half : std::clamp(video, half, chosen_);
     if (lowered < target_) target_ = lowered;
     lastChangeMs_ = nowMs;
     shortSinceMs_ = -1;
@@ -25,9 +27,14 @@ long BitRateAdaptation::Update(long long nowMs, int queuedMs, long sentBitsPerSe
         shortSinceMs_ = -1;
         // Once per measuring period, and only on a measurement that covers one: right after a
         // change the queue still holds what was encoded at the old rate.
-        if (sentBitsPerSecond >= 0 && nowMs - lastChangeMs_ >= kDecideMs) Lower(nowMs, sentBitsPerSecond);
+        if (sentBitsPerSecond >= 0 && nowMs - lastChangeMs_ >= kDecideMs) {
+            Lower(nowMs, sentBitsPerSecond, decidedAtMs_ >= 0 && queuedMs >= decidedQueuedMs_ + kGrowingMs);
+            decidedQueuedMs_ = queuedMs;
+            decidedAtMs_ = nowMs;
+        }
         return target_;
     }
+    decidedAtMs_ = -1;
     if (queuedMs >= kShortMs) {
         shortSinceMs_ = -1;
         return target_;
@@ -43,5 +50,5 @@ long BitRateAdaptation::Update(long long nowMs, int queuedMs, long sentBitsPerSe
 
 void BitRateAdaptation::Discarded(long long nowMs, long sentBitsPerSecond) {
     // Whatever was measured, the link carries less than the rate: at least halved.
-    Lower(nowMs, sentBitsPerSecond >= 0 ? sentBitsPerSecond : 0);
+    Lower(nowMs, sentBitsPerSecond >= 0 ? sentBitsPerSecond : 0, false);
 }

@@ -19,6 +19,8 @@ public:
     static constexpr long long kClimbEveryMs = 2000;
     // What is left of the measured rate for the picture: the rest drains the queue.
     static constexpr double kDrainShare = 0.85;
+    // Grown by this much since the last decision, the queue is still growing.
+    static constexpr int kGrowingMs = 100;
 
     // `chosenVideo`: the picture's share of the member's bit rate; `audio`: the sound's, which
     // the measured rate also carries.
@@ -37,7 +39,7 @@ public:
     long Floor() const { return floor_; }
 
 private:
-    void Lower(long long nowMs, long sentBitsPerSecond);
+    void Lower(long long nowMs, long sentBitsPerSecond, bool growing);
 
     long chosen_;
     long audio_;
@@ -45,4 +47,7 @@ private:
     long target_;
     long long lastChangeMs_ = -1;
     long long shortSinceMs_ = -1;  // the queue has been short since then (-1: it is not)
+    // The last decision down of this congestion, and the queue then (-1: none yet).
+    long long decidedAtMs_ = -1;
+    int decidedQueuedMs_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "StreamHealth.h"
 
+#include <algorithm>
 #include <cstdio>
 
 void StreamHealth::Begin(long long nowMs) {
@@ -36,11 +37,11 @@ void StreamHealth::Sample(long long nowMs, int queuedMs, long targetBitsPerSecon
     samples_ = n + 1;
 }
 
-long StreamHealth::BitsPerSecond(long long windowMs) const {
+long StreamHealth::BitsPerSecond(long long windowMs, long long nowMs) const {
     const unsigned n = samples_.load();
     if (n < 2) return -1;
     const Slot& newest = slots_[(n - 1) % kSlots];
-    const long long newestMs = newest.ms.load();
+    const long long newestMs = std::max(newest.ms.load(), nowMs);
     const long long newestBytes = newest.bytes.load();
     // Back to the first sample at least windowMs old; the writer is far from lapping the ring.
     const unsigned reach = n < kSlots / 2 ? n : kSlots / 2;
@@ -57,7 +58,7 @@ StreamHealth::Figures StreamHealth::Read(long long nowMs) const {
     f.live = live_.load();
     f.reconnecting = reconnecting_.load();
     f.onAirSeconds = f.live && nowMs > startMs_.load() ? (nowMs - startMs_.load()) / 1000 : 0;
-    const long rate = BitsPerSecond(kRateWindowMs);
+    const long rate = BitsPerSecond(kRateWindowMs, nowMs);
     f.kbitPerSecond = rate > 0 ? (rate + 500) / 1000 : 0;
     f.framesSent = framesSent_.load();
     f.framesDropped = framesDropped_.load();

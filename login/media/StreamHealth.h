@@ -41,8 +41,9 @@ public:
     void Sample(long long nowMs, int queuedMs, long targetBitsPerSecond);
 
     // Bits per second that left over the last `windowMs` as far as the samples reach back that
-    // far; -1 when they do not yet.
-    long BitsPerSecond(long long windowMs) const;
+    // far; -1 when they do not yet. Given `nowMs`, the time since the newest sample counts too:
+    // a writer held up in a send takes no samples, and its silence is part of the rate.
+    long BitsPerSecond(long long windowMs, long long nowMs = -1) const;
 
     Figures Read(long long nowMs) const;
     // The line the window and the tray show.

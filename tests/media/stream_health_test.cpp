@@ -47,13 +47,14 @@ INSTANTIATE_TEST_SUITE_P(
                        {{0, 0, -1, kChosen, "start"},
                         {5000, 100, 480000, kChosen, "one picture waiting is no congestion"},
                         {9000, 0, 480000, kChosen, "never above the choice"}}},
-        AdaptationCase{"AGrowingQueueLowersToTheMeasuredRateAtMostHalfAtATime",
+        AdaptationCase{"AGrowingQueueLowersToTheMeasuredRateAndHalvesWhileItStillGrows",
                        {{0, 0, -1, kChosen, "start"},
                         {500, 400, -1, kChosen, "nothing measured yet: nothing decided"},
                         {1500, 400, 250000, kChosen / 2, "the link's rate is below half: half first"},
-                        {2000, 800, 250000, kChosen / 2, "a second between decisions"},
-                        {2500, 800, 250000, kFromHalfLink, "then down to the link's"},
-                        {4000, 600, 250000, kFromHalfLink, "the same measurement lowers no further"}}},
+                        {2000, 420, 250000, kChosen / 2, "a second between decisions"},
+                        {2500, 450, 250000, kFromHalfLink, "then down to the link's"},
+                        {4000, 600, 250000, kFromHalfLink / 2, "still growing: halved, whatever was measured"},
+                        {5000, 550, 250000, kFromHalfLink / 2, "shrinking: the measurement holds, no lower"}}},
         AdaptationCase{"AShortQueueClimbsBackByATenthEveryTwoSeconds",
                        {{0, 0, -1, kChosen, "start"},
                         {1000, 300, 250000, kChosen / 2, "lowered"},
@@ -113,6 +114,8 @@ TEST_F(StreamHealthTest, TheRateIsWhatLeftOverTheLastTwoSeconds) {
     Send(400000, 1400);
     Send(100000, 2000);
     EXPECT_EQ(100000, health_.BitsPerSecond(StreamHealth::kRateWindowMs)) << "older seconds left out";
+    EXPECT_LT(health_.BitsPerSecond(StreamHealth::kRateWindowMs, now_ + 2000), 10000)
+        << "a writer held up for two seconds sent nothing in them";
     const StreamHealth::Figures f = health_.Read(now_);
     EXPECT_EQ(100, f.kbitPerSecond);
     EXPECT_EQ(45, f.framesSent);
