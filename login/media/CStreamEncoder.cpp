@@ -309,6 +309,11 @@ int CStreamEncoder::Open(const std::string& url, const std::string& formatName) 
         AVDictionary* options = nullptr;
         // Bounds a connection that is accepted but never answered, and a stalled send.
         av_dict_set(&options, "rw_timeout", "10000000", 0);
+        // About a second of the stream in the kernel's send buffer. Left to itself it grows to
+        // megabytes over a connection that the far end reads slowly: minutes of a stream that
+        // the backlog rule, the bit rate that follows the link and the member's health line
+        // would never see waiting.
+        av_dict_set_int(&options, "send_buffer_size", std::max<int64_t>(64 * 1024, settings_->bitRate / 8), 0);
         av_dict_set(&options, "protocol_whitelist", protocols, 0);
         const int ret = avio_open2(&oc->pb, url.c_str(), AVIO_FLAG_WRITE, &oc->interrupt_callback, &options);
         av_dict_free(&options);
