@@ -10,6 +10,7 @@
 #include "AudioInput.h"
 #include "CStreamSettings.h"
 #include "ILiveOwner.h"
+#include "StreamHealth.h"
 #include "GameCapture.h"
 
 // The part of the capture sender the session drives (CSendDataStream in the program).
@@ -21,6 +22,8 @@ public:
     // After a refused start: lets go of the capture it was given, so the game is not kept shared
     // while the sender waits for the next try.
     virtual void ReleaseCapture() = 0;
+    // How the broadcast is doing, while it runs; null where the sender keeps no figures.
+    virtual const StreamHealth* Health() const { return nullptr; }
 };
 
 // The member's choice as the settings window and the audio source list hold it.

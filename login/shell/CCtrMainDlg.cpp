@@ -11,6 +11,7 @@
 #include <QSystemTrayIcon>
 #include <QThread>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -49,6 +50,7 @@ public:
     int Start(std::shared_ptr<platform::IGameCapture> capture, const std::string& processName) override {
         return stream_.Start(std::move(capture), processName);
     }
+    const StreamHealth* Health() const override { return &stream_.Health(); }
     // A start without a capture stops the sender and drops the capture it held, and starts nothing.
     void ReleaseCapture() override { stream_.Start(nullptr, std::string()); }
 
@@ -86,6 +88,25 @@ void CCtrMainDlg::SetQuestionHandler(QuestionHandler handler) { QuestionRoute() 
 
 CCtrMainDlg::CCtrMainDlg(QWidget* login) : CDlgParent(kTemplateId, nullptr), login_(login) {
     session_ = std::make_unique<CBroadcastSession>(GetData(), MakeServices(), this);
+    healthTimer_.setInterval(1000);
+    connect(&healthTimer_, &QTimer::timeout, this, [this] {
+        const ILiveSender* sender = session_->Broadcasting() == 1 ? session_->Sender() : nullptr;
+        RefreshHealth(sender != nullptr ? sender->Health() : nullptr,
+                      std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count());
+    });
+}
+
+void CCtrMainDlg::RefreshHealth(const StreamHealth* health, long long nowMs) {
+    const StreamHealth::Figures figures = health != nullptr ? health->Read(nowMs) : StreamHealth::Figures{};
+    healthText_ = figures.live ? Q(StreamHealth::Text(figures)) : QString();
+    healthMark_ = figures.mark;
+    if (tray_) {
+        tray_->setToolTip(healthText_.isEmpty() ? QStringLiteral("STRIMO直播")
+                                                : QStringLiteral("STRIMO直播\n") + healthText_);
+    }
+    update();
 }
 
 CCtrMainDlg::~CCtrMainDlg() {
@@ -288,6 +309,7 @@ void CCtrMainDlg::AfterStart(int started) {
         animation_->show();
         animation_->Draw();
     }
+    healthTimer_.start();
     update();
 }
 
@@ -296,6 +318,8 @@ void CCtrMainDlg::ShowStopped(const std::string& text) {
     activateWindow();
     animation_->Stop();
     animation_->hide();
+    healthTimer_.stop();
+    RefreshHealth(nullptr, 0);
     stopButton_->setEnabled(false);
     stopButton_->hide();
     startButton_->show();
@@ -385,6 +409,21 @@ void CCtrMainDlg::OnExit() {
 void CCtrMainDlg::DrawOnFace(QPainter& painter) {
     if (session_->Broadcasting() == 0 && !tipStop_.isNull())
         painter.drawImage(SkinLayout::CtrMain::kTipStop.x, SkinLayout::CtrMain::kTipStop.y, tipStop_);
+    if (session_->Broadcasting() == 1 && !healthText_.isEmpty()) {
+        // The queue's mark as a dot in traffic-light colours, the figures beside it.
+        const auto& h = SkinLayout::CtrMain::kHealth;
+        const QColor mark = healthMark_ == StreamHealth::Mark::Red      ? QColor(0xD9, 0x3A, 0x2B)
+                            : healthMark_ == StreamHealth::Mark::Yellow ? QColor(0xE8, 0xB0, 0x1C)
+                                                                        : QColor(0x3C, 0xB0, 0x43);
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(mark);
+        painter.drawEllipse(QRect(h.x, h.y + (h.height - 10) / 2, 10, 10));
+        painter.restore();
+        painter.setPen(QColor(0x35, 0x74, 0xA1));
+        painter.drawText(QRect(h.x + 16, h.y, h.width - 16, h.height), Qt::AlignLeft | Qt::AlignVCenter, healthText_);
+    }
     const auto& v = SkinLayout::CtrMain::kVersion;
     painter.setPen(QColor(0x35, 0x74, 0xA1));
     painter.drawText(QRect(v.x, v.y, v.width, v.height), Qt::AlignLeft | Qt::AlignVCenter, versionText_);

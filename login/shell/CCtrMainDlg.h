@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <QPixmap>
+#include <QTimer>
 
 #include "CBroadcastSession.h"
 #include "CDataSettings.h"
@@ -79,6 +80,13 @@ public:
     // True when it was deferred so; false when the window may be destroyed now.
     bool DeferQuit();
 
+    // The health line while live, from the broadcast's figures (null: none, the line goes); the
+    // window's own timer calls it once a second, and the tray icon's tooltip carries the line.
+    void RefreshHealth(const StreamHealth* health, long long nowMs);
+    const QString& HealthText() const { return healthText_; }
+    StreamHealth::Mark HealthMark() const { return healthMark_; }
+    bool HealthWatched() const { return healthTimer_.isActive(); }
+
     const CBroadcastSession& Session() const { return *session_; }
     const GameIdTable& GameList() const { return gameList_; }
     UI::Controls::XPComboBox* AudioSourceBox() const { return audioBox_; }
@@ -132,4 +140,7 @@ private:
     // This window's calls under way that may run a nested event loop, and a quit asked meanwhile.
     int nestedCalls_ = 0;
     bool quitPending_ = false;
+    QTimer healthTimer_;
+    QString healthText_;
+    StreamHealth::Mark healthMark_ = StreamHealth::Mark::Green;
 };

@@ -304,7 +304,17 @@ TEST_F(Broadcaster, BroadcastReachesNginxShowsTheRoomAndStopEndsIt) {
     EXPECT_TRUE(main.StopButton()->isVisible());
     EXPECT_FALSE(main.StartButton()->isVisible());
     EXPECT_TRUE(main.Animation()->isVisible());
+    // The health line: once a second from the running broadcast's own figures.
+    ASSERT_TRUE(WaitFor([&] { return main.HealthText().contains(QStringLiteral("kbit/s")); }, 5000))
+        << main.HealthText().toStdString();
+    EXPECT_TRUE(main.HealthWatched());
     Screenshot(main, "main-window-broadcasting.png");
+    // A link slower than the stream: the line's mark says so while the bit rate comes down.
+    env->Relay().SetRate(150000);
+    const bool marked = WaitFor([&] { return main.HealthMark() != StreamHealth::Mark::Green; }, 60000);
+    EXPECT_TRUE(marked) << "a link at a third of the rate left the mark green: " << main.HealthText().toStdString();
+    if (marked) Screenshot(main, "main-window-slow-link.png");
+    env->Relay().SetRate(0);
 
     // Panel buttons do nothing while broadcasting.
     QTest::mouseClick(main.findChild<QAbstractButton*>(QString::number(CCtrMainDlg::kPropId)), Qt::LeftButton);

@@ -1,5 +1,5 @@
 // The main control window's own rules, offscreen and without a service or a game: what it does
-// with a quit that comes while one of its calls waits in a nested event loop.
+// with a quit that comes while one of its calls waits in a nested event loop, and the health line.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,7 @@
 #include "CCtrMainDlg.h"
 #include "CData.h"
 #include "ShellMessages.h"
+#include "StreamHealth.h"
 #include "TempDir.h"
 
 namespace {
@@ -59,6 +60,37 @@ TEST(MainWindowQuit, AQuitWhileACallWaitsComesAgainOnceItReturns) {
     QCoreApplication::sendPostedEvents(&login);
     EXPECT_EQ(1, login.quits);
     EXPECT_FALSE(main->DeferQuit());
+    main.reset();
+    MY_DATA_SPACE::DestroyData();
+}
+
+// While live the window shows the broadcast's figures as the health line, with the queue's mark,
+// and takes the line away once there are none; at rest it watches nothing.
+TEST(MainWindowHealth, TheLineShowsTheBroadcastsFigures) {
+    testsupport::TempDir dir;
+    testsupport::ScopedChdir cd(dir.path());
+    QuitReceiver login;
+    auto main = std::make_unique<CCtrMainDlg>(&login);
+    EXPECT_FALSE(main->HealthWatched());
+    EXPECT_TRUE(main->HealthText().isEmpty());
+
+    StreamHealth health;
+    long long now = 10000;
+    health.Begin(now);
+    for (int i = 0; i < 30; ++i) {
+        now += 100;
+        health.Sent(5000, true);
+        health.Sample(now, i > 25 ? StreamHealth::kYellowMs : 0, 400000);
+    }
+    main->RefreshHealth(&health, now);
+    EXPECT_EQ(QString::fromStdString(StreamHealth::Text(health.Read(now))), main->HealthText());
+    EXPECT_EQ(QStringLiteral("0:00:03  400 kbit/s  发送 30 帧  丢弃 0 帧 (0.0%)"), main->HealthText());
+    EXPECT_EQ(StreamHealth::Mark::Yellow, main->HealthMark());
+    health.SetReconnecting(true);
+    main->RefreshHealth(&health, now);
+    EXPECT_TRUE(main->HealthText().startsWith(QStringLiteral("正在重新连接…"))) << main->HealthText().toStdString();
+    main->RefreshHealth(nullptr, now);
+    EXPECT_TRUE(main->HealthText().isEmpty()) << "the line outlived the broadcast";
     main.reset();
     MY_DATA_SPACE::DestroyData();
 }

@@ -31,6 +31,8 @@ constexpr Slot kMinimise{356, 7, 18, 16};
 constexpr Slot kClose{376, 7, 18, 16};
 constexpr Slot kTipStop{15, 56, 370, 50};
 constexpr Slot kAnimation{15, 60, 98, 13};
+// Under "正在直播" while live: the queue's mark, then the health line.
+constexpr Slot kHealth{15, 82, 370, 16};
 constexpr Slot kStart{125, 118, 150, 40};
 constexpr Slot kStop{125, 118, 150, 40};
 constexpr Slot kAudioSource{70, 176, 200, 23};
