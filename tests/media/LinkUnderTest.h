@@ -74,4 +74,44 @@ private:
     std::vector<unsigned char> pixels_;
 };
 
+// A picture more like a game's: a gradient that moves, with grain over it. At the member's rate
+// the grain takes all the bits there are; at a lower rate the encoder smooths it away, so, unlike
+// noise, the pictures fit a slower link.
+class GrainCapture : public platform::IGameCapture {
+public:
+    State Look(platform::PictureSize* size) override {
+        *size = {320, 240};
+        return State::Shown;
+    }
+    bool PointerAt(int*, int*) override { return false; }
+    void BringToFront() override {}
+    Result Capture(int width, int rows, platform::Picture* picture) override {
+        const int stride = width * 4;
+        pixels_.resize(static_cast<std::size_t>(stride) * rows);
+        ++frame_;
+        for (int y = 0; y < rows; ++y) {
+            unsigned char* row = pixels_.data() + static_cast<long>(y) * stride;
+            for (int x = 0; x < width; ++x) {
+                state_ ^= state_ << 13;
+                state_ ^= state_ >> 7;
+                state_ ^= state_ << 17;
+                const int grain = static_cast<int>(state_ & 31) - 16;
+                const int base = (x + y + frame_ * 3) & 0xff;
+                for (int c = 0; c < 3; ++c) {
+                    const int v = (base + c * 60) % 200 + 28 + grain;
+                    row[x * 4 + c] = static_cast<unsigned char>(v);
+                }
+                row[x * 4 + 3] = 0xff;
+            }
+        }
+        *picture = {pixels_.data(), width, rows, stride, platform::PixelLayout::Bgrx};
+        return Result::Fresh;
+    }
+
+private:
+    uint64_t state_ = 0x2545f4914f6cdd1dull;
+    int frame_ = 0;
+    std::vector<unsigned char> pixels_;
+};
+
 }  // namespace testsupport
