@@ -44,40 +44,8 @@ inline std::string EnterPrivateNetwork() {
     return {};
 }
 
-// Pictures of fresh noise: the hardest thing to compress, so the stream uses its whole bit rate.
-class NoiseCapture : public platform::IGameCapture {
-public:
-    State Look(platform::PictureSize* size) override {
-        *size = {320, 240};
-        return State::Shown;
-    }
-    bool PointerAt(int*, int*) override { return false; }
-    void BringToFront() override {}
-    Result Capture(int width, int rows, platform::Picture* picture) override {
-        const int stride = width * 4;
-        pixels_.resize(static_cast<std::size_t>(stride) * rows);
-        for (int y = 0; y < rows; ++y) {
-            unsigned char* row = pixels_.data() + static_cast<long>(y) * stride;
-            for (int x = 0; x + 8 <= stride; x += 8) {
-                state_ ^= state_ << 13;
-                state_ ^= state_ >> 7;
-                state_ ^= state_ << 17;
-                std::memcpy(row + x, &state_, 8);
-            }
-        }
-        *picture = {pixels_.data(), width, rows, stride, platform::PixelLayout::Bgrx};
-        return Result::Fresh;
-    }
-
-private:
-    uint64_t state_ = 0x9e3779b97f4a7c15ull;
-    std::vector<unsigned char> pixels_;
-};
-
-// A picture more like a game's: a gradient that moves, with grain over it. At the member's rate
-// the grain takes all the bits there are; at a lower rate the encoder smooths it away, so, unlike
-// noise, the pictures fit a slower link.
-class GrainCapture : public platform::IGameCapture {
+// A game of 320 x 240 that is always shown and draws every picture anew, row by row.
+class SyntheticCapture : public platform::IGameCapture {
 public:
     State Look(platform::PictureSize* size) override {
         *size = {320, 240};
@@ -89,29 +57,51 @@ public:
         const int stride = width * 4;
         pixels_.resize(static_cast<std::size_t>(stride) * rows);
         ++frame_;
-        for (int y = 0; y < rows; ++y) {
-            unsigned char* row = pixels_.data() + static_cast<long>(y) * stride;
-            for (int x = 0; x < width; ++x) {
-                state_ ^= state_ << 13;
-                state_ ^= state_ >> 7;
-                state_ ^= state_ << 17;
-                const int grain = static_cast<int>(state_ & 31) - 16;
-                const int base = (x + y + frame_ * 3) & 0xff;
-                for (int c = 0; c < 3; ++c) {
-                    const int v = (base + c * 60) % 200 + 28 + grain;
-                    row[x * 4 + c] = static_cast<unsigned char>(v);
-                }
-                row[x * 4 + 3] = 0xff;
-            }
-        }
+        for (int y = 0; y < rows; ++y) DrawRow(pixels_.data() + static_cast<long>(y) * stride, width, y);
         *picture = {pixels_.data(), width, rows, stride, platform::PixelLayout::Bgrx};
         return Result::Fresh;
     }
 
-private:
-    uint64_t state_ = 0x2545f4914f6cdd1dull;
+protected:
+    virtual void DrawRow(unsigned char* row, int width, int y) = 0;
+    // xorshift64: the same pictures in every run.
+    uint64_t Next() {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 7;
+        state_ ^= state_ << 17;
+        return state_;
+    }
     int frame_ = 0;
+
+private:
+    uint64_t state_ = 0x9e3779b97f4a7c15ull;
     std::vector<unsigned char> pixels_;
+};
+
+// Pictures of fresh noise: the hardest thing to compress, so the stream uses its whole bit rate.
+class NoiseCapture : public SyntheticCapture {
+protected:
+    void DrawRow(unsigned char* row, int width, int) override {
+        for (int x = 0; x + 8 <= width * 4; x += 8) {
+            const uint64_t bits = Next();
+            std::memcpy(row + x, &bits, 8);
+        }
+    }
+};
+
+// A picture more like a game's: a gradient that moves, with grain over it. At the member's rate
+// the grain takes all the bits there are; at a lower rate the encoder smooths it away, so, unlike
+// noise, the pictures fit a slower link.
+class GrainCapture : public SyntheticCapture {
+protected:
+    void DrawRow(unsigned char* row, int width, int y) override {
+        for (int x = 0; x < width; ++x) {
+            const int grain = static_cast<int>(Next() & 31) - 16;
+            const int base = (x + y + frame_ * 3) & 0xff;
+            for (int c = 0; c < 3; ++c) row[x * 4 + c] = static_cast<unsigned char>((base + c * 60) % 200 + 28 + grain);
+            row[x * 4 + 3] = 0xff;
+        }
+    }
 };
 
 }  // namespace testsupport
