@@ -68,15 +68,8 @@ Row Run(const std::string& link, const std::vector<Phase>& phases, bool adaptive
         std::fprintf(stderr, "relay: %s\n", relay.Error().c_str());
         std::exit(1);
     }
-    CStreamSettings s;
-    s.sourceWidth = s.width = 320;
-    s.sourceHeight = s.height = 240;
-    s.frameRate = 10;
-    s.quality = 0;
-    s.bitRate = 500000;
-    s.audioEnabled = 0;
+    CStreamSettings s = DefaultStream("rtmp://127.0.0.1:" + std::to_string(relay.Port()) + "/live/bench");
     s.adaptiveBitRate = adaptive;
-    s.url = "rtmp://127.0.0.1:" + std::to_string(relay.Port()) + "/live/bench";
     const long chosen = s.bitRate - CStreamEncoder::kAudioBitRate;
     row.lowest = chosen;
     std::shared_ptr<platform::IGameCapture> capture;
@@ -89,18 +82,13 @@ Row Run(const std::string& link, const std::vector<Phase>& phases, bool adaptive
         std::exit(1);
     }
 
-    long long bytes = relay.BytesToServer();
-    auto arrived = Clock::now();
+    ArrivalWatch arrivals(relay);
     long long droppedPictures = 0;
     const auto watch = [&](Clock::time_point until, const std::function<bool()>& done) {
         while (Clock::now() < until && owner.Reasons().empty()) {
             std::this_thread::sleep_for(10ms);
-            const auto now = Clock::now();
-            if (relay.BytesToServer() != bytes) {
-                bytes = relay.BytesToServer();
-                arrived = now;
-            }
-            row.longestGap = std::max(row.longestGap, std::chrono::duration<double>(now - arrived).count());
+            arrivals.Look();
+            row.longestGap = std::max(row.longestGap, std::chrono::duration<double>(arrivals.Longest()).count());
             // One discard: the pictures it threw away, a tenth of a second each.
             const long long dropped = sender->Health().Read(0).framesDropped;
             if (dropped > droppedPictures)

@@ -1,7 +1,8 @@
 #pragma once
 
 // What the network-fault tests and the network bench share: a network namespace of their own
-// for the broadcast's connections, and a game whose pictures use the whole bit rate.
+// for the broadcast's connections, the member's default stream, games whose pictures use the
+// whole bit rate, and a watch on what reaches the server through the fault relay.
 
 #include <net/if.h>
 #include <sched.h>
@@ -9,13 +10,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "CStreamSettings.h"
+#include "FaultRelay.h"
 #include "GameCapture.h"
 
 namespace testsupport {
@@ -102,6 +107,41 @@ protected:
             row[x * 4 + 3] = 0xff;
         }
     }
+};
+
+// The member's defaults: 500 kbit/s, 10 pictures a second, level 0; no sound device.
+inline CStreamSettings DefaultStream(const std::string& url) {
+    CStreamSettings s;
+    s.sourceWidth = s.width = 320;
+    s.sourceHeight = s.height = 240;
+    s.frameRate = 10;
+    s.quality = 0;
+    s.bitRate = 500000;
+    s.audioEnabled = 0;
+    s.url = url;
+    return s;
+}
+
+// The longest time in which nothing went through the relay to the server, over the looks taken.
+class ArrivalWatch {
+public:
+    using Clock = std::chrono::steady_clock;
+    explicit ArrivalWatch(const FaultRelay& relay) : relay_(relay), bytes_(relay.BytesToServer()) {}
+    void Look() {
+        const auto now = Clock::now();
+        if (relay_.BytesToServer() != bytes_) {
+            bytes_ = relay_.BytesToServer();
+            last_ = now;
+        }
+        longest_ = std::max(longest_, now - last_);
+    }
+    Clock::duration Longest() const { return longest_; }
+
+private:
+    const FaultRelay& relay_;
+    long long bytes_;
+    Clock::time_point last_ = Clock::now();
+    Clock::duration longest_{};
 };
 
 }  // namespace testsupport

@@ -31,19 +31,6 @@ namespace {
 
 std::string privateNetworkProblem = "not set up";
 
-// The member's defaults: 500 kbit/s, 10 pictures a second, level 0.
-CStreamSettings Defaults(const std::string& url) {
-    CStreamSettings s;
-    s.sourceWidth = s.width = 320;
-    s.sourceHeight = s.height = 240;
-    s.frameRate = 10;
-    s.quality = 0;
-    s.bitRate = 500000;
-    s.audioEnabled = 0;
-    s.url = url;
-    return s;
-}
-
 class NetworkFaultTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -69,19 +56,12 @@ protected:
 
     // Runs until `until`, returning the longest time in which nothing reached nginx.
     Clock::duration RunWatchingArrivals(Clock::time_point until) {
-        long long bytes = relay_.BytesToServer();
-        auto last = Clock::now();
-        Clock::duration longest{};
+        ArrivalWatch arrivals(relay_);
         while (Clock::now() < until && owner_.Reasons().empty()) {
             std::this_thread::sleep_for(10ms);
-            const auto now = Clock::now();
-            if (relay_.BytesToServer() != bytes) {
-                bytes = relay_.BytesToServer();
-                last = now;
-            }
-            longest = std::max(longest, now - last);
+            arrivals.Look();
         }
-        return longest;
+        return arrivals.Longest();
     }
 
     NginxRtmpServer nginx_;
@@ -104,7 +84,7 @@ void ExpectMonotonic(const RecordedStream& rec) {
 TEST_F(NetworkFaultTest, DelayJitterAndHoldBackForAMinute) {
     relay_.SetDelay(150, 20);
     relay_.SetHoldBack(2000, 200);
-    const CStreamSettings s = Defaults(RelayUrl("slow"));
+    const CStreamSettings s = DefaultStream(RelayUrl("slow"));
     auto sender = Sender(s);
     ASSERT_EQ(1, sender->Start(capture_, "game"));
     const auto started = Clock::now();
@@ -142,7 +122,7 @@ TEST_F(NetworkFaultTest, DelayJitterAndHoldBackForAMinute) {
 // Each time the backlog rule throws packets away, and the next pictures start from a key frame:
 // a viewer's decoder reports nothing wrong from that key frame on. The broadcast never stops.
 TEST_F(NetworkFaultTest, BacklogDiscardsAreFollowedByAKeyFrame) {
-    CStreamSettings s = Defaults(RelayUrl("narrow"));
+    CStreamSettings s = DefaultStream(RelayUrl("narrow"));
     // The backlog rule alone: a bit rate that follows the link would keep the queue short.
     s.adaptiveBitRate = false;
     auto sender = Sender(s);
@@ -223,7 +203,7 @@ TEST_F(NetworkFaultTest, BacklogDiscardsAreFollowedByAKeyFrame) {
 // health line while it lasts, and the rate climbs back to the member's choice once the link
 // recovers.
 TEST_F(NetworkFaultTest, AHalfRateLinkIsMetByALowerBitRate) {
-    const CStreamSettings s = Defaults(RelayUrl("adapt"));
+    const CStreamSettings s = DefaultStream(RelayUrl("adapt"));
     auto sender = Sender(s);
     ASSERT_EQ(1, sender->Start(capture_, "game"));
     const long chosen = s.bitRate - CStreamEncoder::kAudioBitRate;
@@ -264,7 +244,7 @@ TEST_F(NetworkFaultTest, AHalfRateLinkIsMetByALowerBitRate) {
 // up at once instead of waiting out its 10 s time-out, and nothing more is reported to the owner,
 // who is ending the broadcast itself.
 TEST_F(NetworkFaultTest, StopDuringAHangingReopenEndsAtOnce) {
-    const CStreamSettings s = Defaults(RelayUrl("hang"));
+    const CStreamSettings s = DefaultStream(RelayUrl("hang"));
     auto sender = Sender(s);
     ASSERT_EQ(1, sender->Start(capture_, "game"));
     ASSERT_TRUE(WaitFor([&] { return sender->Encoder().VideoFramesEncoded() >= 5; }, 10s));
