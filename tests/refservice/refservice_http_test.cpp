@@ -103,7 +103,9 @@ class ServiceHttpTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(RunCommand("add-user --data " + data.path().string() + " demo", "strimo-demo\n"), 0);
+        ASSERT_EQ(RunCommand("add-user --data " + data.path().string() + TestDatabaseOption(data.path()) + " demo",
+                             "strimo-demo\n"),
+                  0);
         // A stand-in for the player library, which the web dependencies install outside the tree.
         const std::string hlsJs = (data.path() / "hls.min.js").string();
         WriteFile(hlsJs, "hls.js stand-in\n");
