@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -55,8 +56,10 @@ public:
         if (pipe(out) != 0) throw std::runtime_error("pipe failed");
         std::vector<std::string> args = {binary, "serve", "--port", "0", "--data", dataDir};
         args.insert(args.end(), extra.begin(), extra.end());
-        const auto database = TestDatabaseArgs(dataDir);
-        args.insert(args.end(), database.begin(), database.end());
+        if (std::find(extra.begin(), extra.end(), "--database") == extra.end()) {
+            const auto database = TestDatabaseArgs(dataDir);
+            args.insert(args.end(), database.begin(), database.end());
+        }
         pid_ = fork();
         if (pid_ < 0) throw std::runtime_error("fork failed");
         if (pid_ == 0) {

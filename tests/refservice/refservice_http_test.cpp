@@ -414,6 +414,43 @@ TEST_F(ServiceHttpTest, RestartKeepsAccountsRoomsAndSessions)
     EXPECT_GT(std::stoll(ParseJson(r->body)["lid"].asString()), std::stoll(room["lid"].asString()));
 }
 
+// The operator moves a running service's database to another one (SQLite to PostgreSQL when
+// the cluster of the tests is there, else to another file) and starts the service on it:
+// members keep their sessions, rooms their numbers and states.
+TEST_F(ServiceHttpTest, TheDatabaseMovesWithEverythingInIt)
+{
+    Client client(service->port());
+    const auto room = NewRoom(client, "gid=5 &title=moved");
+    ASSERT_EQ(Callback("publish", room["pipName"].asString()), 200);
+    EXPECT_EQ(service->Stop(), 0);
+
+    TempDir moved;
+    std::unique_ptr<testsupport::PostgresDatabase> target;
+    std::vector<std::string> targetArgs;
+    std::string to = moved / "strimo.db";
+    if (std::getenv("STRIMO_TEST_POSTGRES_SOCKET")) {
+        target = std::make_unique<testsupport::PostgresDatabase>();
+        to = target->Url();
+        targetArgs = {"--database", to};
+    }
+    const std::string from = " --data " + data.path().string() + TestDatabaseOption(data.path());
+    ASSERT_EQ(RunCommand("move-database" + from + " '" + to + "'"), 0);
+    // A second move would mix two services' members: refused, and nothing changes.
+    EXPECT_NE(RunCommand("move-database" + from + " '" + to + "'"), 0);
+    EXPECT_NE(RunCommand("move-database --data " + (moved / "none") + " " + (moved / "other.db")), 0);
+
+    targetArgs.insert(targetArgs.end(), {"--rtmp-url", kRtmpUrl});
+    service = std::make_unique<ServiceProcess>(kBinary, moved.path().string(), targetArgs);
+    const auto kept = Room(room["lid"].asString());
+    EXPECT_EQ(kept["title"].asString(), "moved");
+    EXPECT_EQ(kept["state"].asString(), "live");
+    httplib::Client raw("127.0.0.1", service->port());
+    auto r = raw.Post("/api/stream", {{"Cookie", client.cookie()}}, "gid=5 &title=after", "application/x-www-form-urlencoded");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200) << "the member's session did not move";
+    EXPECT_GT(std::stoll(ParseJson(r->body)["lid"].asString()), std::stoll(room["lid"].asString()));
+}
+
 TEST_F(ServiceHttpTest, MemberPagesTheProgramsOpen)
 {
     Client browser(service->port());
