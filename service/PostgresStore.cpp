@@ -281,6 +281,10 @@ void PostgresStore::Give(Handle handle)
     } else {
         handle.reset();
         --open_;
+        // The server went away (a restart, a fail-over): the idle ones are as dead, and each
+        // would fail a request of its own before being found out.
+        open_ -= static_cast<int>(idle_.size());
+        idle_.clear();
     }
     idleChanged_.notify_one();
 }

@@ -530,3 +530,32 @@ TEST_P(Store, MovingToTheOtherStoreKeepsEverything)
     EXPECT_THROW(to->Fill(contents), std::runtime_error);
     EXPECT_EQ(to->Read().rooms.size(), 4u);
 }
+
+// The database server restarts (or fails over) under a running instance: the connections of
+// its pool are all gone. The request that finds it out may fail; the ones after it do not.
+TEST(PostgresStoreConnections, ThoseTheServerDroppedAreReplaced)
+{
+    PostgresDatabase database;
+    auto store = ServiceStore::Open(database.Url());
+    store->AddUser("demo", "h");
+    // Calls side by side, so that the pool holds several connections.
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20; ++i) store->ChangeTally("k", [](ServiceStore::Tally& tally) { ++tally.count; });
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    database.Run("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                 "WHERE datname = current_database() AND pid <> pg_backend_pid()");
+    int failed = 0;
+    for (int i = 0; i < 10; ++i) {
+        try {
+            EXPECT_TRUE(store->FindUser("demo"));
+        } catch (const std::runtime_error&) {
+            ++failed;
+        }
+    }
+    EXPECT_LE(failed, 1) << "requests failed on connections the server had dropped";
+    EXPECT_EQ(store->FindTally("k")->count, 120);
+}
