@@ -15,16 +15,6 @@ namespace {
 constexpr size_t kTitleBytes = 200;
 constexpr const char* kOtherGame = "其他";
 
-std::string StateText(const ServiceStore::Room& room)
-{
-    switch (room.state) {
-    case ServiceStore::RoomState::Issued: return "issued";
-    case ServiceStore::RoomState::Live: return "live";
-    case ServiceStore::RoomState::Ended: return "ended";
-    }
-    return "ended";
-}
-
 }  // namespace
 
 BroadcasterApiRoutes::BroadcasterApiRoutes(const ServiceConfig& config, ServiceStore& store, MemberSessions& sessions)
@@ -166,7 +156,7 @@ void BroadcasterApiRoutes::RoomState(const httplib::Request& req, httplib::Respo
     }
     Json::Value reply;
     reply["lid"] = std::to_string(room->lid);
-    reply["state"] = StateText(*room);
+    reply["state"] = ServiceStore::StateName(room->state);
     reply["title"] = room->title;
     reply["game"] = room->gameName;
     reply["member"] = room->userName;

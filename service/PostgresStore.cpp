@@ -105,23 +105,6 @@ auto InPgTransaction(PGconn* conn, Work&& work)
     }
 }
 
-ServiceStore::RoomState PgStateFrom(const std::string& name)
-{
-    if (name == "issued") return ServiceStore::RoomState::Issued;
-    if (name == "live") return ServiceStore::RoomState::Live;
-    return ServiceStore::RoomState::Ended;
-}
-
-const char* PgStateName(ServiceStore::RoomState state)
-{
-    switch (state) {
-    case ServiceStore::RoomState::Issued: return "issued";
-    case ServiceStore::RoomState::Live: return "live";
-    case ServiceStore::RoomState::Ended: break;
-    }
-    return "ended";
-}
-
 // Keys of the advisory locks that order what instances do at once.
 constexpr int64_t kUpgradeLock = 0x5354524d0001;
 constexpr int64_t kRegistrationLock = 0x5354524d0002;
@@ -174,10 +157,6 @@ CREATE TABLE tallies(
 CREATE INDEX tallies_by_end ON tallies(keep_until);
 )sql";
 
-constexpr const char* kPgRoomColumns =
-    "SELECT r.lid, r.user_id, u.name, r.gid, COALESCE(g.gname, ''), r.title, r.stream, "
-    "r.owner_addr, r.state, r.end_reason, r.created, r.started, r.ended "
-    "FROM rooms r JOIN users u ON u.id = r.user_id LEFT JOIN games g ON g.gid = r.gid ";
 
 std::vector<ServiceStore::Room> PgRooms(const Result& result)
 {
@@ -192,7 +171,7 @@ std::vector<ServiceStore::Room> PgRooms(const Result& result)
         room.title = Text(result, i, 5);
         room.stream = Text(result, i, 6);
         room.ownerAddr = Text(result, i, 7);
-        room.state = PgStateFrom(Text(result, i, 8));
+        room.state = ServiceStore::StateNamed(Text(result, i, 8));
         room.endReason = Text(result, i, 9);
         room.created = Number(result, i, 10);
         room.started = Number(result, i, 11);
@@ -449,7 +428,7 @@ int64_t PostgresStore::CreateRoom(int64_t userId, const std::string& gid, const 
 std::optional<PostgresStore::Room> PostgresStore::FindRoom(int64_t lid)
 {
     auto conn = Take();
-    auto rooms = PgRooms(Query(conn.get(), (std::string(kPgRoomColumns) + "WHERE r.lid = $1").c_str(), {lid}));
+    auto rooms = PgRooms(Query(conn.get(), (std::string(kRoomSelect) + "WHERE r.lid = $1").c_str(), {lid}));
     if (rooms.empty()) return std::nullopt;
     return rooms.front();
 }
@@ -458,7 +437,7 @@ std::optional<PostgresStore::Room> PostgresStore::FindRoomByStream(const std::st
 {
     if (!Holdable(stream)) return std::nullopt;
     auto conn = Take();
-    auto rooms = PgRooms(Query(conn.get(), (std::string(kPgRoomColumns) + "WHERE r.stream = $1").c_str(), {stream}));
+    auto rooms = PgRooms(Query(conn.get(), (std::string(kRoomSelect) + "WHERE r.stream = $1").c_str(), {stream}));
     if (rooms.empty()) return std::nullopt;
     return rooms.front();
 }
@@ -467,14 +446,14 @@ std::vector<PostgresStore::Room> PostgresStore::LiveRooms()
 {
     auto conn = Take();
     return PgRooms(Query(conn.get(),
-                         (std::string(kPgRoomColumns) + "WHERE r.state = 'live' ORDER BY r.started DESC LIMIT 200").c_str()));
+                         (std::string(kRoomSelect) + "WHERE r.state = 'live' ORDER BY r.started DESC LIMIT 200").c_str()));
 }
 
 std::vector<PostgresStore::Room> PostgresStore::RoomsOfUser(int64_t userId, int limit)
 {
     auto conn = Take();
     return PgRooms(Query(conn.get(),
-                         (std::string(kPgRoomColumns) + "WHERE r.user_id = $1 ORDER BY r.lid DESC LIMIT $2").c_str(),
+                         (std::string(kRoomSelect) + "WHERE r.user_id = $1 ORDER BY r.lid DESC LIMIT $2").c_str(),
                          {userId, limit}));
 }
 
@@ -627,7 +606,7 @@ PostgresStore::Contents PostgresStore::Read()
         }
         const auto games = Query(conn.get(), "SELECT gid, gname FROM games ORDER BY ord, gid");
         for (int i = 0; i < Rows(games); ++i) contents.games.push_back({Text(games, i, 0), Text(games, i, 1)});
-        contents.rooms = PgRooms(Query(conn.get(), (std::string(kPgRoomColumns) + "ORDER BY r.lid").c_str()));
+        contents.rooms = PgRooms(Query(conn.get(), (std::string(kRoomSelect) + "ORDER BY r.lid").c_str()));
         const auto posts = Query(conn.get(), "SELECT id, user_id, text, created FROM posts ORDER BY id");
         for (int i = 0; i < Rows(posts); ++i) {
             contents.posts.push_back({Number(posts, i, 0), Number(posts, i, 1), Text(posts, i, 2), Number(posts, i, 3)});
@@ -668,7 +647,7 @@ void PostgresStore::Fill(const Contents& contents)
             Query(conn.get(),
                   "INSERT INTO rooms(lid, user_id, gid, title, stream, owner_addr, state, end_reason, created, "
                   "started, ended) VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11)",
-                  {room.lid, room.userId, room.gid, room.title, room.stream, room.ownerAddr, PgStateName(room.state),
+                  {room.lid, room.userId, room.gid, room.title, room.stream, room.ownerAddr, ServiceStore::StateName(room.state),
                    room.endReason, room.created, room.started, room.ended});
         }
         for (const auto& post : contents.posts) {

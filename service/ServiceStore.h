@@ -91,6 +91,10 @@ public:
     static std::unique_ptr<ServiceStore> Open(const std::string& database);
     static bool IsPostgresUrl(const std::string& database);
 
+    // A room's state as the tables and the room's JSON name it: "issued", "live", "ended".
+    static const char* StateName(RoomState state);
+    static RoomState StateNamed(const std::string& name);
+
     virtual ~ServiceStore() = default;
 
     // Refuses a name that is taken, or that looks like a member's (the same skeleton,
@@ -157,4 +161,12 @@ public:
     // later rooms, members and posts are numbered after them. Throws when the store holds
     // members or rooms already.
     virtual void Fill(const Contents& contents) = 0;
+
+protected:
+    // A room's row with its member's and game's names, in SQL both stores speak; a WHERE or
+    // ORDER BY follows.
+    static constexpr const char* kRoomSelect =
+        "SELECT r.lid, r.user_id, u.name, r.gid, COALESCE(g.gname, ''), r.title, r.stream, "
+        "r.owner_addr, r.state, r.end_reason, r.created, r.started, r.ended "
+        "FROM rooms r JOIN users u ON u.id = r.user_id LEFT JOIN games g ON g.gid = r.gid ";
 };

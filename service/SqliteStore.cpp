@@ -32,23 +32,6 @@ std::string Column(sqlite3_stmt* stmt, int index)
     return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt, index))) : std::string{};
 }
 
-SqliteStore::RoomState StateFrom(const std::string& name)
-{
-    if (name == "issued") return SqliteStore::RoomState::Issued;
-    if (name == "live") return SqliteStore::RoomState::Live;
-    return SqliteStore::RoomState::Ended;
-}
-
-const char* StateName(SqliteStore::RoomState state)
-{
-    switch (state) {
-    case SqliteStore::RoomState::Issued: return "issued";
-    case SqliteStore::RoomState::Live: return "live";
-    case SqliteStore::RoomState::Ended: break;
-    }
-    return "ended";
-}
-
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS users(
   id INTEGER PRIMARY KEY,
@@ -93,10 +76,6 @@ CREATE TABLE IF NOT EXISTS tallies(
 CREATE INDEX IF NOT EXISTS tallies_by_end ON tallies(keep_until);
 )sql";
 
-constexpr const char* kRoomColumns =
-    "SELECT r.lid, r.user_id, u.name, r.gid, COALESCE(g.gname, ''), r.title, r.stream, "
-    "r.owner_addr, r.state, r.end_reason, r.created, r.started, r.ended "
-    "FROM rooms r JOIN users u ON u.id = r.user_id LEFT JOIN games g ON g.gid = r.gid ";
 
 SqliteStore::Room ReadRoom(sqlite3_stmt* stmt)
 {
@@ -109,7 +88,7 @@ SqliteStore::Room ReadRoom(sqlite3_stmt* stmt)
     room.title = Column(stmt, 5);
     room.stream = Column(stmt, 6);
     room.ownerAddr = Column(stmt, 7);
-    room.state = StateFrom(Column(stmt, 8));
+    room.state = SqliteStore::StateNamed(Column(stmt, 8));
     room.endReason = Column(stmt, 9);
     room.created = sqlite3_column_int64(stmt, 10);
     room.started = sqlite3_column_int64(stmt, 11);
@@ -470,7 +449,7 @@ int SqliteStore::LiveRoomsOfUser(int64_t userId)
 
 std::vector<SqliteStore::Room> SqliteStore::QueryRooms(const char* where, int64_t param, int limit)
 {
-    auto stmt = Prepare((std::string(kRoomColumns) + where).c_str());
+    auto stmt = Prepare((std::string(kRoomSelect) + where).c_str());
     if (param != INT64_MIN) Bind(stmt.get(), 1, param);
     std::vector<Room> rooms;
     while (static_cast<int>(rooms.size()) < limit && NextRow(db_.get(), stmt.get())) {
@@ -490,7 +469,7 @@ std::optional<SqliteStore::Room> SqliteStore::FindRoom(int64_t lid)
 std::optional<SqliteStore::Room> SqliteStore::FindRoomByStream(const std::string& stream)
 {
     std::lock_guard lock(mutex_);
-    auto stmt = Prepare((std::string(kRoomColumns) + "WHERE r.stream = ?").c_str());
+    auto stmt = Prepare((std::string(kRoomSelect) + "WHERE r.stream = ?").c_str());
     Bind(stmt.get(), 1, stream);
     if (!NextRow(db_.get(), stmt.get())) return std::nullopt;
     return ReadRoom(stmt.get());
@@ -623,16 +602,21 @@ SqliteStore::Tally SqliteStore::ChangeTally(const std::string& key, const std::f
             if (NextRow(db_.get(), find.get())) tally = ReadTally(find.get(), 0);
         }
         change(tally);
-        auto stmt = Prepare("INSERT OR REPLACE INTO tallies(key, count, locked_until, last, keep_until) "
-                            "VALUES(?, ?, ?, ?, ?)");
-        Bind(stmt.get(), 1, key);
-        Bind(stmt.get(), 2, tally.count);
-        Bind(stmt.get(), 3, tally.lockedUntil);
-        Bind(stmt.get(), 4, tally.last);
-        Bind(stmt.get(), 5, tally.keepUntil);
-        Run(db_.get(), stmt.get());
+        WriteTally(key, tally);
     });
     return tally;
+}
+
+void SqliteStore::WriteTally(const std::string& key, const Tally& tally)
+{
+    auto stmt = Prepare("INSERT OR REPLACE INTO tallies(key, count, locked_until, last, keep_until) "
+                        "VALUES(?, ?, ?, ?, ?)");
+    Bind(stmt.get(), 1, key);
+    Bind(stmt.get(), 2, tally.count);
+    Bind(stmt.get(), 3, tally.lockedUntil);
+    Bind(stmt.get(), 4, tally.last);
+    Bind(stmt.get(), 5, tally.keepUntil);
+    Run(db_.get(), stmt.get());
 }
 
 void SqliteStore::ForgetTally(const std::string& key)
@@ -736,7 +720,7 @@ void SqliteStore::Fill(const Contents& contents)
             Bind(stmt.get(), 4, room.title);
             Bind(stmt.get(), 5, room.stream);
             Bind(stmt.get(), 6, room.ownerAddr);
-            Bind(stmt.get(), 7, std::string(StateName(room.state)));
+            Bind(stmt.get(), 7, std::string(SqliteStore::StateName(room.state)));
             Bind(stmt.get(), 8, room.endReason);
             Bind(stmt.get(), 9, room.created);
             Bind(stmt.get(), 10, room.started);
@@ -751,15 +735,6 @@ void SqliteStore::Fill(const Contents& contents)
             Bind(stmt.get(), 4, post.created);
             Run(db_.get(), stmt.get());
         }
-        for (const auto& [key, tally] : contents.tallies) {
-            auto stmt = Prepare("INSERT OR REPLACE INTO tallies(key, count, locked_until, last, keep_until) "
-                                "VALUES(?, ?, ?, ?, ?)");
-            Bind(stmt.get(), 1, key);
-            Bind(stmt.get(), 2, tally.count);
-            Bind(stmt.get(), 3, tally.lockedUntil);
-            Bind(stmt.get(), 4, tally.last);
-            Bind(stmt.get(), 5, tally.keepUntil);
-            Run(db_.get(), stmt.get());
-        }
+        for (const auto& [key, tally] : contents.tallies) WriteTally(key, tally);
     });
 }

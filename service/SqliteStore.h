@@ -71,6 +71,8 @@ private:
     Statement Prepare(const char* sql);
     void Exec(const char* sql);
     std::vector<Room> QueryRooms(const char* where, int64_t param, int limit);
+    // Inside a transaction of the caller's.
+    void WriteTally(const std::string& key, const Tally& tally);
     // Runs `work` between BEGIN IMMEDIATE and COMMIT, rolling back when it throws.
     void InTransaction(const std::function<void()>& work);
 
