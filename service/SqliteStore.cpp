@@ -530,21 +530,37 @@ int SqliteStore::EndAllLive()
 SqliteStore::EndResult SqliteStore::EndByNotice(int64_t lid, const std::string& fromAddr)
 {
     std::lock_guard lock(mutex_);
-    auto find = Prepare("SELECT owner_addr, state, end_reason FROM rooms WHERE lid = ?");
-    Bind(find.get(), 1, lid);
-    if (!NextRow(db_.get(), find.get())) return EndResult::NotFound;
-    if (Column(find.get(), 0) != fromAddr) return EndResult::NotOwner;
-    if (Column(find.get(), 1) == "ended" && Column(find.get(), 2) == "notice") {
-        return EndResult::AlreadyEnded;
-    }
-    // An end notice also closes the reconnection window a dropped publisher had left open.
-    auto stmt = Prepare(
-        "UPDATE rooms SET state = 'ended', end_reason = 'notice', "
-        "  ended = CASE WHEN state = 'ended' THEN ended ELSE ? END WHERE lid = ?");
-    Bind(stmt.get(), 1, Now());
-    Bind(stmt.get(), 2, lid);
-    Run(db_.get(), stmt.get());
-    return EndResult::Ended;
+    EndResult result = EndResult::Ended;
+    // The look and the change in one writing transaction: a read that turns into a write after
+    // another instance wrote is refused by SQLite at once, whatever the busy time-out.
+    InTransaction([&] {
+        std::string owner, state, reason;
+        {
+            auto find = Prepare("SELECT owner_addr, state, end_reason FROM rooms WHERE lid = ?");
+            Bind(find.get(), 1, lid);
+            if (!NextRow(db_.get(), find.get())) {
+                result = EndResult::NotFound;
+                return;
+            }
+            owner = Column(find.get(), 0);
+            state = Column(find.get(), 1);
+            reason = Column(find.get(), 2);
+        }
+        if (owner != fromAddr) {
+            result = EndResult::NotOwner;
+        } else if (state == "ended" && reason == "notice") {
+            result = EndResult::AlreadyEnded;
+        } else {
+            // An end notice also closes the reconnection window a dropped publisher had left open.
+            auto stmt = Prepare(
+                "UPDATE rooms SET state = 'ended', end_reason = 'notice', "
+                "  ended = CASE WHEN state = 'ended' THEN ended ELSE ? END WHERE lid = ?");
+            Bind(stmt.get(), 1, Now());
+            Bind(stmt.get(), 2, lid);
+            Run(db_.get(), stmt.get());
+        }
+    });
+    return result;
 }
 
 void SqliteStore::AddPost(int64_t userId, const std::string& text)

@@ -559,3 +559,39 @@ TEST(PostgresStoreConnections, ThoseTheServerDroppedAreReplaced)
     EXPECT_LE(failed, 1) << "requests failed on connections the server had dropped";
     EXPECT_EQ(store->FindTally("k")->count, 120);
 }
+
+// End notices answered by one instance while another writes: each is a read and a write, which
+// must not fail for the other's writes in between (SQLite refuses a read turned write at once,
+// whatever its busy time-out).
+TEST_P(Store, EndNoticesBesideAnotherInstancesWritesAllLand)
+{
+    auto one = Open();
+    auto two = Open();
+    one->AddUser("demo", "h");
+    const auto id = one->FindUser("demo")->id;
+    std::vector<int64_t> lids;
+    for (int i = 0; i < 300; ++i) lids.push_back(one->CreateRoom(id, "1", "t", "s" + std::to_string(i), "a"));
+    std::atomic<int> failed{0};
+    std::atomic<bool> ending{true};
+    std::thread writer([&] {
+        for (int i = 0; ending; ++i) {
+            try {
+                two->CreateRoom(id, "1", "t", "w" + std::to_string(i), "a");
+            } catch (const std::runtime_error&) {
+                ++failed;
+            }
+        }
+    });
+    int ended = 0;
+    for (const auto lid : lids) {
+        try {
+            ended += one->EndByNotice(lid, "a") == ServiceStore::EndResult::Ended;
+        } catch (const std::runtime_error&) {
+            ++failed;
+        }
+    }
+    ending = false;
+    writer.join();
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(ended, 300);
+}
