@@ -246,9 +246,16 @@ start_all() {
     exit 1
   fi
 
-  if [[ ! -f $data/strimo.db && $demo == 1 ]]; then
+  # The operator's settings name the database (SQLite in the data folder, or PostgreSQL): the
+  # commands below work on the one the service will use.
+  local operator_config=()
+  [[ -f $data/strimo-service.conf ]] && operator_config=(--config "$data/strimo-service.conf")
+  if [[ ! -f $data/strimo.db && ! -f $data/demo.done && $demo == 1 ]]; then
     echo "service.sh: new data folder $data: demo member '$DEMO_USER', sample release $(cat "$root/service/sample-release/VERSION")"
-    echo "$DEMO_PASSWORD" | "$bin" add-user --data "$data" "$DEMO_USER" >/dev/null
+    # A database that other machines share may have the member already.
+    echo "$DEMO_PASSWORD" | "$bin" add-user "${operator_config[@]}" --data "$data" "$DEMO_USER" >/dev/null ||
+      echo "service.sh: the demo member was not added (see above)"
+    : >"$data/demo.done"
     # A release is public: nginx's workers send it.
     (umask 022 && mkdir -p "$data/updata" && cp -r "$root/service/sample-release/files/." "$data/updata/")
     (umask 022 && "$bin" make-update --version "$(cat "$root/service/sample-release/VERSION")" "$data/updata" >/dev/null)
@@ -257,7 +264,7 @@ start_all() {
 
   # A streaming server that is starting has no publisher: rooms left live by one that stopped
   # are marked dropped (their broadcasters may still reconnect within the grace time).
-  [[ -f $data/strimo.db ]] && "$bin" end-live --data "$data" >/dev/null
+  "$bin" end-live "${operator_config[@]}" --data "$data" >/dev/null
 
   # The secret nginx adds to every request it passes on: without it the service answers nothing,
   # so its loopback ports are of no use to anyone else on this machine.

@@ -1,86 +1,97 @@
 #include "LoginThrottle.h"
 
 #include <algorithm>
+#include <climits>
+
+#include "PasswordHash.h"
 
 namespace {
 
 // Records idle this long are forgotten: the count starts again from zero.
 constexpr std::chrono::hours kForgetAfter{1};
 
+int64_t Millis(LoginThrottle::Clock::time_point time)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+}
+
+int64_t Millis(std::chrono::milliseconds span)
+{
+    return span.count();
+}
+
 }  // namespace
 
-std::string LoginThrottle::PairKey(const std::string& name, const std::string& address)
+std::string LoginThrottle::Key(char kind, const std::string& name, const std::string& address)
 {
     // Names hold no control characters, so the separator cannot be forged.
-    return name + '\n' + address;
+    return std::string(1, kind) + PasswordHash::Sha256Hex(name + '\n' + address);
 }
 
-bool LoginThrottle::IsLocked(const Table& table, const std::string& key, Clock::time_point now)
+bool LoginThrottle::IsLocked(const std::string& key, Clock::time_point now)
 {
-    const auto it = table.find(key);
-    return it != table.end() && now < it->second.lockedUntil;
+    const auto tally = store_.FindTally(key);
+    return tally && Millis(now) < tally->lockedUntil;
 }
 
-LoginThrottle::Record& LoginThrottle::Tally(Table& table, const std::string& key, Clock::time_point now)
+int64_t LoginThrottle::Count(const std::string& key, int free, std::chrono::seconds longest, Clock::time_point now)
 {
-    Record& record = table[key];
-    if (record.failures > 0 && now - record.last > kForgetAfter) record = {};
-    ++record.failures;
-    record.last = now;
-    return record;
+    const int64_t at = Millis(now);
+    return store_
+        .ChangeTally(key,
+                     [&](ServiceStore::Tally& tally) {
+                         if (tally.count > 0 && at - tally.last > Millis(kForgetAfter)) tally = {};
+                         ++tally.count;
+                         tally.last = at;
+                         const int64_t over = tally.count - free;
+                         if (over > 0) {
+                             const auto lock = kFirstLock * (1LL << std::min<int64_t>(over - 1, 20));
+                             tally.lockedUntil = at + Millis(std::min<std::chrono::milliseconds>(lock, longest));
+                         }
+                         tally.keepUntil = std::max(tally.lockedUntil, at + Millis(kForgetAfter));
+                     })
+        .count;
 }
 
-void LoginThrottle::Count(Table& table, const std::string& key, int free, std::chrono::seconds longest,
-                          Clock::time_point now)
+bool LoginThrottle::Known(const std::string& name, const std::string& address, Clock::time_point now)
 {
-    Record& record = Tally(table, key, now);
-    const int over = record.failures - free;
-    if (over <= 0) return;
-    auto lock = kFirstLock * (1LL << std::min(over - 1, 20));
-    record.lockedUntil = now + std::min<Clock::duration>(lock, longest);
-}
-
-bool LoginThrottle::Known(const std::string& pair, Clock::time_point now) const
-{
-    const auto it = known_.find(pair);
-    return it != known_.end() && now - it->second < kRememberSuccess;
+    const auto tally = store_.FindTally(Key('k', name, address));
+    return tally && Millis(now) - tally->last < Millis(kRememberSuccess);
 }
 
 bool LoginThrottle::Locked(const std::string& name, const std::string& address, Clock::time_point now)
 {
-    std::lock_guard lock(mutex_);
-    const std::string pair = PairKey(name, address);
-    if (IsLocked(pairs_, pair, now)) return true;
-    return !address.empty() && IsLocked(addresses_, address, now) && !Known(pair, now);
+    if (IsLocked(Key('p', name, address), now)) return true;
+    return !address.empty() && IsLocked(Key('a', address), now) && !Known(name, address, now);
 }
 
 void LoginThrottle::Failed(const std::string& name, const std::string& address, Clock::time_point now)
 {
-    std::lock_guard lock(mutex_);
     Prune(now);
-    const std::string pair = PairKey(name, address);
-    const int nameFailures = Tally(names_, name, now).failures;
-    const bool underAttack = !address.empty() && nameFailures > kNameUnderAttack && !Known(pair, now);
-    Count(pairs_, pair, underAttack ? 0 : kFreeFailuresPerPair, kLongestLock, now);
-    if (!address.empty()) Count(addresses_, address, kFreeFailuresPerAddress, kLongestAddressLock, now);
+    // The name's own count never locks: it only tells when the name is under attack.
+    const int64_t nameFailures = Count(Key('n', name), INT32_MAX, kLongestLock, now);
+    const bool underAttack = !address.empty() && nameFailures > kNameUnderAttack && !Known(name, address, now);
+    Count(Key('p', name, address), underAttack ? 0 : kFreeFailuresPerPair, kLongestLock, now);
+    if (!address.empty()) Count(Key('a', address), kFreeFailuresPerAddress, kLongestAddressLock, now);
 }
 
 void LoginThrottle::Succeeded(const std::string& name, const std::string& address, Clock::time_point now)
 {
-    std::lock_guard lock(mutex_);
-    const std::string pair = PairKey(name, address);
-    pairs_.erase(pair);
-    if (!address.empty()) known_[pair] = now;
+    store_.ForgetTally(Key('p', name, address));
+    if (address.empty()) return;
+    const int64_t at = Millis(now);
+    store_.ChangeTally(Key('k', name, address), [&](ServiceStore::Tally& tally) {
+        tally.last = at;
+        tally.keepUntil = at + Millis(kRememberSuccess);
+    });
 }
 
 void LoginThrottle::Prune(Clock::time_point now)
 {
-    if (now < nextPrune_) return;
-    nextPrune_ = now + std::chrono::minutes(1);
-    for (Table* table : {&pairs_, &names_, &addresses_}) {
-        std::erase_if(*table, [&](const auto& item) {
-            return now >= item.second.lockedUntil && now - item.second.last > kForgetAfter;
-        });
+    {
+        std::lock_guard lock(pruneMutex_);
+        if (now < nextPrune_) return;
+        nextPrune_ = now + std::chrono::minutes(1);
     }
-    std::erase_if(known_, [&](const auto& item) { return now - item.second >= kRememberSuccess; });
+    store_.ForgetTalliesPast(Millis(now));
 }

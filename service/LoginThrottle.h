@@ -3,7 +3,8 @@
 #include <chrono>
 #include <mutex>
 #include <string>
-#include <unordered_map>
+
+#include "ServiceStore.h"
 
 // Failed log-ins, counted so that guessing is slow without giving anyone the power to keep a
 // member out. Member names are public (room pages show them), so nothing a stranger does from
@@ -26,9 +27,13 @@
 // Nothing here waits: a locked try is answered at once, so a flood of guesses holds no thread
 // and runs no password hash. An empty address (a member proving the old password in a password
 // change, whose session names them) counts for the name alone.
+//
+// The counts are kept in the store, so every instance of the service sees the failures the
+// others counted, and a restart forgets nothing.
 class LoginThrottle {
 public:
-    using Clock = std::chrono::steady_clock;
+    // Shared by every machine: the counts are kept as times of the wall clock.
+    using Clock = std::chrono::system_clock;
 
     static constexpr int kFreeFailuresPerPair = 5;
     // Failures of a name, from all addresses, within an hour, above which the name is under
@@ -42,6 +47,8 @@ public:
     // How long a log-in from an address vouches for later ones of that name from there.
     static constexpr std::chrono::hours kRememberSuccess{30 * 24};
 
+    explicit LoginThrottle(ServiceStore& store) : store_(store) {}
+
     // True when this try is to be refused without looking at the password.
     bool Locked(const std::string& name, const std::string& address, Clock::time_point now = Clock::now());
     void Failed(const std::string& name, const std::string& address, Clock::time_point now = Clock::now());
@@ -49,30 +56,19 @@ public:
     void Succeeded(const std::string& name, const std::string& address, Clock::time_point now = Clock::now());
 
 private:
-    struct Record {
-        int failures = 0;
-        Clock::time_point lockedUntil{};
-        Clock::time_point last{};
-    };
-    using Table = std::unordered_map<std::string, Record>;
-
-    static std::string PairKey(const std::string& name, const std::string& address);
-    // Counts a failure under `key`, forgetting a count idle for an hour first.
-    static Record& Tally(Table& table, const std::string& key, Clock::time_point now);
+    // The store's key of a record: what it counts ('p' pair, 'n' name, 'a' address, 'k' a pair
+    // that logged in) and whose, hashed, so a guesser's long or odd names take no room.
+    static std::string Key(char kind, const std::string& name, const std::string& address = {});
     // Counts a failure; `free` failures lock nothing, each further one locks for twice as long
-    // as the one before, up to `longest`.
-    static void Count(Table& table, const std::string& key, int free, std::chrono::seconds longest,
-                      Clock::time_point now);
-    static bool IsLocked(const Table& table, const std::string& key, Clock::time_point now);
-    bool Known(const std::string& pair, Clock::time_point now) const;
-    // Forgets records idle longer than the longest lock, so the tables stay small.
+    // as the one before, up to `longest`. A count idle for an hour starts again. Returns the
+    // count.
+    int64_t Count(const std::string& key, int free, std::chrono::seconds longest, Clock::time_point now);
+    bool IsLocked(const std::string& key, Clock::time_point now);
+    bool Known(const std::string& name, const std::string& address, Clock::time_point now);
+    // Forgets records idle longer than they matter, so the table stays small.
     void Prune(Clock::time_point now);
 
-    std::mutex mutex_;
-    Table pairs_;
-    Table names_;
-    Table addresses_;
-    // Pairs that logged in, and when they last did.
-    std::unordered_map<std::string, Clock::time_point> known_;
+    ServiceStore& store_;
+    std::mutex pruneMutex_;
     Clock::time_point nextPrune_{};
 };

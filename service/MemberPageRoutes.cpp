@@ -36,8 +36,8 @@ MemberPageRoutes::MemberPageRoutes(const ServiceConfig& config, ServiceStore& st
     : config_(config),
       store_(store),
       sessions_(sessions),
-      memberLinks_(kMemberLinksPerMinute, kMemberLinkBurst),
-      registrations_(kRegistrationsPerMinute, kRegistrationBurst)
+      memberLinks_(store, "member-link", kMemberLinksPerMinute, kMemberLinkBurst),
+      registrations_(store, "registration", kRegistrationsPerMinute, kRegistrationBurst)
 {
 }
 

@@ -8,7 +8,8 @@
 #include "PasswordHash.h"
 
 MemberSessions::MemberSessions(const ServiceConfig& config, ServiceStore& store)
-    : config_(config), store_(store), dummyHash_(PasswordHash::Make("no such member", config.hashIterations))
+    : config_(config), store_(store), dummyHash_(PasswordHash::Make("no such member", config.hashIterations)),
+      throttle_(store)
 {
 }
 

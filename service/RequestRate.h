@@ -3,17 +3,20 @@
 #include <chrono>
 #include <mutex>
 #include <string>
-#include <unordered_map>
+
+#include "ServiceStore.h"
 
 // At most `perMinute` requests a minute from one client, in bursts of up to `burst` (a token
-// bucket per key). The web front limits the same routes; this is the limit that sees a request
-// as the service reads it (the action after the query is decoded, whatever the method), so a
-// request the front keyed differently is counted here all the same.
+// bucket per key, kept in the store so that every instance of the service takes from the same
+// bucket). The web front limits the same routes; this is the limit that sees a request as the
+// service reads it (the action after the query is decoded, whatever the method), so a request
+// the front keyed differently is counted here all the same.
 class RequestRate {
 public:
-    using Clock = std::chrono::steady_clock;
+    using Clock = std::chrono::system_clock;
 
-    RequestRate(double perMinute, double burst);
+    // `name` tells this limit's buckets from other limits' in the store.
+    RequestRate(ServiceStore& store, std::string name, double perMinute, double burst);
 
     // Takes one request of `key` when the bucket allows it. False: refused, and
     // `retryAfter` (when given) is how long until one would be allowed.
@@ -21,16 +24,8 @@ public:
               std::chrono::seconds* retryAfter = nullptr);
 
 private:
-    struct Bucket {
-        double tokens = 0;
-        Clock::time_point last{};
-    };
-    // Forgets full buckets, which are the same as none, so the table stays small.
-    void Prune(Clock::time_point now);
-
+    ServiceStore& store_;
+    const std::string name_;
     const double perSecond_;
     const double burst_;
-    std::mutex mutex_;
-    std::unordered_map<std::string, Bucket> buckets_;
-    Clock::time_point nextPrune_{};
 };

@@ -34,6 +34,12 @@ std::string ServiceConfig::Set(const std::string& key, const std::string& value)
     if (key == "listen") listen = value;
     else if (key == "port") { if (!integer(0, 65535)) return "bad port: " + value; port = static_cast<int>(number); }
     else if (key == "data") dataDir = value;
+    else if (key == "database") {
+        if (!value.empty() && value.rfind("postgresql://", 0) != 0 && value.rfind("postgres://", 0) != 0) {
+            return "bad database: " + value + " (a postgresql://… address; leave it out for the data folder's SQLite file)";
+        }
+        database = value;
+    }
     else if (key == "rtmp-url") rtmpUrl = value;
     else if (key == "rtmp-app") rtmpApp = value;
     else if (key == "web-url") webUrl = value;

@@ -11,6 +11,9 @@ struct ServiceConfig {
     std::string listen = "127.0.0.1";
     int port = 18080;
     std::string dataDir = "service-data";
+    // Where members, sessions and rooms live: empty for the SQLite file in the data folder, or
+    // a PostgreSQL database that several instances share ("postgresql://user@host/db").
+    std::string database;
     std::string rtmpUrl = "rtmp://127.0.0.1:11935/live";  // told to the broadcaster as "pipUrl"
     std::string rtmpApp = "live";                          // the only application publishes go to
     std::string webUrl = "http://127.0.0.1:18080";         // public address of these pages
@@ -49,4 +52,6 @@ struct ServiceConfig {
     void Complete();
 
     std::string DatabasePath() const { return dataDir + "/strimo.db"; }
+    // What ServiceStore::Open takes.
+    std::string Database() const { return database.empty() ? DatabasePath() : database; }
 };

@@ -26,6 +26,9 @@ constexpr const char* kUsage =
     "  strimo-service add-user [--data DIR] NAME        (password on standard input)\n"
     "  strimo-service set-password [--data DIR] NAME    (password on standard input)\n"
     "  strimo-service end-live [--data DIR]             (before the streaming server starts)\n"
+    "  strimo-service move-database [--data DIR] [--config FILE] TO\n"
+    "                 (copies the data folder's SQLite database, or the `database` of FILE, into\n"
+    "                  the empty database TO, a postgresql://… address or a SQLite file)\n"
     "  strimo-service make-update --version N [--delete-file PATH]... [--delete-dir PATH]... FOLDER\n";
 
 int Fail(const std::string& message)
@@ -71,12 +74,12 @@ int Serve(ServiceConfig config)
         std::filesystem::create_directories(dir, ec);
         if (ec) return Fail("cannot create " + dir + ": " + ec.message());
     }
-    ServiceStore store(config.DatabasePath());
+    const auto store = ServiceStore::Open(config.Database());
     const auto games = ReadGames(config.gamesFile);
-    if (games.empty() && store.Games().empty()) return Fail("no games in " + config.gamesFile);
-    store.SeedGames(games);
+    if (games.empty() && store->Games().empty()) return Fail("no games in " + config.gamesFile);
+    store->SeedGames(games);
 
-    ServiceServer server(config, store);
+    ServiceServer server(config, *store);
     const int port = server.Bind();
     if (port < 0) return Fail("cannot listen on " + config.listen + ":" + std::to_string(config.port));
     std::printf("strimo-service: listening on http://%s:%d/ (data %s)\n", config.listen.c_str(), port,
@@ -111,7 +114,8 @@ int AccountCommand(const std::string& command, ServiceConfig config, const std::
     if (!ReadPassword(password)) return Fail("no password on standard input");
     if (!TextRules::IsValidPassword(password)) return Fail("a password is 6 to 128 bytes without control characters");
     std::filesystem::create_directories(config.dataDir);
-    ServiceStore store(config.DatabasePath());
+    const auto opened = ServiceStore::Open(config.Database());
+    ServiceStore& store = *opened;
     const std::string hash = PasswordHash::Make(password, config.hashIterations);
     if (command == "add-user") {
         if (store.FindUser(name)) return Fail("member " + name + " exists already (set-password changes the password)");
@@ -127,6 +131,36 @@ int AccountCommand(const std::string& command, ServiceConfig config, const std::
         if (!store.SetPasswordHash(name, hash)) return Fail("no member " + name);
         std::printf("password of %s set; the member's sessions were ended\n", name.c_str());
     }
+    return 0;
+}
+
+int MoveDatabase(const ServiceConfig& config, const std::vector<std::string>& rest)
+{
+    if (rest.size() != 1) return Fail(std::string("one database to move to expected\n") + kUsage);
+    const std::string from = config.Database();
+    const std::string& to = rest[0];
+    if (from == to) return Fail("the database to move to is the one moved from");
+    if (!ServiceStore::IsPostgresUrl(from) && !std::filesystem::is_regular_file(from)) {
+        return Fail("no database at " + from);
+    }
+    // Opening brings the source's tables up to this version first, as starting the service
+    // on it would have.
+    const auto source = ServiceStore::Open(from);
+    const auto target = ServiceStore::Open(to);
+    const auto contents = source->Read();
+    std::printf("moving %zu member(s), %zu session(s), %zu game(s), %zu room(s), %zu post(s)\n",
+                contents.users.size(), contents.sessions.size(), contents.games.size(), contents.rooms.size(),
+                contents.posts.size());
+    std::fflush(stdout);
+    target->Fill(contents);
+    const auto moved = target->Read();
+    if (moved.users.size() != contents.users.size() || moved.sessions.size() != contents.sessions.size() ||
+        moved.rooms.size() != contents.rooms.size() || moved.posts.size() != contents.posts.size() ||
+        moved.games.size() != contents.games.size()) {
+        return Fail("the database moved to does not hold what was moved; nothing was changed in " + from);
+    }
+    std::printf("done: the service uses it with \"database = %s\" in strimo-service.conf; %s is left as it was\n",
+                to.c_str(), from.c_str());
     return 0;
 }
 
@@ -186,10 +220,10 @@ int main(int argc, char** argv)
         }
         if (command == "add-user" || command == "set-password") return AccountCommand(command, config, rest);
         if (command == "end-live") {
-            ServiceStore store(config.DatabasePath());
-            std::printf("%d live room(s) marked as dropped\n", store.EndAllLive());
+            std::printf("%d live room(s) marked as dropped\n", ServiceStore::Open(config.Database())->EndAllLive());
             return 0;
         }
+        if (command == "move-database") return MoveDatabase(config, rest);
         return Fail("unknown command " + command + "\n" + kUsage);
     } catch (const std::exception& e) {
         return Fail(e.what());

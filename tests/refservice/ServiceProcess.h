@@ -9,12 +9,42 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "PostgresDatabase.h"
+
+// The options that put a service's database in the private PostgreSQL cluster of
+// tests/fixtures/with-postgres.sh when the tests run there (STRIMO_TEST_SERVICE_STORE=postgresql):
+// one database per data folder, made at its first use and kept for the cluster's life, so a
+// restarted service finds what it wrote. Else none: the SQLite file in the data folder.
+inline std::vector<std::string> TestDatabaseArgs(const std::string& dataDir)
+{
+    const char* store = std::getenv("STRIMO_TEST_SERVICE_STORE");
+    if (!store || std::string(store) != "postgresql") return {};
+    static std::mutex mutex;
+    static std::map<std::string, std::unique_ptr<testsupport::PostgresDatabase>> databases;
+    std::lock_guard lock(mutex);
+    auto& database = databases[dataDir];
+    if (!database) database = std::make_unique<testsupport::PostgresDatabase>();
+    return {"--database", database->Url()};
+}
+
+inline std::string TestDatabaseOption(const std::string& dataDir)
+{
+    std::string option;
+    for (const auto& arg : TestDatabaseArgs(dataDir)) option += " '" + arg + "'";
+    return option;
+}
 
 // A real strimo-service process for a test: started on a free loopback port with a data folder
 // of the test's, stopped with SIGTERM as an operator would.
@@ -26,6 +56,10 @@ public:
         if (pipe(out) != 0) throw std::runtime_error("pipe failed");
         std::vector<std::string> args = {binary, "serve", "--port", "0", "--data", dataDir};
         args.insert(args.end(), extra.begin(), extra.end());
+        if (std::find(extra.begin(), extra.end(), "--database") == extra.end()) {
+            const auto database = TestDatabaseArgs(dataDir);
+            args.insert(args.end(), database.begin(), database.end());
+        }
         pid_ = fork();
         if (pid_ < 0) throw std::runtime_error("fork failed");
         if (pid_ == 0) {

@@ -103,7 +103,9 @@ class ServiceHttpTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(RunCommand("add-user --data " + data.path().string() + " demo", "strimo-demo\n"), 0);
+        ASSERT_EQ(RunCommand("add-user --data " + data.path().string() + TestDatabaseOption(data.path()) + " demo",
+                             "strimo-demo\n"),
+                  0);
         // A stand-in for the player library, which the web dependencies install outside the tree.
         const std::string hlsJs = (data.path() / "hls.min.js").string();
         WriteFile(hlsJs, "hls.js stand-in\n");
@@ -409,6 +411,43 @@ TEST_F(ServiceHttpTest, RestartKeepsAccountsRoomsAndSessions)
     auto r = raw.Post("/api/stream", {{"Cookie", client.cookie()}}, "gid=5 &title=after", "application/x-www-form-urlencoded");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 200);
+    EXPECT_GT(std::stoll(ParseJson(r->body)["lid"].asString()), std::stoll(room["lid"].asString()));
+}
+
+// The operator moves a running service's database to another one (SQLite to PostgreSQL when
+// the cluster of the tests is there, else to another file) and starts the service on it:
+// members keep their sessions, rooms their numbers and states.
+TEST_F(ServiceHttpTest, TheDatabaseMovesWithEverythingInIt)
+{
+    Client client(service->port());
+    const auto room = NewRoom(client, "gid=5 &title=moved");
+    ASSERT_EQ(Callback("publish", room["pipName"].asString()), 200);
+    EXPECT_EQ(service->Stop(), 0);
+
+    TempDir moved;
+    std::unique_ptr<testsupport::PostgresDatabase> target;
+    std::vector<std::string> targetArgs;
+    std::string to = moved / "strimo.db";
+    if (std::getenv("STRIMO_TEST_POSTGRES_SOCKET")) {
+        target = std::make_unique<testsupport::PostgresDatabase>();
+        to = target->Url();
+        targetArgs = {"--database", to};
+    }
+    const std::string from = " --data " + data.path().string() + TestDatabaseOption(data.path());
+    ASSERT_EQ(RunCommand("move-database" + from + " '" + to + "'"), 0);
+    // A second move would mix two services' members: refused, and nothing changes.
+    EXPECT_NE(RunCommand("move-database" + from + " '" + to + "'"), 0);
+    EXPECT_NE(RunCommand("move-database --data " + (moved / "none") + " " + (moved / "other.db")), 0);
+
+    targetArgs.insert(targetArgs.end(), {"--rtmp-url", kRtmpUrl});
+    service = std::make_unique<ServiceProcess>(kBinary, moved.path().string(), targetArgs);
+    const auto kept = Room(room["lid"].asString());
+    EXPECT_EQ(kept["title"].asString(), "moved");
+    EXPECT_EQ(kept["state"].asString(), "live");
+    httplib::Client raw("127.0.0.1", service->port());
+    auto r = raw.Post("/api/stream", {{"Cookie", client.cookie()}}, "gid=5 &title=after", "application/x-www-form-urlencoded");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200) << "the member's session did not move";
     EXPECT_GT(std::stoll(ParseJson(r->body)["lid"].asString()), std::stoll(room["lid"].asString()));
 }
 

@@ -1,9 +1,8 @@
-// Pieces of the reference service on their own: form parsing, text rules, password hashes, the
-// database's state rules, markup escaping, the update description and the server's stop.
+// Pieces of the reference service on their own: form parsing, text rules, password hashes,
+// markup escaping, the update description and the server's stop.
 #include <gtest/gtest.h>
 
 #include <rapidxml/rapidxml.hpp>
-#include <sqlite3.h>
 
 #include <chrono>
 #include <future>
@@ -11,12 +10,11 @@
 #include <vector>
 
 #include "FormData.h"
-#include "LoginThrottle.h"
 #include "Markup.h"
 #include "PasswordHash.h"
 #include "ServiceConfig.h"
 #include "ServiceServer.h"
-#include "ServiceStore.h"
+#include "SqliteStore.h"
 #include "TempDir.h"
 #include "TextRules.h"
 #include "UpdateDescription.h"
@@ -99,114 +97,6 @@ TEST(TextRules, CleanRepairsAndCutsAtCharacterBoundaries)
     EXPECT_EQ(TextRules::Clean("é\u00A0你\u2028", 100, true), "é\u00A0你\u2028");
 }
 
-TEST(LoginThrottle, FailuresLockForLongerAndLongerAndASuccessForgets)
-{
-    using namespace std::chrono_literals;
-    LoginThrottle throttle;
-    auto now = LoginThrottle::Clock::now();
-    for (int i = 0; i < LoginThrottle::kFreeFailuresPerPair; ++i) {
-        EXPECT_FALSE(throttle.Locked("demo", "10.0.0.1", now));
-        throttle.Failed("demo", "10.0.0.1", now);
-    }
-    EXPECT_FALSE(throttle.Locked("demo", "10.0.0.2", now));
-    throttle.Failed("demo", "10.0.0.1", now);  // the first failure over the free ones: 1 s
-    // The name from the failing address is locked; the member elsewhere is not.
-    EXPECT_TRUE(throttle.Locked("demo", "10.0.0.1", now + 999ms));
-    EXPECT_FALSE(throttle.Locked("demo", "10.0.0.1", now + 1s));
-    EXPECT_FALSE(throttle.Locked("demo", "10.0.0.2", now + 999ms));
-    EXPECT_FALSE(throttle.Locked("alice", "10.0.0.1", now));  // the name, not the address
-    now += 1s;
-    throttle.Failed("demo", "10.0.0.1", now);  // 2 s
-    EXPECT_TRUE(throttle.Locked("demo", "10.0.0.1", now + 1999ms));
-    EXPECT_FALSE(throttle.Locked("demo", "10.0.0.1", now + 2s));
-    // Without an address (a password change) the name alone counts.
-    for (int i = 0; i < 30; ++i) throttle.Failed("demo", "", now += 1h / 2);
-    EXPECT_TRUE(throttle.Locked("demo", "", now + LoginThrottle::kLongestLock - 1s));
-    EXPECT_FALSE(throttle.Locked("demo", "", now + LoginThrottle::kLongestLock));
-    throttle.Succeeded("demo", "", now);
-    throttle.Failed("demo", "", now);
-    EXPECT_FALSE(throttle.Locked("demo", "", now));
-
-    // One address trying many names is locked as a whole; its failures do not lock the names.
-    for (int i = 0; i < LoginThrottle::kFreeFailuresPerAddress + 1; ++i) {
-        throttle.Failed("guess" + std::to_string(i), "10.0.0.9", now);
-    }
-    EXPECT_TRUE(throttle.Locked("anyone", "10.0.0.9", now));
-    EXPECT_FALSE(throttle.Locked("guess1", "10.0.0.8", now));
-}
-
-// Member names are public: whatever a stranger sends must not keep the member's right password
-// out. One guesser at one address, a guesser with many addresses, and one address spraying a
-// password over many names, each for an hour or two at one try a second.
-TEST(LoginThrottle, AGuesserGetsNothingAndTheMemberStillLogsIn)
-{
-    using namespace std::chrono_literals;
-    const std::string attacker = "203.0.113.7";
-    const std::string home = "198.51.100.2";
-    {
-        LoginThrottle throttle;
-        const auto start = LoginThrottle::Clock::now();
-        auto now = start;
-        int looked = 0;
-        for (; now < start + 2h; now += 1s) {
-            if (!throttle.Locked("demo", attacker, now)) {
-                ++looked;
-                throttle.Failed("demo", attacker, now);
-            }
-            if ((now - start) % 10min == 0s) {
-                EXPECT_FALSE(throttle.Locked("demo", home, now)) << "the member at " << (now - start) / 1s << " s";
-                throttle.Succeeded("demo", home, now);
-            }
-        }
-        // 7200 guesses, of which the free ones and one at the end of each lock were looked at;
-        // the right password now is refused unseen.
-        EXPECT_LE(looked, 30);
-        EXPECT_TRUE(throttle.Locked("demo", attacker, now));
-        EXPECT_FALSE(throttle.Locked("demo", "192.0.2.44", now));
-    }
-    {
-        // Many addresses: each new one gets a try, and after a failure it is slowed, while a
-        // clean address (the member on a new device) is still let in, and the member's own
-        // address keeps its free failures.
-        LoginThrottle throttle;
-        auto now = LoginThrottle::Clock::now();
-        throttle.Succeeded("demo", home, now);
-        for (int i = 0; i < 500; ++i, now += 1s) {
-            const std::string bot = "10.7." + std::to_string(i / 250) + "." + std::to_string(i % 250);
-            if (!throttle.Locked("demo", bot, now)) throttle.Failed("demo", bot, now);
-        }
-        EXPECT_FALSE(throttle.Locked("demo", "192.0.2.1", now));
-        throttle.Failed("demo", "192.0.2.1", now);
-        EXPECT_TRUE(throttle.Locked("demo", "192.0.2.1", now));
-        EXPECT_FALSE(throttle.Locked("demo", "192.0.2.1", now + LoginThrottle::kFirstLock));
-        throttle.Failed("demo", home, now);
-        EXPECT_FALSE(throttle.Locked("demo", home, now));
-    }
-    {
-        // Spraying from a shared address: it is held to about a guess a minute, a member who
-        // logs in from there is never refused, and a member new to it gets in a minute after
-        // the spraying stops.
-        LoginThrottle throttle;
-        const std::string shared = "100.64.0.1";
-        auto now = LoginThrottle::Clock::now();
-        throttle.Succeeded("alice", shared, now);
-        int looked = 0;
-        for (int i = 0; i < 3600; ++i, now += 1s) {
-            const std::string name = "name" + std::to_string(i);
-            if (!throttle.Locked(name, shared, now)) {
-                ++looked;
-                throttle.Failed(name, shared, now);
-            }
-            if (i % 60 == 0) {
-                EXPECT_FALSE(throttle.Locked("alice", shared, now)) << "alice at " << i << " s";
-            }
-        }
-        EXPECT_LE(looked, LoginThrottle::kFreeFailuresPerAddress + 70);
-        EXPECT_TRUE(throttle.Locked("bob", shared, now));
-        EXPECT_FALSE(throttle.Locked("bob", shared, now + LoginThrottle::kLongestAddressLock));
-    }
-}
-
 TEST(Markup, EscapesWhatEndsTextOrAQuotedAttribute)
 {
     const struct {
@@ -250,195 +140,6 @@ TEST(PasswordHash, SaltedAndVerified)
     EXPECT_NE(PasswordHash::RandomHex(16), PasswordHash::RandomHex(16));
     EXPECT_EQ(PasswordHash::Sha256Hex("abc"),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-}
-
-class StoreTest : public ::testing::Test {
-protected:
-    TempDir dir;
-    std::string path = dir / "strimo.db";
-};
-
-TEST_F(StoreTest, UserTextNeverBecomesSql)
-{
-    const std::string evil = "x'); DROP TABLE users; --";
-    {
-        ServiceStore store(path);
-        store.SeedGames({{"1", "Game"}, {"99", "其他"}});
-        EXPECT_EQ(store.AddUser(evil, "h1"), ServiceStore::AddUserResult::Added);
-        EXPECT_EQ(store.AddUser("demo", "h2"), ServiceStore::AddUserResult::Added);
-        EXPECT_EQ(store.AddUser("demo", "h3"), ServiceStore::AddUserResult::Exists);
-        const auto user = store.FindUser(evil);
-        ASSERT_TRUE(user);
-        const auto lid = store.CreateRoom(user->id, "1' OR '1'='1", "'; DELETE FROM rooms; --", "s1", "127.0.0.1");
-        EXPECT_EQ(store.FindRoom(lid)->title, "'; DELETE FROM rooms; --");
-        EXPECT_FALSE(store.FindGame("1' OR '1'='1"));
-        EXPECT_FALSE(store.FindUser("' OR 1=1 --"));
-    }
-    ServiceStore reopened(path);  // the file survives a restart with everything in it
-    EXPECT_EQ(reopened.FindUser("demo")->passwordHash, "h2");
-    EXPECT_TRUE(reopened.FindUser(evil));
-    EXPECT_EQ(reopened.Games().size(), 2u);
-    EXPECT_TRUE(reopened.FindRoomByStream("s1"));
-}
-
-TEST_F(StoreTest, SeedingHappensOnlyOnce)
-{
-    ServiceStore store(path);
-    store.SeedGames({{"1", "A"}, {"2", "B"}});
-    store.SeedGames({{"7", "C"}});
-    const auto games = store.Games();
-    ASSERT_EQ(games.size(), 2u);
-    EXPECT_EQ(games[0].gname, "A");
-    EXPECT_EQ(games[1].gid, "2");
-}
-
-TEST_F(StoreTest, SessionsAreKeptByHashAndEndWithAPasswordChange)
-{
-    ServiceStore store(path);
-    store.AddUser("demo", "h");
-    const auto id = store.FindUser("demo")->id;
-    store.CreateSession(id, "hash-of-token");
-    EXPECT_EQ(store.SessionUser("hash-of-token")->name, "demo");
-    EXPECT_FALSE(store.SessionUser("other"));
-    EXPECT_TRUE(store.SetPasswordHash("demo", "h2"));
-    EXPECT_FALSE(store.SessionUser("hash-of-token"));
-    EXPECT_FALSE(store.SetPasswordHash("nobody", "h"));
-}
-
-// Look-alike names are found by one lookup of the new name's skeleton, which every member's row
-// holds; a file made before the rows held it is brought up to date when it is opened, and
-// keeps whatever look-alikes it already had.
-TEST_F(StoreTest, LookAlikesAreFoundInFilesOfEveryVersion)
-{
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    const char* earlier =
-        "CREATE TABLE users(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, pass TEXT NOT NULL,"
-        " created INTEGER NOT NULL);"
-        "CREATE TABLE sessions(token_hash TEXT PRIMARY KEY, user_id INTEGER NOT NULL REFERENCES users(id),"
-        " created INTEGER NOT NULL);"
-        "INSERT INTO users VALUES(1, 'demo', 'h1', 1000), (2, 'rnoon', 'h2', 1000), (3, 'moon', 'h3', 1000);"
-        "INSERT INTO sessions VALUES('kept', 1, strftime('%s','now'));";
-    ASSERT_EQ(sqlite3_exec(db, earlier, nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
-    using R = ServiceStore::AddUserResult;
-    {
-        ServiceStore store(path);
-        EXPECT_EQ(store.FindUser("demo")->passwordHash, "h1");
-        EXPECT_EQ(store.SessionUser("kept")->name, "demo");
-        for (const char* alike : {"d\u0435mo", "\uFF44\uFF45\uFF4D\uFF4F", "derno", "rnoon"}) {
-            EXPECT_NE(store.AddUser(alike, "h"), R::Added) << alike;
-        }
-        EXPECT_TRUE(store.LooksLikeAMember("d\u0435mo"));
-        EXPECT_FALSE(store.LooksLikeAMember("demo"));  // the member's own name
-        EXPECT_EQ(store.AddUser("demo", "h"), R::Exists);
-        EXPECT_EQ(store.AddUser("newbie", "h"), R::Added);
-        EXPECT_NE(store.AddUser("newb\u0456e", "h"), R::Added);  // Cyrillic "i" of a new member
-        EXPECT_EQ(store.AddUser("demo2", "h"), R::Added);
-    }
-    // A member that an earlier version added to the upgraded file is found as well.
-    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "INSERT INTO users(name, pass, created) VALUES('alice', 'h', 1000)", nullptr, nullptr,
-                           nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-    ServiceStore store(path);
-    EXPECT_NE(store.AddUser("\u0430lice", "h"), R::Added);
-    EXPECT_EQ(store.FindUser("rnoon")->passwordHash, "h2");
-}
-
-TEST_F(StoreTest, SessionsExpire)
-{
-    {
-        ServiceStore store(path);
-        store.AddUser("demo", "h");
-    }
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    const int rc = sqlite3_exec(db, "INSERT INTO sessions VALUES('from-long-ago', 1, 1000)", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-    ASSERT_EQ(rc, SQLITE_OK);
-    ServiceStore store(path);
-    EXPECT_FALSE(store.SessionUser("from-long-ago"));
-    store.CreateSession(1, "fresh");
-    EXPECT_TRUE(store.SessionUser("fresh"));
-    // Expired rows are deleted, live ones stay; a log-out deletes its own.
-    EXPECT_EQ(store.PurgeExpiredSessions(), 1);
-    EXPECT_EQ(store.PurgeExpiredSessions(), 0);
-    EXPECT_TRUE(store.SessionUser("fresh"));
-    store.EndSession("fresh");
-    EXPECT_FALSE(store.SessionUser("fresh"));
-}
-
-TEST_F(StoreTest, PublishRules)
-{
-    ServiceStore store(path);
-    store.AddUser("demo", "h");
-    const auto id = store.FindUser("demo")->id;
-    const auto lid = store.CreateRoom(id, "1", "t", "sname", "127.0.0.1");
-    using R = ServiceStore::PublishResult;
-
-    EXPECT_EQ(store.StartPublish("made-up", 60), R::Unknown);
-    EXPECT_EQ(store.StartPublish("sname", 60), R::Accepted);
-    EXPECT_EQ(store.FindRoom(lid)->state, ServiceStore::RoomState::Live);
-    EXPECT_EQ(store.StartPublish("sname", 60), R::Refused);  // a second publisher while live
-
-    store.PublishDone("sname");
-    EXPECT_EQ(store.FindRoom(lid)->state, ServiceStore::RoomState::Ended);
-    EXPECT_EQ(store.StartPublish("sname", 60), R::Accepted);  // the one reconnection
-    store.PublishDone("sname");
-    EXPECT_EQ(store.StartPublish("sname", -1), R::Refused);   // grace over
-
-    EXPECT_EQ(store.EndByNotice(lid, "127.0.0.1"), ServiceStore::EndResult::Ended);
-    EXPECT_EQ(store.StartPublish("sname", 60), R::Refused);   // ended rooms stay ended
-    EXPECT_EQ(store.EndByNotice(lid, "127.0.0.1"), ServiceStore::EndResult::AlreadyEnded);
-}
-
-TEST_F(StoreTest, ARestartedStreamingServerLeavesNoRoomLive)
-{
-    ServiceStore store(path);
-    store.AddUser("demo", "h");
-    const auto id = store.FindUser("demo")->id;
-    const auto live = store.CreateRoom(id, "1", "t", "s-live", "a");
-    const auto issued = store.CreateRoom(id, "1", "t", "s-issued", "a");
-    store.StartPublish("s-live", 60);
-    EXPECT_EQ(store.EndAllLive(), 1);
-    EXPECT_EQ(store.FindRoom(live)->state, ServiceStore::RoomState::Ended);
-    EXPECT_EQ(store.FindRoom(issued)->state, ServiceStore::RoomState::Issued);
-    EXPECT_TRUE(store.LiveRooms().empty());
-    // The broadcaster's reconnection to the new server still finds its room.
-    EXPECT_EQ(store.StartPublish("s-live", 60), ServiceStore::PublishResult::Accepted);
-}
-
-TEST_F(StoreTest, EndNoticeOnlyFromTheRoomsOwnerAddress)
-{
-    ServiceStore store(path);
-    store.AddUser("demo", "h");
-    const auto lid = store.CreateRoom(store.FindUser("demo")->id, "1", "t", "sname", "10.1.2.3");
-    store.StartPublish("sname", 60);
-    EXPECT_EQ(store.EndByNotice(lid, "10.9.9.9"), ServiceStore::EndResult::NotOwner);
-    EXPECT_EQ(store.FindRoom(lid)->state, ServiceStore::RoomState::Live);
-    EXPECT_EQ(store.EndByNotice(lid + 1, "10.1.2.3"), ServiceStore::EndResult::NotFound);
-    EXPECT_EQ(store.EndByNotice(lid, "10.1.2.3"), ServiceStore::EndResult::Ended);
-    EXPECT_EQ(store.FindRoom(lid)->endReason, "notice");
-    EXPECT_TRUE(store.LiveRooms().empty());
-}
-
-TEST_F(StoreTest, ConcurrentWritersAllLand)
-{
-    ServiceStore store(path);
-    store.AddUser("demo", "h");
-    const auto id = store.FindUser("demo")->id;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 25; ++i) {
-                store.CreateRoom(id, "1", "t", "s" + std::to_string(t) + "-" + std::to_string(i), "a");
-            }
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(store.RoomsOfUser(id, 1000).size(), 200u);
 }
 
 TEST(UpdateDescription, ListsAFolderParentsFirst)
@@ -508,9 +209,10 @@ TEST(UpdateDescription, PathsWithMarkupReadBackAsTheyAre)
 
 // An operator's SIGTERM can arrive as soon as the service says it listens, before it serves: the
 // stop must not be lost, or the service runs on for ever.
-TEST_F(StoreTest, AStopBeforeServingEndsTheServerAtOnce)
+TEST(ServiceServer, AStopBeforeServingEndsTheServerAtOnce)
 {
-    ServiceStore store(path);
+    TempDir dir;
+    SqliteStore store(dir / "strimo.db");
     ServiceConfig config;
     config.port = 0;
     config.dataDir = dir.path().string();
