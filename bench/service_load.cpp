@@ -13,10 +13,11 @@
 // --instances N starts N instances behind the front; --kill-after S kills one of them (SIGKILL)
 // S seconds into the first rate, which service.sh's watcher starts again: the failed requests
 // are counted, and afterwards every acknowledged write must be in the database and every
-// member's session must still be valid. --database URL keeps the data in PostgreSQL (the
+// member's session must still be valid. --restart-after S runs service.sh's rolling restart S
+// seconds into the first rate instead, with the same counts afterwards. --database URL keeps the data in PostgreSQL (the
 // service's `database` setting), checked through psql; without it, the SQLite file is read.
 //   build/bench/service_load [--seconds 60] [--rates 100,200,...] [--logins 10] [--limit-ms 100] [--front]
-//                            [--instances N] [--kill-after S] [--database URL]
+//                            [--instances N] [--kill-after S | --restart-after S] [--database URL]
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -512,12 +513,14 @@ int main(int argc, char** argv) {
     bool front = false;
     int instances = 1;
     int killAfter = 0;
+    int restartAfter = 0;
     std::string database;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--front") front = true;
         else if (arg == "--instances" && i + 1 < argc) front = (instances = std::atoi(argv[++i])) > 0;
         else if (arg == "--kill-after" && i + 1 < argc) killAfter = std::atoi(argv[++i]);
+        else if (arg == "--restart-after" && i + 1 < argc) restartAfter = std::atoi(argv[++i]);
         else if (arg == "--database" && i + 1 < argc) database = argv[++i];
         else if (arg == "--seconds" && i + 1 < argc) seconds = std::atoi(argv[++i]);
         else if (arg == "--logins" && i + 1 < argc) logins = std::atof(argv[++i]);
@@ -532,12 +535,15 @@ int main(int argc, char** argv) {
         } else {
             std::fprintf(stderr, "usage: service_load [--seconds N] [--rates R1,R2,...] [--logins N] [--limit-ms MS] "
                                  "[--service PATH] [--service-option --NAME=VALUE]... [--front] [--instances N] "
-                                 "[--kill-after S] [--database URL]\n");
+                                 "[--kill-after S | --restart-after S] [--database URL]\n");
             return 2;
         }
     }
-    if (instances < 1 || instances > 16 || killAfter < 0 || (killAfter > 0 && (!front || killAfter >= seconds))) {
-        std::fprintf(stderr, "service_load: 1 to 16 instances; --kill-after is behind the front and within the first rate\n");
+    const int faultAfter = std::max(killAfter, restartAfter);
+    if (instances < 1 || instances > 16 || killAfter < 0 || restartAfter < 0 || (killAfter > 0 && restartAfter > 0) ||
+        (faultAfter > 0 && (!front || faultAfter >= seconds))) {
+        std::fprintf(stderr, "service_load: 1 to 16 instances; --kill-after or --restart-after, behind the front and "
+                             "within the first rate\n");
         return 2;
     }
     if (seconds < 1 || seconds > 600 || rates.empty() || rates.size() > 30 ||
@@ -644,7 +650,17 @@ int main(int argc, char** argv) {
     pid_t killed = 0;
     std::atomic<long> backAfterMs{-1};
     std::thread watch;
-    auto fault = [&] {
+    // The rolling restart, from a thread of its own as an operator would run it beside the load.
+    std::atomic<int> restartStatus{-1};
+    std::atomic<long> restartMs{0};
+    auto restartAll = [&] {
+        watch = std::thread([&] {
+            const auto at = Clock::now();
+            restartStatus = std::system(("'" + script + "' restart-instances --data '" + data + "' >/dev/null").c_str());
+            restartMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - at).count();
+        });
+    };
+    auto killOne = [&] {
         killed = PidIn(data + "/service.pid");
         const int instancePort = std::atoi(ReadFile(data + "/instances").substr(2).c_str());
         ::kill(killed, SIGKILL);
@@ -664,8 +680,11 @@ int main(int argc, char** argv) {
         const auto pidsBefore = servicePids();
         std::vector<double> cpuBefore;
         for (pid_t pid : pidsBefore) cpuBefore.push_back(ProcessCpuSeconds(pid));
-        const Figures f = first && killAfter > 0 ? g.Run(rate, logins, seconds, fault, std::chrono::seconds(killAfter))
-                                                 : g.Run(rate, logins, seconds);
+        const Figures f =
+            first && faultAfter > 0
+                ? g.Run(rate, logins, seconds, killAfter > 0 ? std::function<void()>(killOne) : std::function<void()>(restartAll),
+                        std::chrono::seconds(faultAfter))
+                : g.Run(rate, logins, seconds);
         first = false;
         const auto pidsAfter = servicePids();
         double cpu = 0;
@@ -709,6 +728,9 @@ int main(int argc, char** argv) {
             std::printf("kill: instance 1 (pid %d) killed %d s into the run; not answering again within 30 s\n", killed,
                         killAfter);
     }
+    if (restartAfter > 0)
+        std::printf("rolling restart: started %d s into the run; %s after %ld ms\n", restartAfter,
+                    restartStatus == 0 ? "done" : "FAILED", restartMs.load());
     // Every member's session, opened before the load, still lets the member in.
     long valid = 0;
     for (int m = 0; m < kMembers; ++m) {
@@ -721,5 +743,7 @@ int main(int argc, char** argv) {
 
     stop();
     const bool kept = VerifyDatabase(data + "/strimo.db", database, g);
-    return kept && valid == kMembers && (killed == 0 || backAfterMs >= 0) ? 0 : 1;
+    return kept && valid == kMembers && (killed == 0 || backAfterMs >= 0) && (restartAfter == 0 || restartStatus == 0)
+               ? 0
+               : 1;
 }
