@@ -9,8 +9,15 @@
 // With --front, scripts/service.sh starts the service behind its nginx front, as it is deployed:
 // requests go to nginx, each member's from a loopback address of its own (the front limits per
 // address, as it would limit separate broadcasters), and the publish callbacks to the service's
-// callback listener, as nginx-rtmp sends them.
+// callback listener, as nginx-rtmp sends them (through the front's listener for them).
+// --instances N starts N instances behind the front; --kill-after S kills one of them (SIGKILL)
+// S seconds into the first rate, which service.sh's watcher starts again: the failed requests
+// are counted, and afterwards every acknowledged write must be in the database and every
+// member's session must still be valid. --restart-after S runs service.sh's rolling restart S
+// seconds into the first rate instead, with the same counts afterwards. --database URL keeps the data in PostgreSQL (the
+// service's `database` setting), checked through psql; without it, the SQLite file is read.
 //   build/bench/service_load [--seconds 60] [--rates 100,200,...] [--logins 10] [--limit-ms 100] [--front]
+//                            [--instances N] [--kill-after S | --restart-after S] [--database URL]
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -25,6 +32,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -33,6 +41,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -73,10 +82,14 @@ pid_t Spawn(const std::vector<std::string>& argv, int stdinFd = -1) {
     return pid;
 }
 
-bool AddMember(const std::string& service, const std::string& data, const std::string& name) {
+bool AddMember(const std::string& service, const std::string& data, const std::string& database,
+               const std::string& name) {
     int p[2];
     if (::pipe(p) != 0) return false;
-    const pid_t pid = Spawn({service, "add-user", "--data", data, name}, p[0]);
+    std::vector<std::string> argv = {service, "add-user", "--data", data};
+    if (!database.empty()) argv.insert(argv.end(), {"--database", database});
+    argv.push_back(name);
+    const pid_t pid = Spawn(argv, p[0]);
     ::close(p[0]);
     const std::string line = std::string(kPassword) + "\n";
     [[maybe_unused]] const ssize_t n = ::write(p[1], line.data(), line.size());
@@ -144,8 +157,9 @@ public:
     std::set<std::string> allEnded;             // lids
 
     // Offers `rate` mix requests and `logins` logins a second for `seconds`, then waits for
-    // what is still under way.
-    Figures Run(double rate, double logins, int seconds) {
+    // what is still under way. `fault`, when given, is called once `faultAfter` into the run.
+    Figures Run(double rate, double logins, int seconds, std::function<void()> fault = {},
+                std::chrono::seconds faultAfter = {}) {
         Figures f;
         const auto start = Clock::now() + std::chrono::milliseconds(20);
         const auto end = start + std::chrono::seconds(seconds);
@@ -154,6 +168,10 @@ public:
         epoll_event events[256];
         while (true) {
             const auto now = Clock::now();
+            if (fault && now >= start + faultAfter) {
+                fault();
+                fault = {};
+            }
             // Start everything that is due.
             for (;;) {
                 const auto nextMix = start + std::chrono::duration_cast<Clock::duration>(
@@ -405,27 +423,82 @@ double ProcessCpuSeconds(pid_t pid) {
     return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
-// Every issued stream is a room with its name, and every ended room says so.
-bool VerifyDatabase(const std::string& file, const Generator& g) {
+struct RoomRows {
+    std::set<std::string> rooms;  // "lid stream"
+    std::set<std::string> ended;  // lids
+};
+
+bool ReadSqliteRooms(const std::string& file, RoomRows& rows) {
     sqlite3* raw = nullptr;
     if (sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) return false;
     std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, &sqlite3_close);
-    std::set<std::string> rooms;
-    std::set<std::string> ended;
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(db.get(), "SELECT lid, stream, state FROM rooms", -1, &stmt, nullptr) != SQLITE_OK) return false;
     while (sqlite3_step(stmt) == SQLITE_ROW) {
         const std::string lid = std::to_string(sqlite3_column_int64(stmt, 0));
-        rooms.insert(lid + " " + reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)));
-        if (std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 2))) == "ended") ended.insert(lid);
+        rows.rooms.insert(lid + " " + reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)));
+        if (std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 2))) == "ended") rows.ended.insert(lid);
     }
     sqlite3_finalize(stmt);
+    return true;
+}
+
+// The same rows from PostgreSQL, through psql as an operator would look.
+bool ReadPostgresRooms(const std::string& url, RoomRows& rows) {
+    const std::string command = "psql -X -q -A -t -F ' ' -v ON_ERROR_STOP=1 -c 'SELECT lid, stream, state FROM rooms' '" +
+                                url + "'";
+    std::unique_ptr<FILE, decltype(&::pclose)> in(::popen(command.c_str(), "r"), &::pclose);
+    if (!in) return false;
+    char line[512];
+    while (std::fgets(line, sizeof line, in.get()) != nullptr) {
+        std::istringstream fields(line);
+        std::string lid, stream, state;
+        if (!(fields >> lid >> stream >> state)) continue;
+        rows.rooms.insert(lid + " " + stream);
+        if (state == "ended") rows.ended.insert(lid);
+    }
+    return ::pclose(in.release()) == 0;
+}
+
+// Every issued stream is a room with its name, and every ended room says so.
+bool VerifyDatabase(const std::string& file, const std::string& database, const Generator& g) {
+    RoomRows rows;
+    if (!(database.empty() ? ReadSqliteRooms(file, rows) : ReadPostgresRooms(database, rows))) {
+        std::printf("database: cannot be read\n");
+        return false;
+    }
+    const auto& rooms = rows.rooms;
+    const auto& ended = rows.ended;
     long missing = 0, notEnded = 0;
     for (const auto& s : g.allIssued) missing += rooms.count(s) == 0;
     for (const auto& l : g.allEnded) notEnded += ended.count(l) == 0;
     std::printf("database: %zu rooms; %zu streams issued, %ld missing; %zu rooms ended, %ld not marked ended\n",
                 rooms.size(), g.allIssued.size(), missing, g.allEnded.size(), notEnded);
     return missing == 0 && notEnded == 0;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+pid_t PidIn(const std::string& file) { return static_cast<pid_t>(std::atoi(ReadFile(file).c_str())); }
+
+// Alive and not a zombie waiting to be reaped by whoever adopted it.
+bool Running(pid_t pid) {
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const auto close = stat.rfind(") ");
+    return close != std::string::npos && stat.compare(close + 2, 1, "Z") != 0;
+}
+
+// The pid files of the instances service.sh started (instance 1 keeps the single one's name).
+std::vector<std::string> InstancePidFiles(const std::string& data, int instances) {
+    std::vector<std::string> files;
+    for (int k = 1; k <= instances; ++k)
+        files.push_back(data + (k == 1 ? "/service.pid" : "/service-" + std::to_string(k) + ".pid"));
+    return files;
 }
 
 }  // namespace
@@ -438,9 +511,17 @@ int main(int argc, char** argv) {
     fs::path service = fs::canonical("/proc/self/exe").parent_path().parent_path() / "service" / "strimo-service";
     std::vector<std::string> extra;  // more settings for the service
     bool front = false;
+    int instances = 1;
+    int killAfter = 0;
+    int restartAfter = 0;
+    std::string database;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--front") front = true;
+        else if (arg == "--instances" && i + 1 < argc) front = (instances = std::atoi(argv[++i])) > 0;
+        else if (arg == "--kill-after" && i + 1 < argc) killAfter = std::atoi(argv[++i]);
+        else if (arg == "--restart-after" && i + 1 < argc) restartAfter = std::atoi(argv[++i]);
+        else if (arg == "--database" && i + 1 < argc) database = argv[++i];
         else if (arg == "--seconds" && i + 1 < argc) seconds = std::atoi(argv[++i]);
         else if (arg == "--logins" && i + 1 < argc) logins = std::atof(argv[++i]);
         else if (arg == "--limit-ms" && i + 1 < argc) limitMs = std::atof(argv[++i]);
@@ -453,9 +534,17 @@ int main(int argc, char** argv) {
             while (std::getline(in, r, ',')) rates.push_back(std::atof(r.c_str()));
         } else {
             std::fprintf(stderr, "usage: service_load [--seconds N] [--rates R1,R2,...] [--logins N] [--limit-ms MS] "
-                                 "[--service PATH] [--service-option --NAME=VALUE]... [--front]\n");
+                                 "[--service PATH] [--service-option --NAME=VALUE]... [--front] [--instances N] "
+                                 "[--kill-after S | --restart-after S] [--database URL]\n");
             return 2;
         }
+    }
+    const int faultAfter = std::max(killAfter, restartAfter);
+    if (instances < 1 || instances > 16 || killAfter < 0 || restartAfter < 0 || (killAfter > 0 && restartAfter > 0) ||
+        (faultAfter > 0 && (!front || faultAfter >= seconds))) {
+        std::fprintf(stderr, "service_load: 1 to 16 instances; --kill-after or --restart-after, behind the front and "
+                             "within the first rate\n");
+        return 2;
     }
     if (seconds < 1 || seconds > 600 || rates.empty() || rates.size() > 30 ||
         std::any_of(rates.begin(), rates.end(), [](double r) { return r <= 0 || r > 20000; })) {
@@ -468,12 +557,13 @@ int main(int argc, char** argv) {
     const std::string data = dir / "data";
     fs::create_directories(data);
     for (int m = 0; m < kMembers; ++m)
-        if (!AddMember(service, data, "member" + std::to_string(m))) {
+        if (!AddMember(service, data, database, "member" + std::to_string(m))) {
             std::fprintf(stderr, "cannot add members with %s\n", service.c_str());
             return 1;
         }
     // The load makes far more rooms per member than one broadcaster could.
     extra.insert(extra.begin(), "--rooms-per-minute=0");
+    if (!database.empty()) extra.push_back("--database=" + database);
     const int port = testsupport::FreeLoopbackPort();
     const std::string script = STRIMO_SOURCE_DIR "/scripts/service.sh";
     pid_t server = -1;
@@ -490,17 +580,16 @@ int main(int argc, char** argv) {
         }
         const std::string start = "'" + script + "' start --no-demo --data '" + data + "' --port " + std::to_string(port) +
                                   " --rtmp-port " + std::to_string(testsupport::FreeLoopbackPort()) + " --build '" +
-                                  service.parent_path().parent_path().string() + "' >/dev/null";
+                                  service.parent_path().parent_path().string() + "' --instances " +
+                                  std::to_string(instances) + " >/dev/null";
         if (std::system(start.c_str()) != 0) {
             std::fprintf(stderr, "service.sh did not start the service\n");
             return 1;
         }
-        std::ifstream pid(data + "/service.pid");
-        pid >> server;
-        std::ifstream log(data + "/service.log");
-        std::stringstream text;
-        text << log.rdbuf();
-        callbackPort = std::atoi(Between(text.str(), "publish callbacks on http://127.0.0.1:", "/").c_str());
+        server = PidIn(data + "/service.pid");
+        // Where nginx-rtmp sends the callbacks: the front's listener for them.
+        callbackPort = std::atoi(
+            Between(ReadFile(data + "/nginx/conf/nginx.conf"), "on_publish http://127.0.0.1:", "/").c_str());
     } else {
         std::vector<std::string> serveArgs = {service.string(), "serve", "--listen", "127.0.0.1", "--port", std::to_string(port),
                                               "--data", data, "--rtmp-url", "rtmp://127.0.0.1:1935/live", "--web-url",
@@ -548,10 +637,59 @@ int main(int argc, char** argv) {
                 "max ms", "errors", "login50", "login99", "lerr", "service cpu", "load");
     double saturation = 0;
     double lastGood = 0;
+    // The instances' CPU over a step: of those that ran through it.
+    const auto pidFiles = front ? InstancePidFiles(data, instances) : std::vector<std::string>{};
+    auto servicePids = [&] {
+        std::vector<pid_t> pids;
+        for (const auto& file : pidFiles) pids.push_back(PidIn(file));
+        if (!front) pids.push_back(server);
+        return pids;
+    };
+    // The kill: one instance, by its pid; the watcher (or nobody, with one instance) starts it
+    // again. A thread notes when it answers again.
+    pid_t killed = 0;
+    std::atomic<long> backAfterMs{-1};
+    std::thread watch;
+    // The rolling restart, from a thread of its own as an operator would run it beside the load.
+    std::atomic<int> restartStatus{-1};
+    std::atomic<long> restartMs{0};
+    auto restartAll = [&] {
+        watch = std::thread([&] {
+            const auto at = Clock::now();
+            restartStatus = std::system(("'" + script + "' restart-instances --data '" + data + "' >/dev/null").c_str());
+            restartMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - at).count();
+        });
+    };
+    auto killOne = [&] {
+        killed = PidIn(data + "/service.pid");
+        const int instancePort = std::atoi(ReadFile(data + "/instances").substr(2).c_str());
+        ::kill(killed, SIGKILL);
+        const auto at = Clock::now();
+        watch = std::thread([&, at, instancePort] {
+            if (testsupport::WaitFor(
+                    [&] {
+                        const pid_t now = PidIn(data + "/service.pid");
+                        return now != killed && Running(now) && testsupport::PortAccepts(instancePort);
+                    },
+                    std::chrono::seconds(30), std::chrono::milliseconds(10)))
+                backAfterMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - at).count();
+        });
+    };
+    bool first = true;
     for (double rate : rates) {
-        const double cpuBefore = ProcessCpuSeconds(server);
-        const Figures f = g.Run(rate, logins, seconds);
-        const double cpu = ProcessCpuSeconds(server) - cpuBefore;
+        const auto pidsBefore = servicePids();
+        std::vector<double> cpuBefore;
+        for (pid_t pid : pidsBefore) cpuBefore.push_back(ProcessCpuSeconds(pid));
+        const Figures f =
+            first && faultAfter > 0
+                ? g.Run(rate, logins, seconds, killAfter > 0 ? std::function<void()>(killOne) : std::function<void()>(restartAll),
+                        std::chrono::seconds(faultAfter))
+                : g.Run(rate, logins, seconds);
+        first = false;
+        const auto pidsAfter = servicePids();
+        double cpu = 0;
+        for (std::size_t i = 0; i < pidsAfter.size(); ++i)
+            if (pidsAfter[i] == pidsBefore[i]) cpu += ProcessCpuSeconds(pidsAfter[i]) - cpuBefore[i];
         std::vector<double> mix;
         long errors = 0;
         for (int k = 0; k < kLogin; ++k) {
@@ -581,7 +719,31 @@ int main(int argc, char** argv) {
     else
         std::printf("no saturation up to %.0f requests/s\n", lastGood);
 
+    if (watch.joinable()) watch.join();
+    if (killed > 0) {
+        if (backAfterMs >= 0)
+            std::printf("kill: instance 1 (pid %d) killed %d s into the run; answering again after %ld ms (pid %d)\n",
+                        killed, killAfter, backAfterMs.load(), PidIn(data + "/service.pid"));
+        else
+            std::printf("kill: instance 1 (pid %d) killed %d s into the run; not answering again within 30 s\n", killed,
+                        killAfter);
+    }
+    if (restartAfter > 0)
+        std::printf("rolling restart: started %d s into the run; %s after %ld ms\n", restartAfter,
+                    restartStatus == 0 ? "done" : "FAILED", restartMs.load());
+    // Every member's session, opened before the load, still lets the member in.
+    long valid = 0;
+    for (int m = 0; m < kMembers; ++m) {
+        const std::string reply = g.Exchange("GET /member/?p=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                                             "Cookie: STRIMOSESSION=" + g.sessions[static_cast<std::size_t>(m)] + "\r\n\r\n",
+                                             m);
+        valid += reply.find(" 200 ") != std::string::npos && reply.find("action=\"/member/login\"") == std::string::npos;
+    }
+    std::printf("sessions: %ld of %d still valid\n", valid, kMembers);
+
     stop();
-    const bool kept = VerifyDatabase(data + "/strimo.db", g);
-    return kept ? 0 : 1;
+    const bool kept = VerifyDatabase(data + "/strimo.db", database, g);
+    return kept && valid == kMembers && (killed == 0 || backAfterMs >= 0) && (restartAfter == 0 || restartStatus == 0)
+               ? 0
+               : 1;
 }

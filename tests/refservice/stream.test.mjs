@@ -2,6 +2,8 @@
 // module on free loopback ports; FFmpeg publishes as the broadcaster does; headless Chromium
 // opens the room page and must actually play the stream. Then the service is attacked as an
 // outsider on the open network would attack it, and as another user of the same machine.
+// STRIMO_SERVICE_INSTANCES=N runs it all against N instances of the service behind the front,
+// with the cases of an instance killed and of a rolling restart.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn, execFile } from 'node:child_process';
@@ -16,6 +18,7 @@ import { fileURLToPath } from 'node:url';
 // The sanitizer build's service carries AddressSanitizer's shadow memory (about three times the
 // resident size) and hashes passwords several times slower: its limits are that much wider.
 const sanitized = process.env.STRIMO_SANITIZED === '1';
+const instances = Number(process.env.STRIMO_SERVICE_INSTANCES || 1);
 
 const run = promisify(execFile);
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
@@ -146,6 +149,32 @@ async function flood(from, head, piece, count) {
 
 const servicePid = () => Number(readFileSync(path.join(data, 'service.pid'), 'utf8'));
 
+// The instances as service.sh started them: number, port, pid file.
+function instanceList() {
+  return readFileSync(path.join(data, 'instances'), 'utf8').trim().split('\n').map((line) => {
+    const [k, port] = line.split(' ').map(Number);
+    return { k, port, pidFile: path.join(data, k === 1 ? 'service.pid' : `service-${k}.pid`) };
+  });
+}
+const instancePids = () => instanceList().map(({ pidFile }) => Number(readFileSync(pidFile, 'utf8')));
+
+// Not ended: an instance that ended may stay a zombie until the process that adopted it reaps it.
+function running(pid) {
+  try {
+    return !/^Z/.test(readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1]);
+  } catch {
+    return false;
+  }
+}
+
+// A request straight to an instance's own port, as the front passes it on.
+function toInstance(instancePort, pathname, headers = {}) {
+  const secret = readFileSync(path.join(data, 'front.conf'), 'utf8').match(/front-secret = (\w+)/)[1];
+  return request('GET', pathname, { to: instancePort, headers: { 'X-Strimo-Front': secret, ...headers } });
+}
+
+const loggedIn = (reply) => reply.status === 200 && !reply.body.includes('action="/member/login"');
+
 function procStatus(pid, field) {
   const line = readFileSync(`/proc/${pid}/status`, 'utf8').split('\n').find((l) => l.startsWith(`${field}:`));
   return Number(line.split(/\s+/)[1]) * 1024;
@@ -184,7 +213,8 @@ before(async () => {
   port = await freePort();
   rtmpPort = await freePort();
   base = `http://127.0.0.1:${port}`;
-  await service('start', '--port', String(port), '--rtmp-port', String(rtmpPort), '--build', build);
+  await service('start', '--port', String(port), '--rtmp-port', String(rtmpPort), '--build', build,
+    '--instances', String(instances));
 });
 
 after(async () => {
@@ -323,7 +353,7 @@ test('the front refuses a huge chunked body, a flood of header lines and many ra
   assert.equal(file.status, 200);
   assert.ok(!/multipart/.test(file.headers['content-type']), file.headers['content-type']);
 
-  const peak = procStatus(servicePid(), 'VmHWM');
+  const peak = Math.max(...instancePids().map((pid) => procStatus(pid, 'VmHWM')));
   console.log(`# service peak resident size: ${(peak / MiB).toFixed(1)} MiB`);
   const limit = (sanitized ? 256 : 64) * MiB;
   assert.ok(peak < limit, `the service's peak resident size ${peak} stays under ${limit / MiB} MiB`);
@@ -385,13 +415,14 @@ test('log-ins are throttled per member and address, no guesser can keep the memb
   assert.equal(locked.body, wrong.body);
   assert.equal(locked.headers['set-cookie'], undefined);
   // ...without a password hash: a hundred such tries take less CPU than ten hashes...
-  const pid = servicePid();
-  const before = cpuSeconds(pid);
+  const pids = instancePids();
+  const serviceCpu = () => pids.reduce((sum, pid) => sum + cpuSeconds(pid), 0);
+  const before = serviceCpu();
   const hashStart = Date.now();
   const tries = [];
   for (let i = 0; i < 100; i++) tries.push(login('wrong-pass', guessers[i % guessers.length]));
   assert.ok((await Promise.all(tries)).every((r) => r.body === '0'));
-  const cpu = cpuSeconds(pid) - before;
+  const cpu = serviceCpu() - before;
   console.log(`# 100 locked tries: ${cpu.toFixed(2)} s of service CPU (${Date.now() - hashStart} ms)`);
   assert.ok(cpu < 0.5, `CPU ${cpu} s`);
   // ...while the member, at an address of their own, logs in at once.
@@ -563,6 +594,67 @@ test('another user of the machine cannot reach the database, the stream names or
   assert.equal(await roomState(room.lid), 'issued');
 });
 
+test('an instance killed while a member is logged in: the session answers throughout, and the instance comes back knowing it', async (t) => {
+  if (instances < 2) {
+    t.skip('one instance: nothing answers while it is down');
+    return;
+  }
+  const from = '127.0.11.1';
+  const login = await request('POST', '/api/login', { body: 'username=demo&password=strimo-demo', from });
+  assert.equal(login.body, '1');
+  const cookie = login.headers['set-cookie'][0].split(';')[0];
+  const [first] = instanceList();
+  const killed = Number(readFileSync(first.pidFile, 'utf8'));
+  process.kill(killed, 'SIGKILL');
+  await until('the instance to end', async () => !running(killed), 5000);
+  // At once, before the watcher could start it again: the other instance answers the member,
+  // reads and writes alike.
+  for (let i = 0; i < 10; i++) {
+    const page = await request('GET', '/member/?p=1', { from, headers: { Cookie: cookie } });
+    assert.ok(loggedIn(page), `request ${i}: ${page.status}`);
+  }
+  const room = JSON.parse((await request('POST', '/api/stream',
+    { body: 'gid=1 &title=kill', from, headers: { Cookie: cookie } })).body);
+  assert.match(room.pipName, /^s[0-9a-f]{32}$/);
+  // The watcher starts it again on its port, where the session is known from the database.
+  await until('the instance to come back', async () => {
+    const pid = Number(readFileSync(first.pidFile, 'utf8'));
+    return pid !== killed && running(pid) && loggedIn(await toInstance(first.port, '/member/?p=1', { Cookie: cookie }));
+  }, 20000);
+  assert.equal((await request('POST', `/api/end?lid=${room.lid}`, { from })).body, '1');
+  const { stdout } = await service('status');
+  assert.equal((stdout.match(/^service(-\d+)?: running/gm) || []).length, instances, stdout);
+});
+
+test('a rolling restart: a logged-in member is answered all the way through, no request fails', async (t) => {
+  if (instances < 2) {
+    t.skip('one instance: nothing answers while it restarts');
+    return;
+  }
+  const from = '127.0.11.2';
+  const login = await request('POST', '/api/login', { body: 'username=demo&password=strimo-demo', from });
+  const cookie = login.headers['set-cookie'][0].split(';')[0];
+  const before = instancePids();
+  let restarting = true;
+  const restart = service('restart-instances').finally(() => { restarting = false; });
+  const failures = [];
+  let answered = 0;
+  while (restarting) {
+    const page = await request('GET', '/member/?p=1', { from, headers: { Cookie: cookie } });
+    if (!loggedIn(page)) failures.push(`member page ${page.status}`);
+    const games = await request('POST', '/api/games', { from });
+    if (games.status !== 200 || games.body[0] !== '[') failures.push(`game list ${games.status}`);
+    answered += 2;
+  }
+  const { stdout } = await restart;
+  console.log(`# rolling restart: ${answered} requests during it, ${failures.length} failed`);
+  assert.deepEqual(failures, []);
+  assert.ok(answered >= 2 * instances, `only ${answered} requests during the restart`);
+  const after = instancePids();
+  assert.ok(after.every((pid, i) => pid !== before[i] && running(pid)), `${before} -> ${after}\n${stdout}`);
+  assert.ok(loggedIn(await request('GET', '/member/?p=1', { from, headers: { Cookie: cookie } })));
+});
+
 // Runs last: it stops the service behind the front.
 test('no log file holds a password of the member link: refused, failed, aborted or with the service down', async () => {
   const secret = 'Link-Secret-7d41c2';
@@ -589,8 +681,10 @@ test('no log file holds a password of the member link: refused, failed, aborted 
   };
   await goAway('127.0.10.10', `GET ${link(secret)} HTTP/1.1\r\n`);
   await goAway('127.0.10.11', `GET ${link(secret)} HTTP/1.1\r\nHost: x\r\n\r\n`);
-  // The service gone (killed, as a crash would end it): nginx cannot reach it.
-  process.kill(servicePid(), 'SIGKILL');
+  // The service gone (killed, as a crash would end it): nginx cannot reach it. Of several
+  // instances, all, with their watcher first.
+  if (instances > 1) process.kill(Number(readFileSync(path.join(data, 'watcher.pid'), 'utf8')), 'SIGKILL');
+  for (const pid of instancePids()) process.kill(pid, 'SIGKILL');
   await until('the front to find the service gone', async () => / 502 /.test(await goAway('127.0.10.3',
     `GET ${link(secret)} HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n`)), 10000);
   await goAway('127.0.10.4', `GET ${link(secret)} HTTP/1.1\r\nHost: x\r\n\r\n`);
