@@ -3,7 +3,8 @@
 // opens the room page and must actually play the stream. Then the service is attacked as an
 // outsider on the open network would attack it, and as another user of the same machine.
 // STRIMO_SERVICE_INSTANCES=N runs it all against N instances of the service behind the front,
-// with the cases of an instance killed and of a rolling restart.
+// with the cases of an instance killed and of a rolling restart; under
+// tests/fixtures/with-postgres.sh (STRIMO_TEST_POSTGRES) their database is in PostgreSQL.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn, execFile } from 'node:child_process';
@@ -19,6 +20,7 @@ import { fileURLToPath } from 'node:url';
 // resident size) and hashes passwords several times slower: its limits are that much wider.
 const sanitized = process.env.STRIMO_SANITIZED === '1';
 const instances = Number(process.env.STRIMO_SERVICE_INSTANCES || 1);
+const postgres = process.env.STRIMO_TEST_POSTGRES;
 
 const run = promisify(execFile);
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
@@ -208,8 +210,14 @@ async function register(name, password, from) {
     { body: `username=${encodeURIComponent(name)}&password=${password}&password2=${password}`, from });
 }
 
+// SQL on the service's database, wherever it is.
+function sql(query) {
+  return postgres ? run('psql', [postgres, '-Atc', query]) : run('sqlite3', [path.join(data, 'strimo.db'), query]);
+}
+
 before(async () => {
   data = mkdtempSync(path.join(os.tmpdir(), 'strimo-stream-'));
+  if (postgres) writeFileSync(path.join(data, 'strimo-service.conf'), `database = ${postgres}\n`, { mode: 0o600 });
   port = await freePort();
   rtmpPort = await freePort();
   base = `http://127.0.0.1:${port}`;
@@ -512,10 +520,9 @@ test('a member logs out; expired sessions are deleted; one member cannot make ro
   const after = await request('POST', '/api/stream', { body: 'gid=1 &title=x', from, headers: { Cookie: cookie } });
   assert.equal(after.status, 401);
 
-  const db = path.join(data, 'strimo.db');
-  await run('sqlite3', [db, "INSERT INTO sessions(token_hash, user_id, created) VALUES('expired-row', 1, 1000)"]);
+  await sql("INSERT INTO sessions(token_hash, user_id, created) VALUES('expired-row', 1, 1000)");
   await request('POST', '/api/login', { body: 'username=roomy&password=roomy-pass', from });
-  const { stdout } = await run('sqlite3', [db, "SELECT COUNT(*) FROM sessions WHERE token_hash = 'expired-row'"]);
+  const { stdout } = await sql("SELECT COUNT(*) FROM sessions WHERE token_hash = 'expired-row'");
   assert.equal(stdout.trim(), '0');
 
   const again = (await request('POST', '/api/login', { body: 'username=roomy&password=roomy-pass', from }))
@@ -532,7 +539,7 @@ test('the update host sends only the files its description lists, never through 
   const folder = path.join(data, 'updata');
   const description = readFileSync(path.join(folder, 'updata.xml'), 'utf8');
   writeFileSync(path.join(folder, 'unlisted.txt'), 'not offered\n', { mode: 0o644 });
-  symlinkSync(path.join(data, 'strimo.db'), path.join(folder, 'database.txt'));
+  symlinkSync(path.join(data, postgres ? 'front.conf' : 'strimo.db'), path.join(folder, 'database.txt'));
   try {
     // Listed by hand, the link is still refused.
     writeFileSync(path.join(folder, 'updata.xml'),
@@ -570,7 +577,7 @@ test('another user of the machine cannot reach the database, the stream names or
     return;
   }
   const mode = (file) => statSync(path.join(data, file)).mode & 0o777;
-  assert.equal(mode('strimo.db'), 0o600);
+  if (!postgres) assert.equal(mode('strimo.db'), 0o600);
   assert.equal(mode('nginx'), 0o700);
   assert.equal(mode('.') & 0o007, 0, 'the data folder is closed to others');
   const nginxWorkers = (await run('ps', ['-o', 'user=', '--ppid', readFileSync(path.join(data, 'nginx/nginx.pid'), 'utf8').trim()])).stdout;
