@@ -25,8 +25,7 @@ constexpr long long kLateMs = 10;
 // A stream is steady, and followed when its clock is not ours, while it delivers no more than
 // kSteadyPartMs at once (a pipe sink's monitor gives 4 KiB, 93 ms of 22050 Hz mono), at least
 // every kSteadyGapMs, and is late by no more than that (a part on its way, as the server counts
-// it). Anything else has its distance from the clock measured anew. Trims do not: a fast stream
-// that began with a backlog meets one at every delivery until it is followed.
+// it). Anything else has its distance from the clock measured anew; a fill or a trim does not.
 constexpr long long kSteadyPartMs = 200;
 constexpr long long kSteadyGapMs = 200;
 // That distance saws by a delivery's worth (20 ms from the servers): it is first the plain mean
@@ -34,10 +33,14 @@ constexpr long long kSteadyGapMs = 200;
 constexpr long long kDriftSettleMs = 2000;
 constexpr double kDriftFilterMs = 2000;
 // Within this of the distance it first had, a stream is left alone: one on our own clock keeps
-// its samples exactly. That first distance is taken no further from the clock than half the
-// slack, so that the rules for silence and excess do not meet every swing of a stream held
-// there: a source that began with a backlog is brought nearer.
+// its samples exactly, wherever it sits (a monitor that began late sits near the silence rule
+// for good).
 constexpr double kDriftBandMs = 5;
+// When a steady stream is trimmed all the same (it began with a backlog at the edge of the rule
+// for excess, and runs fast), the distance it is held at moves this far inside the rule, so that
+// the swings of a followed stream stay clear of it. A fill does not move it: a monitor that began
+// late sits at the edge of the rule for silence on our own clock, and is left as it was.
+constexpr double kDriftEdgeMs = 50;
 // A stream's correction is given to the resampler as so many samples over this many seconds.
 constexpr int kDriftSpanSeconds = 10;
 
@@ -204,6 +207,7 @@ struct CCaptureAudio::Track {
     // Following a clock of its own.
     long long got = 0;          // delivered at this look
     long long owed = 0;         // by the server's word, at this look
+    bool trimmed = false;       // at this look
     long long quietLooks = 0;   // since it last delivered
     long long steadyLooks = 0;  // for which it has been steady
     double sum = 0;             // of its distance from the clock, while that is first measured
@@ -214,33 +218,33 @@ struct CCaptureAudio::Track {
     std::unique_ptr<SwrContext, SwrFree> resampler;  // from its first correction on
     std::vector<unsigned char> stretched;
 
-    void Follow(double ahead, bool steady, const platform::AudioFormat& format);
+    void Follow(double ahead, bool steady, bool trimmedNow, const platform::AudioFormat& format);
     void Steer(int to, const platform::AudioFormat& format);
     std::size_t Stretch(const unsigned char*& data, std::size_t count, int frameBytes);
 };
 
-// `ahead`: how far the stream's sound reaches beyond the clock now, in bytes.
-void CCaptureAudio::Track::Follow(double ahead, bool steady, const platform::AudioFormat& format) {
+// `ahead`: how far the stream's sound reaches beyond the clock now, in bytes, before the rule for
+// excess trimmed it at this look (`trimmedNow`).
+void CCaptureAudio::Track::Follow(double ahead, bool steady, bool trimmedNow, const platform::AudioFormat& format) {
     const long long settleLooks = kDriftSettleMs / kPoll.count();
-    const double most = static_cast<double>(format.BytesPerSecond()) * kSlackMs / 2000.0;
     if (!steady) {
         steadyLooks = 0;
         sum = 0;
         Steer(0, format);
         return;
     }
-    if (!aim && std::abs(ahead) > most) {
-        // So far off that it is held at the edge of the band, wherever in its swing it is: it is
-        // followed at once, before the rules for excess or silence take their share.
-        aim = ahead > 0 ? most : -most;
-        level = ahead;
-        steadyLooks = settleLooks;
+    if (trimmedNow) {
+        // At the edge already: it is followed at once, from inside it.
+        const double inside = ahead - kDriftEdgeMs * format.BytesPerSecond() / 1000.0;
+        aim = aim ? std::min(*aim, inside) : inside;
+        if (steadyLooks < settleLooks) level = ahead;
+        steadyLooks = std::max(steadyLooks, settleLooks);
     }
     if (++steadyLooks <= settleLooks) {
         sum += ahead;
         if (steadyLooks == settleLooks) {
             level = sum / static_cast<double>(settleLooks);
-            if (!aim) aim = std::clamp(level, -most, most);
+            if (!aim) aim = level;
         }
         return;
     }
@@ -463,13 +467,17 @@ void CCaptureAudio::Run() {
                 const long long excess = (ahead - allowed) / frameBytes * frameBytes;
                 const auto skipped = static_cast<long long>(track.held.Skip(static_cast<std::size_t>(excess)));
                 trimmedBytes_ += skipped;
-                if (skipped > 0) ++trims_;
+                if (skipped > 0) {
+                    ++trims_;
+                    track.trimmed = true;
+                }
             }
             if (sixteenBits) {
                 const bool steady = track.open && track.delivered && !track.failed && track.owed <= steadyPart &&
                                     track.got <= steadyPart && track.quietLooks <= steadyGapLooks;
-                track.Follow(static_cast<double>(ahead), steady, format_);
+                track.Follow(static_cast<double>(ahead), steady, track.trimmed, format_);
             }
+            track.trimmed = false;
             lowPpm = std::min(lowPpm, track.ppm);
             highPpm = std::max(highPpm, track.ppm);
             held = std::max(held, static_cast<long long>(track.held.Available()));
