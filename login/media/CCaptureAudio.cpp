@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <future>
@@ -9,12 +10,39 @@
 
 #include "AudioSources.h"
 
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
 namespace {
 using Clock = std::chrono::steady_clock;
 // How often the thread looks for captured sound.
 constexpr auto kPoll = std::chrono::milliseconds(10);
 // A stream is late, rather than silent, when the server holds at least this much for it.
 constexpr long long kLateMs = 10;
+// A stream is steady, and followed when its clock is not ours, while it delivers no more than
+// kSteadyPartMs at once (a pipe sink's monitor gives 4 KiB, 93 ms of 22050 Hz mono), at least
+// every kSteadyGapMs, and is late by no more than that (a part on its way, as the server counts
+// it). Anything else has its distance from the clock measured anew; a fill or a trim does not.
+constexpr long long kSteadyPartMs = 200;
+constexpr long long kSteadyGapMs = 200;
+// That distance saws by a delivery's worth (20 ms from the servers): it is first the plain mean
+// over kDriftSettleMs, then follows a low-pass of this time constant.
+constexpr long long kDriftSettleMs = 2000;
+constexpr double kDriftFilterMs = 2000;
+// Within this of the distance it first had, a stream is left alone: one on our own clock keeps
+// its samples exactly, wherever it sits (a monitor that began late sits near the silence rule
+// for good).
+constexpr double kDriftBandMs = 5;
+// When a steady stream is trimmed all the same (it began with a backlog at the edge of the rule
+// for excess, and runs fast), the distance it is held at moves this far inside the rule, so that
+// the swings of a followed stream stay clear of it. A fill does not move it: a monitor that began
+// late sits at the edge of the rule for silence on our own clock, and is left as it was.
+constexpr double kDriftEdgeMs = 50;
+// A stream's correction is given to the resampler as so many samples over this many seconds.
+constexpr int kDriftSpanSeconds = 10;
 
 std::string Describe(const platform::AudioSourceChoice& choice) {
     switch (choice.kind) {
@@ -133,7 +161,8 @@ bool CCaptureAudio::Start(CAdoFrameHandler* handler) {
     handler_ = handler;
     if (stopped_ || handler_ == nullptr || blockBytes_ <= 0 || format_.BytesPerSecond() <= 0) return false;
     ring_.Reset();
-    lagBytes_ = maxHeldBytes_ = filledBytes_ = trimmedBytes_ = 0;
+    lagBytes_ = maxHeldBytes_ = filledBytes_ = trimmedBytes_ = fills_ = trims_ = 0;
+    lowPpm_ = highPpm_ = 0;
     capturing_ = true;
     thread_ = std::thread(&CCaptureAudio::Run, this);
     return true;
@@ -152,7 +181,8 @@ void CCaptureAudio::Stop() {
 }
 
 CCaptureAudio::Figures CCaptureAudio::MixFigures() const {
-    return {lagBytes_.load(), maxHeldBytes_.load(), filledBytes_.load(), trimmedBytes_.load()};
+    return {lagBytes_.load(), maxHeldBytes_.load(), filledBytes_.load(), trimmedBytes_.load(),
+            fills_.load(), trims_.load(), lowPpm_.load(), highPpm_.load()};
 }
 
 void CCaptureAudio::MixInto(int16_t* out, const int16_t* in, std::size_t count) {
@@ -164,13 +194,109 @@ void CCaptureAudio::MixInto(int16_t* out, const int16_t* in, std::size_t count) 
 
 // One stream of the mix: what it delivered and the mix has not taken yet.
 struct CCaptureAudio::Track {
+    struct SwrFree {
+        void operator()(SwrContext* p) const { swr_free(&p); }
+    };
+
     Ring held;
     long long burst = 0;  // the most it delivered at once
     bool delivered = false;
     bool late = false;    // the server holds sound of it that has not arrived
     bool failed = false;
     bool open = false;    // still among the streams of the set
+    // Following a clock of its own.
+    long long got = 0;          // delivered at this look
+    long long owed = 0;         // by the server's word, at this look
+    bool trimmed = false;       // at this look
+    long long quietLooks = 0;   // since it last delivered
+    long long steadyLooks = 0;  // for which it has been steady
+    double sum = 0;             // of its distance from the clock, while that is first measured
+    double level = 0;           // its distance from the clock (bytes ahead), filtered
+    std::optional<double> aim;  // the distance it is held at: the first it had
+    int ppm = 0;                // the correction now: above 0 stretches it
+    bool cannotStretch = false;
+    std::unique_ptr<SwrContext, SwrFree> resampler;  // from its first correction on
+    std::vector<unsigned char> stretched;
+
+    void Follow(double ahead, bool steady, bool trimmedNow, const platform::AudioFormat& format);
+    void Steer(int to, const platform::AudioFormat& format);
+    std::size_t Stretch(const unsigned char*& data, std::size_t count, int frameBytes);
 };
+
+// `ahead`: how far the stream's sound reaches beyond the clock now, in bytes, before the rule for
+// excess trimmed it at this look (`trimmedNow`).
+void CCaptureAudio::Track::Follow(double ahead, bool steady, bool trimmedNow, const platform::AudioFormat& format) {
+    const long long settleLooks = kDriftSettleMs / kPoll.count();
+    if (!steady) {
+        steadyLooks = 0;
+        sum = 0;
+        Steer(0, format);
+        return;
+    }
+    if (trimmedNow) {
+        // At the edge already: it is followed at once, from inside it.
+        const double inside = ahead - kDriftEdgeMs * format.BytesPerSecond() / 1000.0;
+        aim = aim ? std::min(*aim, inside) : inside;
+        if (steadyLooks < settleLooks) level = ahead;
+        steadyLooks = std::max(steadyLooks, settleLooks);
+    }
+    if (++steadyLooks <= settleLooks) {
+        sum += ahead;
+        if (steadyLooks == settleLooks) {
+            level = sum / static_cast<double>(settleLooks);
+            if (!aim) aim = level;
+        }
+        return;
+    }
+    level += (ahead - level) * static_cast<double>(kPoll.count()) / kDriftFilterMs;
+    const double offMs = (level - *aim) * 1000.0 / format.BytesPerSecond();
+    const double beyond = offMs > kDriftBandMs ? offMs - kDriftBandMs : (offMs < -kDriftBandMs ? offMs + kDriftBandMs : 0);
+    // In proportion to the distance, a quarter of the filter's rate: the gain at which the
+    // filtered loop settles without swinging past. A drift of d leaves the stream about
+    // 4 * kDriftFilterMs * d off its first distance (8 ms at 1000 ppm).
+    const double ppmWanted = -beyond / (4 * kDriftFilterMs) * 1e6;
+    Steer(static_cast<int>(std::lround(std::clamp(ppmWanted, -1.0 * kMostDriftPpm, 1.0 * kMostDriftPpm))), format);
+}
+
+void CCaptureAudio::Track::Steer(int to, const platform::AudioFormat& format) {
+    if (to == ppm || cannotStretch) return;
+    if (!resampler) {
+        // Made at the first correction and kept for the stream's life, so that its samples pass
+        // through the same filter from then on, the correction 0 or not. Floating point inside:
+        // a constant signal stays exactly what it was.
+        AVChannelLayout layout{};
+        av_channel_layout_default(&layout, format.channels);
+        SwrContext* swr = nullptr;
+        if (swr_alloc_set_opts2(&swr, &layout, AV_SAMPLE_FMT_S16, format.sampleRate, &layout, AV_SAMPLE_FMT_S16,
+                                format.sampleRate, 0, nullptr) < 0)
+            swr_free(&swr);
+        av_channel_layout_uninit(&layout);
+        resampler.reset(swr);
+        if (!resampler || av_opt_set_sample_fmt(swr, "internal_sample_fmt", AV_SAMPLE_FMT_FLTP, 0) < 0 ||
+            av_opt_set_int(swr, "flags", SWR_FLAG_RESAMPLE, 0) < 0 || swr_init(swr) < 0) {
+            std::fprintf(stderr, "A sound stream on a clock of its own cannot be followed: no resampler\n");
+            resampler.reset();
+            cannotStretch = true;
+            return;
+        }
+    }
+    const int span = format.sampleRate * kDriftSpanSeconds;
+    if (swr_set_compensation(resampler.get(), static_cast<int>(std::lround(to * 1e-6 * span)), span) >= 0) ppm = to;
+}
+
+// What of `count` bytes at `data` the ring is to hold: the same, or once the stream is followed,
+// what the resampler makes of them (`data` then points at it). The servers deliver whole frames.
+std::size_t CCaptureAudio::Track::Stretch(const unsigned char*& data, std::size_t count, int frameBytes) {
+    if (!resampler) return count;
+    const int frames = static_cast<int>(count / static_cast<std::size_t>(frameBytes));
+    const int most = std::max(0, swr_get_out_samples(resampler.get(), frames));
+    stretched.resize(static_cast<std::size_t>(most) * static_cast<std::size_t>(frameBytes) + 1);  // never empty
+    uint8_t* out = stretched.data();
+    const uint8_t* in = data;
+    const int made = swr_convert(resampler.get(), &out, most, &in, frames);
+    data = stretched.data();
+    return made > 0 ? static_cast<std::size_t>(made) * static_cast<std::size_t>(frameBytes) : 0;
+}
 
 // Takes what every stream has delivered, and learns which of those still owe sound.
 bool CCaptureAudio::Collect(std::map<unsigned, Track>& tracks, std::vector<unsigned char>& scratch) {
@@ -193,15 +319,23 @@ bool CCaptureAudio::Collect(std::map<unsigned, Track>& tracks, std::vector<unsig
                 break;
             }
             if (n == 0) break;
-            const std::size_t kept = track.held.Write(scratch.data(), static_cast<std::size_t>(n));
-            trimmedBytes_ += n - static_cast<long>(kept);
+            const unsigned char* data = scratch.data();
+            const std::size_t count = track.Stretch(data, static_cast<std::size_t>(n), format_.FrameBytes());
+            const std::size_t kept = track.held.Write(data, count);
+            if (kept < count) {
+                trimmedBytes_ += static_cast<long long>(count - kept);
+                ++trims_;
+            }
             got += n;
         }
+        track.got = got;
+        track.quietLooks = got > 0 ? 0 : track.quietLooks + 1;
         track.burst = std::max(track.burst, got);
         track.delivered = track.delivered || got > 0;
         // Until a stream has delivered anything its server's word is not taken: a monitor of an
         // output that plays nothing may claim sound that never comes.
-        track.late = !track.failed && track.delivered && stream.input->OwedBytes() >= lateBytes;
+        track.owed = !track.failed && track.delivered ? stream.input->OwedBytes() : 0;
+        track.late = track.owed >= lateBytes;
     }
     // A stream that has ended plays out what it left, then goes.
     for (auto it = tracks.begin(); it != tracks.end();) {
@@ -220,6 +354,8 @@ void CCaptureAudio::Run() {
     const long long slack = bytesOf(kSlackMs);
     const long long maxLate = bytesOf(kMaxLateMs);
     const bool sixteenBits = format_.bitsPerSample == 16;
+    const long long steadyPart = bytesOf(kSteadyPartMs);
+    const long long steadyGapLooks = kSteadyGapMs / kPoll.count();
     std::vector<unsigned char> scratch(std::max<std::size_t>(block, 8192));
     std::vector<unsigned char> mix;
     std::vector<unsigned char> part;
@@ -301,7 +437,10 @@ void CCaptureAudio::Run() {
             bool first = true;
             for (auto& [key, track] : tracks) {
                 const std::size_t taken = std::min(count, track.held.Available());
-                filledBytes_ += static_cast<long long>(count - taken);
+                if (taken < count) {
+                    filledBytes_ += static_cast<long long>(count - taken);
+                    ++fills_;
+                }
                 if (first || !sixteenBits) {
                     // Other sample sizes are not mixed: the first stream is the sound.
                     if (first) track.held.Read(mix.data(), taken);
@@ -320,16 +459,32 @@ void CCaptureAudio::Run() {
         // Sound beyond the clock is kept up to what the stream delivers at once; more than that
         // means it runs faster than the clock, and the oldest of the excess goes.
         long long held = 0;
+        int lowPpm = 0, highPpm = 0;
         for (auto& [key, track] : tracks) {
             const long long allowed = std::max(track.burst, slack);
             const long long ahead = produced + static_cast<long long>(track.held.Available()) - expected;
             if (ahead > allowed) {
                 const long long excess = (ahead - allowed) / frameBytes * frameBytes;
-                trimmedBytes_ += static_cast<long long>(track.held.Skip(static_cast<std::size_t>(excess)));
+                const auto skipped = static_cast<long long>(track.held.Skip(static_cast<std::size_t>(excess)));
+                trimmedBytes_ += skipped;
+                if (skipped > 0) {
+                    ++trims_;
+                    track.trimmed = true;
+                }
             }
+            if (sixteenBits) {
+                const bool steady = track.open && track.delivered && !track.failed && track.owed <= steadyPart &&
+                                    track.got <= steadyPart && track.quietLooks <= steadyGapLooks;
+                track.Follow(static_cast<double>(ahead), steady, track.trimmed, format_);
+            }
+            track.trimmed = false;
+            lowPpm = std::min(lowPpm, track.ppm);
+            highPpm = std::max(highPpm, track.ppm);
             held = std::max(held, static_cast<long long>(track.held.Available()));
         }
         lagBytes_ = expected - produced;
+        lowPpm_ = lowPpm;
+        highPpm_ = highPpm;
         maxHeldBytes_ = std::max(maxHeldBytes_.load(), held);
 
         while (capturing_ && ring_.Available() >= block) {

@@ -24,6 +24,12 @@
 // as it is no more than the largest delivery it made at once (or kSlackMs): a stream that keeps
 // delivering more than the clock (another clock than ours) loses only that excess.
 //
+// Those two rules are the last resort. A device on a clock of its own (a USB microphone runs
+// some hundred ppm off ours) would meet them every few minutes, each time a click: a stream that
+// delivers steadily, in small parts and never late, is resampled by as much as it runs off the
+// clock, found slowly from how far it keeps ahead or behind, and by no more than kMostDriftPpm,
+// so that a glitch cannot be heard as a change of pitch.
+//
 // A set of streams that fails (the sound server went away, a source chosen by name was
 // unplugged, the game's connection was lost) is opened again on a thread of its own, after a
 // pause that grows while it cannot be; meanwhile the mix goes on by the clock, filling the gap
@@ -46,6 +52,8 @@ public:
     // that fails, up to kReopenMostMs: a server back from a restart is heard again soon.
     static constexpr long long kReopenFirstMs = 250;
     static constexpr long long kReopenMostMs = 2000;
+    // The most a steady stream is sped up or slowed down to follow the clock.
+    static constexpr int kMostDriftPpm = 5000;
 
     CCaptureAudio();  // captures from the sound server
     explicit CCaptureAudio(InputFactory factory);
@@ -76,12 +84,18 @@ public:
     bool Silent() const { return silent_; }
 
     // How the mix keeps time, for the benchmarks: how far the delivered sound is behind the
-    // clock now, the most sound any stream has held at once, and what was filled and trimmed.
+    // clock now, the most sound any stream has held at once, what was filled and trimmed (and
+    // how many times), and the lowest and highest correction of a stream's rate now (above 0 a
+    // stream is stretched, as a slow one is).
     struct Figures {
         long long lagBytes = 0;
         long long maxHeldBytes = 0;
         long long filledBytes = 0;
         long long trimmedBytes = 0;
+        long long fills = 0;
+        long long trims = 0;
+        int lowPpm = 0;
+        int highPpm = 0;
     };
     Figures MixFigures() const;
 
@@ -133,4 +147,8 @@ private:
     std::atomic<long long> maxHeldBytes_{0};
     std::atomic<long long> filledBytes_{0};
     std::atomic<long long> trimmedBytes_{0};
+    std::atomic<long long> fills_{0};
+    std::atomic<long long> trims_{0};
+    std::atomic<int> lowPpm_{0};
+    std::atomic<int> highPpm_{0};
 };
