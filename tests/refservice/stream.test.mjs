@@ -349,7 +349,9 @@ test('the front refuses a huge chunked body, a flood of header lines and many ra
   const lines = await flood('127.0.2.2', 'GET / HTTP/1.1\r\nHost: x\r\n',
     (i) => `X-Fill-${i}: ${'b'.repeat(8180)}\r\n`, 19000);
   assert.match(lines.answer, /^HTTP\/1\.1 4\d\d /);
-  assert.ok(lines.sent < MiB, `refused after ${lines.sent} bytes`);
+  // nginx stops reading after 33 KiB; what the sockets took on their way before the refusal
+  // arrived grows with the load (1.3 MiB seen beside other tests): far from the 152 MiB.
+  assert.ok(lines.sent < 16 * MiB, `refused after ${lines.sent} bytes`);
 
   // A thousand ranges of a generated page, and of a file nginx sends: the whole thing once.
   const ranges = { Range: `bytes=${Array(1000).fill('0-').join(',')}` };
