@@ -625,10 +625,16 @@ test('an instance killed while a member is logged in: the session answers throug
   const room = JSON.parse((await request('POST', '/api/stream',
     { body: 'gid=1 &title=kill', from, headers: { Cookie: cookie } })).body);
   assert.match(room.pipName, /^s[0-9a-f]{32}$/);
-  // The watcher starts it again on its port, where the session is known from the database.
+  // The watcher starts it again on its port, where the session is known from the database. A
+  // new instance runs a moment before it listens (a long one under the sanitizers).
   await until('the instance to come back', async () => {
     const pid = Number(readFileSync(first.pidFile, 'utf8'));
-    return pid !== killed && running(pid) && loggedIn(await toInstance(first.port, '/member/?p=1', { Cookie: cookie }));
+    if (pid === killed || !running(pid)) return false;
+    try {
+      return loggedIn(await toInstance(first.port, '/member/?p=1', { Cookie: cookie }));
+    } catch {
+      return false;
+    }
   }, 20000);
   assert.equal((await request('POST', `/api/end?lid=${room.lid}`, { from })).body, '1');
   const { stdout } = await service('status');
