@@ -405,20 +405,24 @@ test('log-ins are throttled per member and address, no guesser can keep the memb
   assert.equal((await register('victim', 'victim-pass', '127.0.4.250')).status, 200);
   const login = (password, from) => request('POST', '/api/login',
     { body: `username=victim&password=${password}`, from });
-  // A guesser at ten addresses of its own. Past the free failures (none once the name has
-  // failed often, as here) each address is locked out of the name for 1 s, then 2 s, 4 s...; a
-  // lock grows only by a failure after it ended, and its end cannot be seen from outside (a
-  // locked try answers as a wrong one), so its time is let pass.
+  // A guesser at ten addresses of its own. The name has failed from more than twenty others
+  // first, so no guesser address has free failures: each is locked out of the name by its
+  // first failure for 1 s, then 2 s, 4 s... A lock grows only by a failure after it ended, and
+  // its end cannot be seen from outside (a locked try answers as a wrong one), so its time is
+  // let pass. The guessers go in step: had some spent free failures (a password hash each)
+  // while others were already locked, the first locks could end, on a loaded machine, before
+  // the last began.
+  await Promise.all(Array.from({ length: 21 }, (_, i) => login('wrong-pass', `127.0.5.${i + 1}`)));
   const guessers = Array.from({ length: 10 }, (_, i) => `127.0.4.${i + 1}`);
   const wrong = await login('wrong-pass', guessers[0]);
   assert.equal(wrong.body, '0');
   await Promise.all(guessers.map(async (from, i) => {
     for (let n = i === 0 ? 1 : 0; n < 6; n++) assert.equal((await login('wrong-pass', from)).body, '0');
-    for (const lock of [1000, 2000]) {
-      await sleep(lock + 100);
-      assert.equal((await login('wrong-pass', from)).body, '0');
-    }
   }));
+  for (const lock of [1000, 2000]) {
+    await sleep(lock + 100);
+    await Promise.all(guessers.map(async (from) => assert.equal((await login('wrong-pass', from)).body, '0')));
+  }
   // Now locked for 4 s at least: the guesser's right password is refused like a wrong one...
   const locked = await login('victim-pass', guessers[0]);
   assert.equal(locked.status, wrong.status);
