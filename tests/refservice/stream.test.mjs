@@ -412,7 +412,7 @@ test('log-ins are throttled per member and address, no guesser can keep the memb
   // let pass. The guessers go in step: had some spent free failures (a password hash each)
   // while others were already locked, the first locks could end, on a loaded machine, before
   // the last began.
-  await Promise.all(Array.from({ length: 21 }, (_, i) => login('wrong-pass', `127.0.5.${i + 1}`)));
+  await Promise.all(Array.from({ length: 21 }, (_, i) => login('wrong-pass', `127.0.7.${i + 1}`)));
   const guessers = Array.from({ length: 10 }, (_, i) => `127.0.4.${i + 1}`);
   const wrong = await login('wrong-pass', guessers[0]);
   assert.equal(wrong.body, '0');
